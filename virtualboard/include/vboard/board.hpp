@@ -1,0 +1,214 @@
+// The virtual board's control interface: a simulated Raspberry Pi GPIO bank and SPI0 controller
+// that the wiringPi functions of <wiringPi.h> and <wiringPiSPI.h> act on.
+//
+// Tests and tools use this interface to set a board up, drive inputs, read what the code under
+// test drove, attach simulated peripherals and read the call log. The code under test uses only
+// the wiringPi functions, unchanged.
+//
+// Electrical model, per BCM line 0 to 53:
+//   function   input, output or one of ALT0 to ALT5
+//   pull       off, up or down
+//   latch      the output latch, set by digitalWrite whatever the function
+//   drive      an external level, set by a test (drive/release) or a simulated peripheral
+// The level of a line is, in order of precedence:
+//   output                         its latch
+//   SPI0 line in ALT0 (BCM 7-11)   the controller's idle level: CE0/CE1 high, SCLK and MOSI low;
+//                                  MISO (BCM 9) reads like an input
+//   anything else (input, other    the external drive if any (a test's drive wins over a
+//   alternate functions)           peripheral's), else the pull: up 1, down 0, off (floating) 0
+//
+// Power-on state (also what reset() restores), that of a Pi with SPI0 enabled: BCM 7 to 11 in
+// ALT0, every other line an input; latches low; pulls as the BCM2835 resets them: up for 0-8 and
+// 34-36 and 46-53, down for 9-27, 30-33 and 37-43, off for 28-29 and 44-45. Not set up (the set-up
+// result is 0, so the first wiringPiSetupGpio succeeds), no SPI channel open, no peripheral, an
+// empty log.
+//
+// Which board the wiringPi functions act on: the process-wide default_board(), unless a
+// ScopedBoard has put another one in its place.
+//
+// Thread safety: every member function of Board, and every wiringPi function, is safe to call from
+// any thread; each runs atomically under the board's lock. Peripheral callbacks run under that lock
+// and must not call back into the board.
+#ifndef VBOARD_BOARD_HPP
+#define VBOARD_BOARD_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "vboard/export.h"
+
+namespace vboard {
+
+inline constexpr int kLineCount = 54;
+inline constexpr int kSpiChannelCount = 2;
+inline constexpr int kSpiMaxTransfer = 4096;
+
+// SPI0's lines.
+inline constexpr int kSpiCe1 = 7;
+inline constexpr int kSpiCe0 = 8;
+inline constexpr int kSpiMiso = 9;
+inline constexpr int kSpiMosi = 10;
+inline constexpr int kSpiSclk = 11;
+
+enum class Function : std::uint8_t { Input, Output, Alt0, Alt1, Alt2, Alt3, Alt4, Alt5 };
+enum class Pull : std::uint8_t { Off, Down, Up };
+
+VBOARD_EXPORT const char *to_string(Function function);
+VBOARD_EXPORT const char *to_string(Pull pull);
+
+// The wiringPi function a log entry records.
+enum class Call : std::uint8_t {
+    WiringPiSetupGpio,
+    PinMode,
+    PullUpDnControl,
+    DigitalWrite,
+    DigitalRead,
+    PinModeAlt,
+    Delay,
+    DelayMicroseconds,
+    SpiSetup,
+    SpiSetupMode,
+    SpiDataRW,
+};
+
+// Why a call did not do what it asked. Codes are never reused.
+enum class Flag : std::uint8_t {
+    None,         // done as asked
+    NotSetUp,     // a line call before a successful wiringPiSetupGpio: nothing touched
+    BadPin,       // pin outside 0-53: nothing touched
+    BadArgument,  // mode, pull, function code, speed or length out of range: nothing touched
+    BadChannel,   // SPI channel other than 0 or 1: -22
+    NotOpen,      // transfer on a channel never opened: -9
+    NullBuffer,   // transfer with a null buffer: -14
+    TooLong,      // transfer over 4096 bytes: -90
+    NotAlt0,      // transfer with an SPI0 line not in ALT0: nothing reached the wire
+};
+
+VBOARD_EXPORT const char *to_string(Call call);
+VBOARD_EXPORT const char *to_string(Flag flag);
+
+// One wiringPi call as the board saw it.
+struct VBOARD_EXPORT CallRecord {
+    Call call{};
+    std::vector<long long> args;     // the arguments as passed (a buffer is logged as its bytes)
+    bool has_result = false;         // void functions have no result
+    long long result = 0;
+    Flag flag = Flag::None;
+    std::vector<std::uint8_t> sent;  // wiringPiSPIDataRW: the bytes in the buffer before it ran
+    const void *buffer = nullptr;    // wiringPiSPIDataRW: the buffer address passed
+
+    // "digitalWrite(11, 1)", "digitalRead(10) = 1", "wiringPiSPIDataRW(0, [3c], 1) = 1",
+    // with " [BadPin]" appended when flagged.
+    std::string to_string() const;
+};
+
+// A snapshot of one line.
+struct LineState {
+    Function function = Function::Input;
+    Pull pull = Pull::Off;
+    bool latch = false;
+    bool driven = false;      // something outside the SoC drives the line (test or peripheral)
+    bool drive_level = false;  // the level it drives, when driven
+    bool level = false;        // what digitalRead would return (see the model above)
+};
+
+// A simulated device on one SPI0 chip enable. It sees the bytes sent in one transfer and returns
+// the bytes it answers; a short answer is padded with what the idle MISO line reads, extra bytes
+// are ignored. Runs under the board's lock.
+using SpiDevice = std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t> sent)>;
+
+// The state of one SPI channel.
+struct SpiChannelState {
+    bool open = false;
+    int speed_hz = 0;
+    int mode = 0;
+};
+
+class VBOARD_EXPORT Board {
+public:
+    Board();  // a board in its power-on state
+    ~Board();
+    Board(const Board &) = delete;
+    Board &operator=(const Board &) = delete;
+
+    // Back to the power-on state: lines, set-up state and result, SPI channels, peripherals, log
+    // and diagnostics.
+    void reset();
+
+    // The result the next wiringPiSetupGpio calls return. Negative means failure.
+    void set_setup_result(int result);
+    bool is_set_up() const;
+
+    // Drive a line from outside, as a jumper or a signal generator would; release lets it float
+    // back to its pull. A line that the SoC drives (an output) keeps its latch level.
+    // Pins outside 0-53 throw std::out_of_range, as do all the per-line functions below.
+    void drive(int pin, bool level);
+    void release(int pin);
+
+    LineState line(int pin) const;
+    Function function(int pin) const;
+    Pull pull(int pin) const;
+    bool level(int pin) const;
+
+    SpiChannelState spi_channel(int channel) const;  // throws std::out_of_range off 0-1
+
+    // SPI0 peripherals, one per chip enable. Attaching replaces what was there.
+    void attach_spi_device(int channel, SpiDevice device);
+    void detach_spi_device(int channel);
+
+    // The device on the three-wire link of BCM 11 (clock) and BCM 10 (data). While the host
+    // drives the data line, it samples it on each rising clock edge, most significant bit first,
+    // and collects whole bytes. When the host turns the data line to input it puts the top bit of
+    // its next queued reply byte on the line, and each later bit after a falling clock edge; with
+    // nothing queued it does not drive. Attaching gives a fresh device.
+    void attach_link_device();
+    void detach_link_device();
+    bool has_link_device() const;
+    void queue_link_reply(std::span<const std::uint8_t> bytes);
+    std::size_t link_replies_pending() const;
+    std::vector<std::uint8_t> link_bytes_received() const;
+
+    // Every wiringPi call in order, oldest first.
+    std::vector<CallRecord> calls() const;
+    std::size_t call_count() const;
+    void clear_calls();
+
+    // Readable notes about misuse the board noticed, oldest first (a transfer with an SPI0 line
+    // not in ALT0, for one).
+    std::vector<std::string> diagnostics() const;
+    void clear_diagnostics();
+
+    struct State;  // the implementation, private to the library
+    State &state() { return *state_; }
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// The board the wiringPi functions act on when no ScopedBoard is active. Lives for the process.
+VBOARD_EXPORT Board &default_board();
+
+// The board the wiringPi functions act on now.
+VBOARD_EXPORT Board &current_board();
+
+// Makes `board` the one the wiringPi functions act on, for this object's lifetime, and restores
+// the previous one after. Not for use while another thread is inside a wiringPi call.
+class VBOARD_EXPORT ScopedBoard {
+public:
+    explicit ScopedBoard(Board &board);
+    ~ScopedBoard();
+    ScopedBoard(const ScopedBoard &) = delete;
+    ScopedBoard &operator=(const ScopedBoard &) = delete;
+
+private:
+    Board *previous_;
+};
+
+}  // namespace vboard
+
+#endif  // VBOARD_BOARD_HPP

@@ -1,0 +1,71 @@
+/*
+ * The virtual board's wiringPi interface: the subset of wiringPi's GPIO calls that the
+ * hardware-access layer uses, with wiringPi's own signatures and values, acting on a simulated
+ * Raspberry Pi (see vboard/board.hpp for the model and for the control interface).
+ *
+ * Behaviour worth knowing on the virtual board:
+ *  - Pins are BCM numbers 0 to 53. A call with any other pin touches nothing, is flagged in the
+ *    call log (BadPin), and digitalRead returns LOW.
+ *  - Line calls made before a successful wiringPiSetupGpio touch nothing and are flagged
+ *    (NotSetUp); digitalRead then returns LOW.
+ *  - A pinMode mode other than INPUT or OUTPUT, a pud other than PUD_OFF/DOWN/UP, or a
+ *    pinModeAlt code outside 0 to 7 touches nothing and is flagged (BadArgument).
+ *  - digitalWrite treats any non-zero value as HIGH. It sets the output latch whatever the line's
+ *    function; the latch shows on the line once the line is an output.
+ *  - digitalRead of an output reads its latch; of an input, the external drive if something
+ *    drives it, else its pull (PUD_UP reads HIGH, PUD_DOWN reads LOW, a floating line reads LOW).
+ *
+ * Thread safety: every call is safe from any thread; each runs atomically on the board.
+ */
+#ifndef VBOARD_WIRINGPI_H
+#define VBOARD_WIRINGPI_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define LOW 0
+#define HIGH 1
+
+#define INPUT 0
+#define OUTPUT 1
+
+#define PUD_OFF 0
+#define PUD_DOWN 1
+#define PUD_UP 2
+
+/*
+ * Starts the board in BCM numbering. Returns the board's set-up result: 0 by default, or what
+ * the control interface set (any negative value is a failure and leaves the board not set up).
+ */
+int wiringPiSetupGpio(void);
+
+/* Sets `pin` to INPUT or OUTPUT. */
+void pinMode(int pin, int mode);
+
+/* Sets the pull resistor of `pin`: PUD_OFF, PUD_DOWN or PUD_UP. */
+void pullUpDnControl(int pin, int pud);
+
+/* Sets the output latch of `pin`: LOW for 0, HIGH for any other value. */
+void digitalWrite(int pin, int value);
+
+/* Returns the level of `pin`, LOW or HIGH. */
+int digitalRead(int pin);
+
+/*
+ * Sets the raw function-select code of `pin`: 0 input, 1 output, 4 ALT0, 5 ALT1, 6 ALT2,
+ * 7 ALT3, 3 ALT4, 2 ALT5.
+ */
+void pinModeAlt(int pin, int mode);
+
+/* Sleeps the calling thread for `howLong` milliseconds. */
+void delay(unsigned int howLong);
+
+/* Waits `howLong` microseconds. */
+void delayMicroseconds(unsigned int howLong);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VBOARD_WIRINGPI_H */

@@ -1,0 +1,264 @@
+// The control interface of the virtual board.
+
+#include <atomic>
+#include <cstdio>
+#include <stdexcept>
+
+#include "board_state.hpp"
+
+namespace vboard {
+namespace {
+
+int checked_pin(int pin) {
+    if (pin < 0 || pin >= kLineCount) {
+        throw std::out_of_range("vboard: no BCM line " + std::to_string(pin) +
+                                " (lines are 0 to 53)");
+    }
+    return pin;
+}
+
+int checked_channel(int channel) {
+    if (channel < 0 || channel >= kSpiChannelCount) {
+        throw std::out_of_range("vboard: no SPI channel " + std::to_string(channel) +
+                                " (channels are 0 and 1)");
+    }
+    return channel;
+}
+
+std::atomic<Board *> g_current{nullptr};
+
+}  // namespace
+
+const char *to_string(Function function) {
+    switch (function) {
+        case Function::Input: return "INPUT";
+        case Function::Output: return "OUTPUT";
+        case Function::Alt0: return "ALT0";
+        case Function::Alt1: return "ALT1";
+        case Function::Alt2: return "ALT2";
+        case Function::Alt3: return "ALT3";
+        case Function::Alt4: return "ALT4";
+        case Function::Alt5: return "ALT5";
+    }
+    return "?";
+}
+
+const char *to_string(Pull pull) {
+    switch (pull) {
+        case Pull::Off: return "off";
+        case Pull::Down: return "down";
+        case Pull::Up: return "up";
+    }
+    return "?";
+}
+
+const char *to_string(Call call) {
+    switch (call) {
+        case Call::WiringPiSetupGpio: return "wiringPiSetupGpio";
+        case Call::PinMode: return "pinMode";
+        case Call::PullUpDnControl: return "pullUpDnControl";
+        case Call::DigitalWrite: return "digitalWrite";
+        case Call::DigitalRead: return "digitalRead";
+        case Call::PinModeAlt: return "pinModeAlt";
+        case Call::Delay: return "delay";
+        case Call::DelayMicroseconds: return "delayMicroseconds";
+        case Call::SpiSetup: return "wiringPiSPISetup";
+        case Call::SpiSetupMode: return "wiringPiSPISetupMode";
+        case Call::SpiDataRW: return "wiringPiSPIDataRW";
+    }
+    return "?";
+}
+
+const char *to_string(Flag flag) {
+    switch (flag) {
+        case Flag::None: return "None";
+        case Flag::NotSetUp: return "NotSetUp";
+        case Flag::BadPin: return "BadPin";
+        case Flag::BadArgument: return "BadArgument";
+        case Flag::BadChannel: return "BadChannel";
+        case Flag::NotOpen: return "NotOpen";
+        case Flag::NullBuffer: return "NullBuffer";
+        case Flag::TooLong: return "TooLong";
+        case Flag::NotAlt0: return "NotAlt0";
+    }
+    return "?";
+}
+
+std::string CallRecord::to_string() const {
+    std::string text = vboard::to_string(call);
+    text += '(';
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (i > 0) {
+            text += ", ";
+        }
+        if (call == Call::SpiDataRW && i == 1) {
+            // the buffer sits between channel and length, as in the call
+            if (buffer == nullptr) {
+                text += "NULL, ";
+            } else if (flag == Flag::None || flag == Flag::NotAlt0) {
+                text += '[';
+                for (std::size_t b = 0; b < sent.size(); ++b) {
+                    char hex[4];
+                    std::snprintf(hex, sizeof hex, b == 0 ? "%02x" : " %02x", sent[b]);
+                    text += hex;
+                }
+                text += "], ";
+            } else {
+                text += "<buffer>, ";
+            }
+        }
+        text += std::to_string(args[i]);
+    }
+    text += ')';
+    if (has_result) {
+        text += " = " + std::to_string(result);
+    }
+    if (flag != Flag::None) {
+        text += " [";
+        text += vboard::to_string(flag);
+        text += ']';
+    }
+    return text;
+}
+
+Board::Board() : state_(std::make_unique<State>()) { state_->power_on(); }
+
+Board::~Board() = default;
+
+void Board::reset() {
+    std::lock_guard lock(state_->mutex);
+    state_->power_on();
+}
+
+void Board::set_setup_result(int result) {
+    std::lock_guard lock(state_->mutex);
+    state_->setup_result = result;
+}
+
+bool Board::is_set_up() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->set_up;
+}
+
+void Board::drive(int pin, bool level) {
+    std::lock_guard lock(state_->mutex);
+    state_->lines[checked_pin(pin)].test_drive = level;
+    state_->settle(pin);
+}
+
+void Board::release(int pin) {
+    std::lock_guard lock(state_->mutex);
+    state_->lines[checked_pin(pin)].test_drive.reset();
+    state_->settle(pin);
+}
+
+LineState Board::line(int pin) const {
+    std::lock_guard lock(state_->mutex);
+    const Line &line = state_->lines[checked_pin(pin)];
+    const std::optional<bool> drive = line.test_drive ? line.test_drive : line.device_drive;
+    return LineState{line.function, line.pull,      line.latch,
+                     drive.has_value(), drive.value_or(false), line.level};
+}
+
+Function Board::function(int pin) const { return line(pin).function; }
+
+Pull Board::pull(int pin) const { return line(pin).pull; }
+
+bool Board::level(int pin) const { return line(pin).level; }
+
+SpiChannelState Board::spi_channel(int channel) const {
+    std::lock_guard lock(state_->mutex);
+    return state_->spi[checked_channel(channel)];
+}
+
+void Board::attach_spi_device(int channel, SpiDevice device) {
+    std::lock_guard lock(state_->mutex);
+    state_->spi_devices[checked_channel(channel)] = std::move(device);
+}
+
+void Board::detach_spi_device(int channel) { attach_spi_device(channel, nullptr); }
+
+void Board::attach_link_device() {
+    std::lock_guard lock(state_->mutex);
+    if (state_->link) {
+        state_->link_stop_replying();
+    }
+    state_->link.emplace();
+}
+
+void Board::detach_link_device() {
+    std::lock_guard lock(state_->mutex);
+    if (state_->link) {
+        state_->link_stop_replying();
+        state_->link.reset();
+    }
+}
+
+bool Board::has_link_device() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->link.has_value();
+}
+
+void Board::queue_link_reply(std::span<const std::uint8_t> bytes) {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->link) {
+        throw std::logic_error("vboard: queue_link_reply needs attach_link_device first");
+    }
+    state_->link->replies.insert(state_->link->replies.end(), bytes.begin(), bytes.end());
+}
+
+std::size_t Board::link_replies_pending() const {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->link) {
+        return 0;
+    }
+    return state_->link->replies.size() + (state_->link->tx_active ? 1 : 0);
+}
+
+std::vector<std::uint8_t> Board::link_bytes_received() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->link ? state_->link->received : std::vector<std::uint8_t>{};
+}
+
+std::vector<CallRecord> Board::calls() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->log;
+}
+
+std::size_t Board::call_count() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->log.size();
+}
+
+void Board::clear_calls() {
+    std::lock_guard lock(state_->mutex);
+    state_->log.clear();
+}
+
+std::vector<std::string> Board::diagnostics() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->diagnostics;
+}
+
+void Board::clear_diagnostics() {
+    std::lock_guard lock(state_->mutex);
+    state_->diagnostics.clear();
+}
+
+Board &default_board() {
+    // Never destroyed, so wiringPi calls made while the process exits still find a board.
+    static Board *const board = new Board;
+    return *board;
+}
+
+Board &current_board() {
+    Board *board = g_current.load(std::memory_order_acquire);
+    return board != nullptr ? *board : default_board();
+}
+
+ScopedBoard::ScopedBoard(Board &board)
+    : previous_(g_current.exchange(&board, std::memory_order_acq_rel)) {}
+
+ScopedBoard::~ScopedBoard() { g_current.store(previous_, std::memory_order_release); }
+
+}  // namespace vboard

@@ -1,0 +1,74 @@
+// The wiringPi face of the virtual board: each call runs atomically on the current board.
+
+#include <wiringPi.h>
+#include <wiringPiSPI.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "board_state.hpp"
+#include "vboard/export.h"
+
+namespace {
+
+// Runs `operation` on the current board's state with the board's lock held.
+template <typename Operation>
+auto on_board(Operation operation) {
+    vboard::Board::State &state = vboard::current_board().state();
+    std::lock_guard lock(state.mutex);
+    return operation(state);
+}
+
+}  // namespace
+
+extern "C" {
+
+VBOARD_EXPORT int wiringPiSetupGpio(void) {
+    return on_board([](auto &s) { return s.setup_gpio(); });
+}
+
+VBOARD_EXPORT void pinMode(int pin, int mode) {
+    on_board([=](auto &s) { s.pin_mode(pin, mode); });
+}
+
+VBOARD_EXPORT void pullUpDnControl(int pin, int pud) {
+    on_board([=](auto &s) { s.pull_up_dn_control(pin, pud); });
+}
+
+VBOARD_EXPORT void digitalWrite(int pin, int value) {
+    on_board([=](auto &s) { s.digital_write(pin, value); });
+}
+
+VBOARD_EXPORT int digitalRead(int pin) {
+    return on_board([=](auto &s) { return s.digital_read(pin); });
+}
+
+VBOARD_EXPORT void pinModeAlt(int pin, int mode) {
+    on_board([=](auto &s) { s.pin_mode_alt(pin, mode); });
+}
+
+VBOARD_EXPORT void delay(unsigned int howLong) {
+    on_board([=](auto &s) { s.record(vboard::Call::Delay, {howLong}); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(howLong));
+}
+
+VBOARD_EXPORT void delayMicroseconds(unsigned int howLong) {
+    on_board([=](auto &s) { s.record(vboard::Call::DelayMicroseconds, {howLong}); });
+    std::this_thread::sleep_for(std::chrono::microseconds(howLong));
+}
+
+VBOARD_EXPORT int wiringPiSPISetup(int channel, int speed) {
+    return on_board([=](auto &s) { return s.spi_setup(vboard::Call::SpiSetup, channel, speed, 0); });
+}
+
+VBOARD_EXPORT int wiringPiSPISetupMode(int channel, int speed, int mode) {
+    return on_board(
+        [=](auto &s) { return s.spi_setup(vboard::Call::SpiSetupMode, channel, speed, mode); });
+}
+
+VBOARD_EXPORT int wiringPiSPIDataRW(int channel, unsigned char *data, int len) {
+    return on_board([=](auto &s) { return s.spi_data_rw(channel, data, len); });
+}
+
+}  // extern "C"
