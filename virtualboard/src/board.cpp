@@ -31,55 +31,86 @@ std::atomic<Board *> g_current{nullptr};
 
 const char *to_string(Function function) {
     switch (function) {
-        case Function::Input: return "INPUT";
-        case Function::Output: return "OUTPUT";
-        case Function::Alt0: return "ALT0";
-        case Function::Alt1: return "ALT1";
-        case Function::Alt2: return "ALT2";
-        case Function::Alt3: return "ALT3";
-        case Function::Alt4: return "ALT4";
-        case Function::Alt5: return "ALT5";
+        case Function::Input:
+            return "INPUT";
+        case Function::Output:
+            return "OUTPUT";
+        case Function::Alt0:
+            return "ALT0";
+        case Function::Alt1:
+            return "ALT1";
+        case Function::Alt2:
+            return "ALT2";
+        case Function::Alt3:
+            return "ALT3";
+        case Function::Alt4:
+            return "ALT4";
+        case Function::Alt5:
+            return "ALT5";
     }
     return "?";
 }
 
 const char *to_string(Pull pull) {
     switch (pull) {
-        case Pull::Off: return "off";
-        case Pull::Down: return "down";
-        case Pull::Up: return "up";
+        case Pull::Off:
+            return "off";
+        case Pull::Down:
+            return "down";
+        case Pull::Up:
+            return "up";
     }
     return "?";
 }
 
 const char *to_string(Call call) {
     switch (call) {
-        case Call::WiringPiSetupGpio: return "wiringPiSetupGpio";
-        case Call::PinMode: return "pinMode";
-        case Call::PullUpDnControl: return "pullUpDnControl";
-        case Call::DigitalWrite: return "digitalWrite";
-        case Call::DigitalRead: return "digitalRead";
-        case Call::PinModeAlt: return "pinModeAlt";
-        case Call::Delay: return "delay";
-        case Call::DelayMicroseconds: return "delayMicroseconds";
-        case Call::SpiSetup: return "wiringPiSPISetup";
-        case Call::SpiSetupMode: return "wiringPiSPISetupMode";
-        case Call::SpiDataRW: return "wiringPiSPIDataRW";
+        case Call::WiringPiSetupGpio:
+            return "wiringPiSetupGpio";
+        case Call::PinMode:
+            return "pinMode";
+        case Call::PullUpDnControl:
+            return "pullUpDnControl";
+        case Call::DigitalWrite:
+            return "digitalWrite";
+        case Call::DigitalRead:
+            return "digitalRead";
+        case Call::PinModeAlt:
+            return "pinModeAlt";
+        case Call::Delay:
+            return "delay";
+        case Call::DelayMicroseconds:
+            return "delayMicroseconds";
+        case Call::SpiSetup:
+            return "wiringPiSPISetup";
+        case Call::SpiSetupMode:
+            return "wiringPiSPISetupMode";
+        case Call::SpiDataRW:
+            return "wiringPiSPIDataRW";
     }
     return "?";
 }
 
 const char *to_string(Flag flag) {
     switch (flag) {
-        case Flag::None: return "None";
-        case Flag::NotSetUp: return "NotSetUp";
-        case Flag::BadPin: return "BadPin";
-        case Flag::BadArgument: return "BadArgument";
-        case Flag::BadChannel: return "BadChannel";
-        case Flag::NotOpen: return "NotOpen";
-        case Flag::NullBuffer: return "NullBuffer";
-        case Flag::TooLong: return "TooLong";
-        case Flag::NotAlt0: return "NotAlt0";
+        case Flag::None:
+            return "None";
+        case Flag::NotSetUp:
+            return "NotSetUp";
+        case Flag::BadPin:
+            return "BadPin";
+        case Flag::BadArgument:
+            return "BadArgument";
+        case Flag::BadChannel:
+            return "BadChannel";
+        case Flag::NotOpen:
+            return "NotOpen";
+        case Flag::NullBuffer:
+            return "NullBuffer";
+        case Flag::TooLong:
+            return "TooLong";
+        case Flag::NotAlt0:
+            return "NotAlt0";
     }
     return "?";
 }
@@ -121,7 +152,9 @@ std::string CallRecord::to_string() const {
     return text;
 }
 
-Board::Board() : state_(std::make_unique<State>()) { state_->power_on(); }
+Board::Board() : state_(std::make_unique<State>()) {
+    state_->power_on();
+}
 
 Board::~Board() = default;
 
@@ -156,15 +189,21 @@ LineState Board::line(int pin) const {
     std::lock_guard lock(state_->mutex);
     const Line &line = state_->lines[checked_pin(pin)];
     const std::optional<bool> drive = line.test_drive ? line.test_drive : line.device_drive;
-    return LineState{line.function, line.pull,      line.latch,
-                     drive.has_value(), drive.value_or(false), line.level};
+    return LineState{line.function,         line.pull, line.latch, drive.has_value(),
+                     drive.value_or(false), line.level};
 }
 
-Function Board::function(int pin) const { return line(pin).function; }
+Function Board::function(int pin) const {
+    return line(pin).function;
+}
 
-Pull Board::pull(int pin) const { return line(pin).pull; }
+Pull Board::pull(int pin) const {
+    return line(pin).pull;
+}
 
-bool Board::level(int pin) const { return line(pin).level; }
+bool Board::level(int pin) const {
+    return line(pin).level;
+}
 
 SpiChannelState Board::spi_channel(int channel) const {
     std::lock_guard lock(state_->mutex);
@@ -176,7 +215,9 @@ void Board::attach_spi_device(int channel, SpiDevice device) {
     state_->spi_devices[checked_channel(channel)] = std::move(device);
 }
 
-void Board::detach_spi_device(int channel) { attach_spi_device(channel, nullptr); }
+void Board::detach_spi_device(int channel) {
+    attach_spi_device(channel, nullptr);
+}
 
 void Board::attach_link_device() {
     std::lock_guard lock(state_->mutex);
@@ -259,6 +300,8 @@ Board &current_board() {
 ScopedBoard::ScopedBoard(Board &board)
     : previous_(g_current.exchange(&board, std::memory_order_acq_rel)) {}
 
-ScopedBoard::~ScopedBoard() { g_current.store(previous_, std::memory_order_release); }
+ScopedBoard::~ScopedBoard() {
+    g_current.store(previous_, std::memory_order_release);
+}
 
 }  // namespace vboard

@@ -26,34 +26,54 @@ Pull power_on_pull(int pin) {
     return Pull::Down;
 }
 
-bool is_spi0_line(int pin) { return pin >= kSpiCe1 && pin <= kSpiSclk; }
+bool is_spi0_line(int pin) {
+    return pin >= kSpiCe1 && pin <= kSpiSclk;
+}
 
 // The level SPI0 drives on its output lines while it is idle (mode 0): chip enables high.
-bool spi_idle_level(int pin) { return pin == kSpiCe0 || pin == kSpiCe1; }
+bool spi_idle_level(int pin) {
+    return pin == kSpiCe0 || pin == kSpiCe1;
+}
 
-bool valid_pin(int pin) { return pin >= 0 && pin < kLineCount; }
+bool valid_pin(int pin) {
+    return pin >= 0 && pin < kLineCount;
+}
 
 std::optional<Function> function_from_alt_code(int code) {
     switch (code) {
-        case 0: return Function::Input;
-        case 1: return Function::Output;
-        case 4: return Function::Alt0;
-        case 5: return Function::Alt1;
-        case 6: return Function::Alt2;
-        case 7: return Function::Alt3;
-        case 3: return Function::Alt4;
-        case 2: return Function::Alt5;
-        default: return std::nullopt;
+        case 0:
+            return Function::Input;
+        case 1:
+            return Function::Output;
+        case 4:
+            return Function::Alt0;
+        case 5:
+            return Function::Alt1;
+        case 6:
+            return Function::Alt2;
+        case 7:
+            return Function::Alt3;
+        case 3:
+            return Function::Alt4;
+        case 2:
+            return Function::Alt5;
+        default:
+            return std::nullopt;
     }
 }
 
 const char *spi_line_name(int pin) {
     switch (pin) {
-        case kSpiSclk: return "SCLK";
-        case kSpiMosi: return "MOSI";
-        case kSpiMiso: return "MISO";
-        case kSpiCe0: return "CE0";
-        default: return "CE1";
+        case kSpiSclk:
+            return "SCLK";
+        case kSpiMosi:
+            return "MOSI";
+        case kSpiMiso:
+            return "MISO";
+        case kSpiCe0:
+            return "CE0";
+        default:
+            return "CE1";
     }
 }
 
@@ -124,8 +144,8 @@ void Board::State::link_clock_edge(bool rising) {
     LinkDevice &dev = *link;
     if (rising) {
         if (lines[kSpiMosi].function == Function::Output) {
-            dev.rx_shift = static_cast<std::uint8_t>((dev.rx_shift << 1U) |
-                                                     (lines[kSpiMosi].level ? 1U : 0U));
+            dev.rx_shift =
+                static_cast<std::uint8_t>((dev.rx_shift << 1U) | (lines[kSpiMosi].level ? 1U : 0U));
             if (++dev.rx_bits == 8) {
                 dev.received.push_back(dev.rx_shift);
                 dev.rx_bits = 0;
@@ -183,7 +203,8 @@ void Board::State::link_stop_replying() {
     }
 }
 
-// ---- The wiringPi operations ----------------------------------------------------------------------
+// ---- The wiringPi operations
+// ----------------------------------------------------------------------
 
 CallRecord &Board::State::record(Call call, std::initializer_list<long long> args) {
     CallRecord &rec = log.emplace_back();
@@ -307,8 +328,7 @@ int Board::State::spi_data_rw(int channel, unsigned char *data, int len) {
     return static_cast<int>(rec.result);
 }
 
-int Board::State::spi_transfer_on_wire(int channel, unsigned char *data, int len,
-                                       CallRecord &rec) {
+int Board::State::spi_transfer_on_wire(int channel, unsigned char *data, int len, CallRecord &rec) {
     const int ce = channel == 0 ? kSpiCe0 : kSpiCe1;
     std::string missing;
     for (const int pin : {kSpiSclk, kSpiMosi, ce}) {

@@ -59,7 +59,8 @@ VBOARD_EXPORT void delayMicroseconds(unsigned int howLong) {
 }
 
 VBOARD_EXPORT int wiringPiSPISetup(int channel, int speed) {
-    return on_board([=](auto &s) { return s.spi_setup(vboard::Call::SpiSetup, channel, speed, 0); });
+    return on_board(
+        [=](auto &s) { return s.spi_setup(vboard::Call::SpiSetup, channel, speed, 0); });
 }
 
 VBOARD_EXPORT int wiringPiSPISetupMode(int channel, int speed, int mode) {

@@ -95,8 +95,8 @@ VBOARD_EXPORT const char *to_string(Flag flag);
 // One wiringPi call as the board saw it.
 struct VBOARD_EXPORT CallRecord {
     Call call{};
-    std::vector<long long> args;     // the arguments as passed (a buffer is logged as its bytes)
-    bool has_result = false;         // void functions have no result
+    std::vector<long long> args;  // the arguments as passed (a buffer is logged as its bytes)
+    bool has_result = false;      // void functions have no result
     long long result = 0;
     Flag flag = Flag::None;
     std::vector<std::uint8_t> sent;  // wiringPiSPIDataRW: the bytes in the buffer before it ran
@@ -112,7 +112,7 @@ struct LineState {
     Function function = Function::Input;
     Pull pull = Pull::Off;
     bool latch = false;
-    bool driven = false;      // something outside the SoC drives the line (test or peripheral)
+    bool driven = false;       // something outside the SoC drives the line (test or peripheral)
     bool drive_level = false;  // the level it drives, when driven
     bool level = false;        // what digitalRead would return (see the model above)
 };
@@ -130,7 +130,7 @@ struct SpiChannelState {
 };
 
 class VBOARD_EXPORT Board {
-public:
+  public:
     Board();  // a board in its power-on state
     ~Board();
     Board(const Board &) = delete;
@@ -186,7 +186,7 @@ public:
     struct State;  // the implementation, private to the library
     State &state() { return *state_; }
 
-private:
+  private:
     std::unique_ptr<State> state_;
 };
 
@@ -199,13 +199,13 @@ VBOARD_EXPORT Board &current_board();
 // Makes `board` the one the wiringPi functions act on, for this object's lifetime, and restores
 // the previous one after. Not for use while another thread is inside a wiringPi call.
 class VBOARD_EXPORT ScopedBoard {
-public:
+  public:
     explicit ScopedBoard(Board &board);
     ~ScopedBoard();
     ScopedBoard(const ScopedBoard &) = delete;
     ScopedBoard &operator=(const ScopedBoard &) = delete;
 
-private:
+  private:
     Board *previous_;
 };
 

@@ -1,0 +1,126 @@
+// The virtual board's SPI0 controller: opening channels, every transfer error, full duplex in
+// place, and what happens when its lines are not in ALT0.
+
+#include <gmock/gmock.h>
+
+#include <array>
+
+#include "board_fixture.hpp"
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::SizeIs;
+
+namespace {
+
+class BoardSpiTest : public BoardTest {
+  protected:
+    std::vector<std::vector<uint8_t>> seen;
+
+    void SetUp() override {
+        ASSERT_EQ(wiringPiSetupGpio(), 0);
+        board.attach_spi_device(0, [this](std::span<const uint8_t> sent) {
+            seen.emplace_back(sent.begin(), sent.end());
+            return std::vector<uint8_t>{0xC0, 0xC1};  // shorter than most transfers
+        });
+    }
+};
+
+TEST_F(BoardSpiTest, OpeningChecksChannelSpeedAndMode) {
+    EXPECT_EQ(wiringPiSPISetup(2, 1000000), -22);
+    EXPECT_EQ(wiringPiSPISetup(-1, 1000000), -22);
+    EXPECT_EQ(wiringPiSPISetup(0, 0), -22);
+    EXPECT_EQ(wiringPiSPISetup(0, -5), -22);
+    EXPECT_EQ(wiringPiSPISetupMode(0, 1000000, 4), -22);
+    EXPECT_EQ(wiringPiSPISetupMode(0, 1000000, -1), -22);
+    EXPECT_FALSE(board.spi_channel(0).open);
+    EXPECT_GE(wiringPiSPISetupMode(1, 500000, 3), 0);
+    const vboard::SpiChannelState state = board.spi_channel(1);
+    EXPECT_TRUE(state.open);
+    EXPECT_EQ(state.speed_hz, 500000);
+    EXPECT_EQ(state.mode, 3);
+}
+
+TEST_F(BoardSpiTest, EveryTransferErrorLeavesTheBufferUntouched) {
+    std::array<uint8_t, 4097> buffer{};
+    buffer.fill(0x5A);
+    EXPECT_EQ(wiringPiSPIDataRW(0, buffer.data(), 1), -9);  // never opened
+    ASSERT_GE(wiringPiSPISetup(0, 1000000), 0);
+    EXPECT_EQ(wiringPiSPIDataRW(2, buffer.data(), 1), -22);
+    EXPECT_EQ(wiringPiSPIDataRW(-1, buffer.data(), 1), -22);
+    EXPECT_EQ(wiringPiSPIDataRW(0, nullptr, 1), -14);
+    EXPECT_EQ(wiringPiSPIDataRW(0, buffer.data(), 4097), -90);
+    EXPECT_EQ(wiringPiSPIDataRW(0, buffer.data(), -1), -22);
+    for (const uint8_t byte : buffer) {
+        ASSERT_EQ(byte, 0x5A);
+    }
+    EXPECT_TRUE(seen.empty());
+    EXPECT_THAT(board.calls().back().to_string(),
+                "wiringPiSPIDataRW(0, <buffer>, -1) = -22 [BadArgument]");
+}
+
+TEST_F(BoardSpiTest, TransferIsFullDuplexInPlacePaddedWithIdleMiso) {
+    ASSERT_GE(wiringPiSPISetup(0, 1000000), 0);
+    std::array<uint8_t, 4> data{1, 2, 3, 4};
+    EXPECT_EQ(wiringPiSPIDataRW(0, data.data(), 4), 4);
+    EXPECT_THAT(seen, ElementsAre(std::vector<uint8_t>{1, 2, 3, 4}));
+    EXPECT_THAT(data, ElementsAre(0xC0, 0xC1, 0x00, 0x00));  // MISO idles on its pull-down
+
+    board.drive(vboard::kSpiMiso, true);
+    data = {9, 9, 9, 9};
+    EXPECT_EQ(wiringPiSPIDataRW(0, data.data(), 4), 4);
+    EXPECT_THAT(data, ElementsAre(0xC0, 0xC1, 0xFF, 0xFF));
+}
+
+TEST_F(BoardSpiTest, TheLargestTransferGoesThrough) {
+    ASSERT_GE(wiringPiSPISetup(0, 1000000), 0);
+    std::vector<uint8_t> data(4096, 0x77);
+    EXPECT_EQ(wiringPiSPIDataRW(0, data.data(), 4096), 4096);
+    ASSERT_THAT(seen, SizeIs(1));
+    EXPECT_EQ(seen[0].size(), 4096U);
+}
+
+TEST_F(BoardSpiTest, AChannelWithoutADeviceReadsIdleMiso) {
+    ASSERT_GE(wiringPiSPISetup(1, 1000000), 0);
+    uint8_t data[] = {0x12, 0x34};
+    EXPECT_EQ(wiringPiSPIDataRW(1, data, 2), 2);
+    EXPECT_THAT(data, ElementsAre(0x00, 0x00));
+    EXPECT_TRUE(board.diagnostics().empty());
+}
+
+TEST_F(BoardSpiTest, ALineOutOfAlt0KeepsTheTransferOffTheWireAndSaysWhich) {
+    ASSERT_GE(wiringPiSPISetup(0, 1000000), 0);
+    ASSERT_GE(wiringPiSPISetup(1, 1000000), 0);
+    pinMode(vboard::kSpiCe1, OUTPUT);  // CE1 only matters to channel 1
+    uint8_t data[] = {0xAB};
+    EXPECT_EQ(wiringPiSPIDataRW(0, data, 1), 1);
+    EXPECT_EQ(data[0], 0xC0);
+    EXPECT_TRUE(board.diagnostics().empty());
+
+    data[0] = 0xAB;
+    EXPECT_EQ(wiringPiSPIDataRW(1, data, 1), 1);
+    EXPECT_EQ(data[0], 0x00);
+    EXPECT_THAT(board.diagnostics(),
+                ElementsAre("wiringPiSPIDataRW on channel 1: BCM 7 (CE1) is OUTPUT, not ALT0; "
+                            "nothing reached the wire"));
+    EXPECT_EQ(board.calls().back().flag, vboard::Flag::NotAlt0);
+
+    board.clear_diagnostics();
+    pinModeAlt(vboard::kSpiSclk, 0);
+    data[0] = 0xAB;
+    EXPECT_EQ(wiringPiSPIDataRW(0, data, 1), 1);
+    EXPECT_THAT(seen, SizeIs(1));  // only the first transfer reached the device
+    EXPECT_THAT(board.diagnostics(), ElementsAre(HasSubstr("BCM 11 (SCLK) is INPUT, not ALT0")));
+}
+
+TEST_F(BoardSpiTest, MisoOutOfAlt0ReceivesZeros) {
+    ASSERT_GE(wiringPiSPISetup(0, 1000000), 0);
+    pinMode(vboard::kSpiMiso, INPUT);
+    uint8_t data[] = {0xAB};
+    EXPECT_EQ(wiringPiSPIDataRW(0, data, 1), 1);
+    EXPECT_THAT(seen, SizeIs(1));  // the device still sees the byte
+    EXPECT_EQ(data[0], 0x00);
+    EXPECT_THAT(board.diagnostics(), ElementsAre(HasSubstr("BCM 9 (MISO) is INPUT, not ALT0")));
+}
+
+}  // namespace
