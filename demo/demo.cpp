@@ -44,9 +44,7 @@ std::string hex(std::span<const uint8_t> bytes) {
     return text;
 }
 
-void heading(int step, const char *title) {
-    std::printf("\n%d. %s\n", step, title);
-}
+void heading(int step, const char *title) { std::printf("\n%d. %s\n", step, title); }
 
 void row(const char *label, const std::string &value) {
     std::printf("   %-30s %s\n", label, value.c_str());

@@ -48,9 +48,7 @@ void DEV_GPIOConfig() {
 
 extern "C" {
 
-DEVCONFIG_EXPORT void DEV_Digital_Write(uint16_t pin, uint8_t value) {
-    digitalWrite(pin, value);
-}
+DEVCONFIG_EXPORT void DEV_Digital_Write(uint16_t pin, uint8_t value) { digitalWrite(pin, value); }
 
 DEVCONFIG_EXPORT uint8_t DEV_Digital_Read(uint16_t pin) {
     return static_cast<uint8_t>(digitalRead(pin));
@@ -139,9 +137,7 @@ DEVCONFIG_EXPORT void DEV_SPI_Write_nByte_S(uint8_t *data, uint32_t len) {
     wiringPiSPIDataRW(kSpiChannelS, data, static_cast<int>(len));
 }
 
-DEVCONFIG_EXPORT void DEV_Delay_ms(uint32_t ms) {
-    delay(ms);
-}
+DEVCONFIG_EXPORT void DEV_Delay_ms(uint32_t ms) { delay(ms); }
 
 DEVCONFIG_EXPORT void DEV_Delay_us(uint16_t count) {
     while (count != 0) {

@@ -1,5 +1,6 @@
 // The control interface of the virtual board.
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
@@ -118,7 +119,7 @@ const char *to_string(Flag flag) {
 std::string CallRecord::to_string() const {
     std::string text = vboard::to_string(call);
     text += '(';
-    for (std::size_t i = 0; i < args.size(); ++i) {
+    for (std::size_t i = 0; i < arg_count; ++i) {
         if (i > 0) {
             text += ", ";
         }
@@ -152,11 +153,14 @@ std::string CallRecord::to_string() const {
     return text;
 }
 
-Board::Board() : state_(std::make_unique<State>()) {
-    state_->power_on();
+Board::Board() : state_(std::make_unique<State>()) { state_->power_on(); }
+
+Board::~Board() {
+    std::lock_guard lock(state_->mutex);
+    state_->finish_observers();
 }
 
-Board::~Board() = default;
+LineObserver::~LineObserver() = default;
 
 void Board::reset() {
     std::lock_guard lock(state_->mutex);
@@ -193,17 +197,11 @@ LineState Board::line(int pin) const {
                      drive.value_or(false), line.level};
 }
 
-Function Board::function(int pin) const {
-    return line(pin).function;
-}
+Function Board::function(int pin) const { return line(pin).function; }
 
-Pull Board::pull(int pin) const {
-    return line(pin).pull;
-}
+Pull Board::pull(int pin) const { return line(pin).pull; }
 
-bool Board::level(int pin) const {
-    return line(pin).level;
-}
+bool Board::level(int pin) const { return line(pin).level; }
 
 SpiChannelState Board::spi_channel(int channel) const {
     std::lock_guard lock(state_->mutex);
@@ -215,9 +213,7 @@ void Board::attach_spi_device(int channel, SpiDevice device) {
     state_->spi_devices[checked_channel(channel)] = std::move(device);
 }
 
-void Board::detach_spi_device(int channel) {
-    attach_spi_device(channel, nullptr);
-}
+void Board::detach_spi_device(int channel) { attach_spi_device(channel, nullptr); }
 
 void Board::attach_link_device() {
     std::lock_guard lock(state_->mutex);
@@ -263,7 +259,74 @@ std::vector<std::uint8_t> Board::link_bytes_received() const {
 
 std::vector<CallRecord> Board::calls() const {
     std::lock_guard lock(state_->mutex);
-    return state_->log;
+    return {state_->log.begin(), state_->log.end()};
+}
+
+std::uint64_t Board::calls_dropped() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->dropped;
+}
+
+void Board::set_log_capacity(std::size_t capacity) {
+    std::lock_guard lock(state_->mutex);
+    state_->log_capacity = capacity;
+    while (state_->log.size() > capacity) {
+        state_->log.pop_front();
+        ++state_->dropped;
+    }
+}
+
+std::size_t Board::log_capacity() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->log_capacity;
+}
+
+std::uint64_t Board::now_ns() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->now;
+}
+
+CallCosts Board::costs() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->costs;
+}
+
+void Board::set_costs(const CallCosts &costs) {
+    std::lock_guard lock(state_->mutex);
+    state_->costs = costs;
+}
+
+void Board::set_real_sleep(bool real_sleep) {
+    std::lock_guard lock(state_->mutex);
+    state_->real_sleep = real_sleep;
+}
+
+bool Board::real_sleep() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->real_sleep;
+}
+
+void Board::add_observer(std::shared_ptr<LineObserver> observer) {
+    if (!observer) {
+        throw std::invalid_argument("vboard: add_observer needs an observer");
+    }
+    std::lock_guard lock(state_->mutex);
+    std::array<bool, kLineCount> levels{};
+    for (int pin = 0; pin < kLineCount; ++pin) {
+        levels[pin] = state_->lines[pin].level;
+    }
+    observer->start(state_->now, levels);
+    state_->observers.push_back(std::move(observer));
+}
+
+void Board::remove_observer(const std::shared_ptr<LineObserver> &observer) {
+    std::lock_guard lock(state_->mutex);
+    auto &observers = state_->observers;
+    const auto found = std::find(observers.begin(), observers.end(), observer);
+    if (found != observers.end()) {
+        (*found)->finish(state_->now);
+        observers.erase(found);
+    }
 }
 
 std::size_t Board::call_count() const {
@@ -274,6 +337,7 @@ std::size_t Board::call_count() const {
 void Board::clear_calls() {
     std::lock_guard lock(state_->mutex);
     state_->log.clear();
+    state_->dropped = 0;
 }
 
 std::vector<std::string> Board::diagnostics() const {
@@ -300,8 +364,6 @@ Board &current_board() {
 ScopedBoard::ScopedBoard(Board &board)
     : previous_(g_current.exchange(&board, std::memory_order_acq_rel)) {}
 
-ScopedBoard::~ScopedBoard() {
-    g_current.store(previous_, std::memory_order_release);
-}
+ScopedBoard::~ScopedBoard() { g_current.store(previous_, std::memory_order_release); }
 
 }  // namespace vboard

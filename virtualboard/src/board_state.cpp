@@ -26,18 +26,14 @@ Pull power_on_pull(int pin) {
     return Pull::Down;
 }
 
-bool is_spi0_line(int pin) {
-    return pin >= kSpiCe1 && pin <= kSpiSclk;
-}
+bool is_spi0_line(int pin) { return pin >= kSpiCe1 && pin <= kSpiSclk; }
 
 // The level SPI0 drives on its output lines while it is idle (mode 0): chip enables high.
-bool spi_idle_level(int pin) {
-    return pin == kSpiCe0 || pin == kSpiCe1;
-}
+bool spi_idle_level(int pin) { return pin == kSpiCe0 || pin == kSpiCe1; }
 
-bool valid_pin(int pin) {
-    return pin >= 0 && pin < kLineCount;
-}
+constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
+
+bool valid_pin(int pin) { return pin >= 0 && pin < kLineCount; }
 
 std::optional<Function> function_from_alt_code(int code) {
     switch (code) {
@@ -80,7 +76,10 @@ const char *spi_line_name(int pin) {
 }  // namespace
 
 void Board::State::power_on() {
+    finish_observers();
+    now = 0;
     for (int pin = 0; pin < kLineCount; ++pin) {
+        controller[pin] = spi_idle_level(pin);
         Line &line = lines[pin];
         line = Line{};
         line.function = is_spi0_line(pin) ? Function::Alt0 : Function::Input;
@@ -93,7 +92,15 @@ void Board::State::power_on() {
     spi_devices = {};
     link.reset();
     log.clear();
+    dropped = 0;
     diagnostics.clear();
+}
+
+void Board::State::finish_observers() {
+    for (const auto &observer : observers) {
+        observer->finish(now);
+    }
+    observers.clear();
 }
 
 bool Board::State::compute_level(int pin) const {
@@ -102,7 +109,7 @@ bool Board::State::compute_level(int pin) const {
         return line.latch;
     }
     if (line.function == Function::Alt0 && is_spi0_line(pin) && pin != kSpiMiso) {
-        return spi_idle_level(pin);
+        return controller[pin];
     }
     if (line.test_drive) {
         return *line.test_drive;
@@ -120,6 +127,9 @@ void Board::State::settle(int pin) {
         return;
     }
     line.level = now;
+    for (const auto &observer : observers) {
+        observer->change(this->now, pin, now);
+    }
     if (pin == kSpiSclk && link) {
         link_clock_edge(now);
     }
@@ -207,10 +217,25 @@ void Board::State::link_stop_replying() {
 // ----------------------------------------------------------------------
 
 CallRecord &Board::State::record(Call call, std::initializer_list<long long> args) {
-    CallRecord &rec = log.emplace_back();
-    rec.call = call;
-    rec.args.assign(args);
-    return rec;
+    CallRecord *rec = &unlogged;
+    if (log_capacity > 0) {
+        if (log.size() >= log_capacity) {
+            log.pop_front();
+            ++dropped;
+        }
+        rec = &log.emplace_back();
+    } else {
+        unlogged.sent.clear();
+    }
+    rec->call = call;
+    rec->time_ns = now;
+    rec->arg_count = static_cast<std::uint8_t>(args.size());
+    std::copy(args.begin(), args.end(), rec->args.begin());
+    rec->has_result = false;
+    rec->result = 0;
+    rec->flag = Flag::None;
+    rec->buffer = nullptr;
+    return *rec;
 }
 
 Flag Board::State::check_line_call(int pin) const {
@@ -230,6 +255,7 @@ int Board::State::setup_gpio() {
     if (setup_result >= 0) {
         set_up = true;
     }
+    now += costs.setup_ns;
     return setup_result;
 }
 
@@ -242,6 +268,7 @@ void Board::State::pin_mode(int pin, int mode) {
     if (rec.flag == Flag::None) {
         set_function(pin, mode == 0 ? Function::Input : Function::Output);
     }
+    now += costs.pin_mode_ns;
 }
 
 void Board::State::pull_up_dn_control(int pin, int pud) {
@@ -254,6 +281,7 @@ void Board::State::pull_up_dn_control(int pin, int pud) {
         lines[pin].pull = static_cast<Pull>(pud);
         settle(pin);
     }
+    now += costs.pull_ns;
 }
 
 void Board::State::digital_write(int pin, int value) {
@@ -263,6 +291,7 @@ void Board::State::digital_write(int pin, int value) {
         lines[pin].latch = value != 0;
         settle(pin);
     }
+    now += costs.write_ns;
 }
 
 int Board::State::digital_read(int pin) {
@@ -270,6 +299,7 @@ int Board::State::digital_read(int pin) {
     rec.flag = check_line_call(pin);
     rec.has_result = true;
     rec.result = rec.flag == Flag::None && lines[pin].level ? 1 : 0;
+    now += costs.read_ns;
     return static_cast<int>(rec.result);
 }
 
@@ -283,6 +313,7 @@ void Board::State::pin_mode_alt(int pin, int code) {
     if (rec.flag == Flag::None) {
         set_function(pin, *function);
     }
+    now += costs.pin_mode_ns;
 }
 
 int Board::State::spi_setup(Call call, int channel, int speed, int mode) {
@@ -297,8 +328,10 @@ int Board::State::spi_setup(Call call, int channel, int speed, int mode) {
         rec.result = kEinval;
     } else {
         spi[channel] = SpiChannelState{true, speed, mode};
+        spi_set_controller(kSpiSclk, (mode & 2) != 0);  // the clock idles at the mode's polarity
         rec.result = kSpiFdBase + channel;
     }
+    now += costs.spi_setup_ns;
     return static_cast<int>(rec.result);
 }
 
@@ -323,8 +356,11 @@ int Board::State::spi_data_rw(int channel, unsigned char *data, int len) {
         rec.result = kEmsgsize;
     } else {
         rec.sent.assign(data, data + len);
+        now += costs.spi_transfer_ns;
         rec.result = spi_transfer_on_wire(channel, data, len, rec);
+        return static_cast<int>(rec.result);
     }
+    now += costs.spi_transfer_ns;
     return static_cast<int>(rec.result);
 }
 
@@ -345,22 +381,83 @@ int Board::State::spi_transfer_on_wire(int channel, unsigned char *data, int len
         diagnostics.push_back("wiringPiSPIDataRW on channel " + std::to_string(channel) + ": " +
                               missing + ", not ALT0; nothing reached the wire");
         std::fill(data, data + len, idle);
+        now += spi_bits_ns(channel, len);
         return len;
     }
     std::vector<std::uint8_t> answer;
-    if (spi_devices[channel]) {
+    const bool device = static_cast<bool>(spi_devices[channel]);
+    if (device) {
         answer = spi_devices[channel](std::span<const std::uint8_t>(rec.sent));
     }
+    answer.resize(static_cast<std::size_t>(len), idle);
+    spi_draw_transfer(channel, rec.sent, answer, device);
     if (!miso_connected) {
         diagnostics.push_back("wiringPiSPIDataRW on channel " + std::to_string(channel) +
                               ": BCM 9 (MISO) is " + to_string(lines[kSpiMiso].function) +
                               ", not ALT0; the bytes received read 0x00");
-        answer.clear();
+        std::fill(answer.begin(), answer.end(), 0);
     }
-    for (int i = 0; i < len; ++i) {
-        data[i] = static_cast<std::size_t>(i) < answer.size() ? answer[i] : idle;
-    }
+    std::copy(answer.begin(), answer.end(), data);
     return len;
+}
+
+std::uint64_t Board::State::spi_bits_ns(int channel, int len) const {
+    const auto speed = static_cast<std::uint64_t>(spi[channel].speed_hz);
+    const std::uint64_t bit_ns = (kNsPerSecond + speed - 1) / speed;
+    return bit_ns * 8 * static_cast<std::uint64_t>(len);
+}
+
+void Board::State::spi_set_controller(int pin, bool level) {
+    controller[pin] = level;
+    settle(pin);
+}
+
+// Draws one transfer on the wires at the channel's speed: the chip enable falls, each bit puts
+// MOSI (and the device's MISO) out and clocks it, and the chip enable rises again.
+void Board::State::spi_draw_transfer(int channel, std::span<const std::uint8_t> mosi,
+                                     std::span<const std::uint8_t> miso, bool miso_driven) {
+    const int ce = channel == 0 ? kSpiCe0 : kSpiCe1;
+    const bool idle_clock = (spi[channel].mode & 2) != 0;
+    const bool data_on_leading_edge = (spi[channel].mode & 1) != 0;
+    const std::uint64_t bit_ns = spi_bits_ns(channel, 1) / 8;
+    const std::uint64_t first_half = bit_ns / 2;
+    const std::uint64_t second_half = bit_ns - first_half;
+
+    spi_set_controller(kSpiSclk, idle_clock);
+    spi_set_controller(ce, false);
+    for (std::size_t i = 0; i < mosi.size(); ++i) {
+        for (int bit = 7; bit >= 0; --bit) {
+            const auto put_data = [&] {
+                spi_set_controller(kSpiMosi, ((mosi[i] >> bit) & 1U) != 0);
+                if (miso_driven) {
+                    set_device_drive(kSpiMiso, ((miso[i] >> bit) & 1U) != 0);
+                }
+            };
+            if (data_on_leading_edge) {
+                now += first_half;
+                spi_set_controller(kSpiSclk, !idle_clock);
+                put_data();
+            } else {
+                put_data();
+                now += first_half;
+                spi_set_controller(kSpiSclk, !idle_clock);
+            }
+            now += second_half;
+            spi_set_controller(kSpiSclk, idle_clock);
+        }
+    }
+    now += first_half;
+    spi_set_controller(ce, true);
+    spi_set_controller(kSpiMosi, false);
+    if (miso_driven) {
+        set_device_drive(kSpiMiso, std::nullopt);
+    }
+}
+
+bool Board::State::wait(Call call, unsigned int length, std::uint64_t length_ns) {
+    record(call, {length});
+    now += costs.delay_call_ns + length_ns;
+    return real_sleep;
 }
 
 }  // namespace vboard

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -45,11 +47,24 @@ struct Board::State {
     std::array<SpiChannelState, kSpiChannelCount> spi{};
     std::array<SpiDevice, kSpiChannelCount> spi_devices{};
     std::optional<LinkDevice> link;
-    std::vector<CallRecord> log;
     std::vector<std::string> diagnostics;
+
+    // What SPI0 drives on SCLK, MOSI, CE0 and CE1 while they are in ALT0.
+    std::array<bool, kLineCount> controller{};
+
+    std::deque<CallRecord> log;
+    std::size_t log_capacity = 100'000;
+    std::uint64_t dropped = 0;
+    CallRecord unlogged;  // where calls are recorded while the log is off
+
+    std::uint64_t now = 0;
+    CallCosts costs;
+    bool real_sleep = true;
+    std::vector<std::shared_ptr<LineObserver>> observers;
 
     // Everything below expects `mutex` to be held.
     void power_on();
+    void finish_observers();
 
     bool compute_level(int pin) const;
     void settle(int pin);
@@ -75,6 +90,12 @@ struct Board::State {
     int spi_setup(Call call, int channel, int speed, int mode);
     int spi_data_rw(int channel, unsigned char *data, int len);
     int spi_transfer_on_wire(int channel, unsigned char *data, int len, CallRecord &rec);
+    void spi_draw_transfer(int channel, std::span<const std::uint8_t> mosi,
+                           std::span<const std::uint8_t> miso, bool miso_driven);
+    void spi_set_controller(int pin, bool level);
+    std::uint64_t spi_bits_ns(int channel, int len) const;
+    // delay and delayMicroseconds: log, move the clock; returns whether to really sleep.
+    bool wait(Call call, unsigned int length, std::uint64_t length_ns);
 };
 
 }  // namespace vboard

@@ -20,6 +20,10 @@ auto on_board(Operation operation) {
     return operation(state);
 }
 
+std::uint64_t nanoseconds(std::chrono::nanoseconds length) {
+    return static_cast<std::uint64_t>(length.count());
+}
+
 }  // namespace
 
 extern "C" {
@@ -48,14 +52,21 @@ VBOARD_EXPORT void pinModeAlt(int pin, int mode) {
     on_board([=](auto &s) { s.pin_mode_alt(pin, mode); });
 }
 
+// The waits sleep outside the board's lock, so other threads keep using the board meanwhile.
 VBOARD_EXPORT void delay(unsigned int howLong) {
-    on_board([=](auto &s) { s.record(vboard::Call::Delay, {howLong}); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(howLong));
+    const std::chrono::milliseconds length(howLong);
+    if (on_board([=](auto &s) { return s.wait(vboard::Call::Delay, howLong, nanoseconds(length)); })) {
+        std::this_thread::sleep_for(length);
+    }
 }
 
 VBOARD_EXPORT void delayMicroseconds(unsigned int howLong) {
-    on_board([=](auto &s) { s.record(vboard::Call::DelayMicroseconds, {howLong}); });
-    std::this_thread::sleep_for(std::chrono::microseconds(howLong));
+    const std::chrono::microseconds length(howLong);
+    if (on_board([=](auto &s) {
+            return s.wait(vboard::Call::DelayMicroseconds, howLong, nanoseconds(length));
+        })) {
+        std::this_thread::sleep_for(length);
+    }
 }
 
 VBOARD_EXPORT int wiringPiSPISetup(int channel, int speed) {

@@ -32,6 +32,7 @@
 #ifndef VBOARD_BOARD_HPP
 #define VBOARD_BOARD_HPP
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -94,9 +95,13 @@ VBOARD_EXPORT const char *to_string(Flag flag);
 
 // One wiringPi call as the board saw it.
 struct VBOARD_EXPORT CallRecord {
+    static constexpr std::size_t kMaxArgs = 3;
+
     Call call{};
-    std::vector<long long> args;  // the arguments as passed (a buffer is logged as its bytes)
-    bool has_result = false;      // void functions have no result
+    std::uint64_t time_ns = 0;               // the board's clock when the call started
+    std::array<long long, kMaxArgs> args{};  // the arguments as passed, buffers left out
+    std::uint8_t arg_count = 0;
+    bool has_result = false;  // void functions have no result
     long long result = 0;
     Flag flag = Flag::None;
     std::vector<std::uint8_t> sent;  // wiringPiSPIDataRW: the bytes in the buffer before it ran
@@ -121,6 +126,33 @@ struct LineState {
 // the bytes it answers; a short answer is padded with what the idle MISO line reads, extra bytes
 // are ignored. Runs under the board's lock.
 using SpiDevice = std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t> sent)>;
+
+// How far each wiringPi call moves the board's clock, in nanoseconds. The defaults are near a
+// Raspberry Pi 4 running wiringPi. delay and delayMicroseconds add their own length on top, and an
+// SPI transfer adds 8 bits per byte at the channel's speed (rounded up to whole nanoseconds per
+// bit) after its `spi_transfer` overhead.
+struct CallCosts {
+    std::uint64_t setup_ns = 1'000'000;     // wiringPiSetupGpio: maps the GPIO registers
+    std::uint64_t pin_mode_ns = 50;         // pinMode, pinModeAlt
+    std::uint64_t pull_ns = 150;            // pullUpDnControl
+    std::uint64_t write_ns = 20;            // digitalWrite
+    std::uint64_t read_ns = 40;             // digitalRead
+    std::uint64_t delay_call_ns = 100;      // delay, delayMicroseconds, before their length
+    std::uint64_t spi_setup_ns = 50'000;    // wiringPiSPISetup(Mode): open and configure spidev
+    std::uint64_t spi_transfer_ns = 5'000;  // wiringPiSPIDataRW: the ioctl, before the bits
+};
+
+// Receives every change of a line's level, in time order. Called under the board's lock, so it
+// must not call back into the board.
+class VBOARD_EXPORT LineObserver {
+  public:
+    virtual ~LineObserver();
+    // Once, when added: the board's clock and every line's level at that moment.
+    virtual void start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) = 0;
+    virtual void change(std::uint64_t time_ns, int pin, bool level) = 0;
+    // Once, when removed or when its board is reset or destroyed: the board's clock then.
+    virtual void finish(std::uint64_t time_ns) = 0;
+};
 
 // The state of one SPI channel.
 struct SpiChannelState {
@@ -173,10 +205,29 @@ class VBOARD_EXPORT Board {
     std::size_t link_replies_pending() const;
     std::vector<std::uint8_t> link_bytes_received() const;
 
-    // Every wiringPi call in order, oldest first.
+    // The wiringPi calls in order, oldest first. The log keeps the newest `capacity` calls
+    // (100000 by default; 0 turns it off) and counts the ones it let go.
     std::vector<CallRecord> calls() const;
     std::size_t call_count() const;
-    void clear_calls();
+    std::uint64_t calls_dropped() const;
+    void clear_calls();  // also zeroes the dropped count
+    void set_log_capacity(std::size_t capacity);
+    std::size_t log_capacity() const;
+
+    // Virtual time. The clock starts at 0 at power-on and moves only as calls are made; reset()
+    // leaves the costs and the sleep mode as they are and sets the clock back to 0.
+    std::uint64_t now_ns() const;
+    CallCosts costs() const;
+    void set_costs(const CallCosts &costs);
+    // true (the default): delay and delayMicroseconds also sleep the calling thread for their
+    // length. false: they only move the clock, so long simulated sessions run fast.
+    void set_real_sleep(bool real_sleep);
+    bool real_sleep() const;
+
+    // Observers of line changes. An observer added sees start() at once; removing it, reset() and
+    // the board's destruction end it with finish(). The board shares ownership.
+    void add_observer(std::shared_ptr<LineObserver> observer);
+    void remove_observer(const std::shared_ptr<LineObserver> &observer);
 
     // Readable notes about misuse the board noticed, oldest first (a transfer with an SPI0 line
     // not in ALT0, for one).

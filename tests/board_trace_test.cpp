@@ -1,0 +1,259 @@
+// Virtual time, the bounded call log, VCD streaming, the timing view and the edges a hardware SPI
+// transfer draws.
+
+#include <gmock/gmock.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "board_fixture.hpp"
+#include "vboard/trace.hpp"
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+// Records every change, to compare against what the wires should show.
+class ChangeList : public vboard::LineObserver {
+public:
+    struct Change {
+        std::uint64_t time_ns;
+        int pin;
+        bool level;
+    };
+    std::vector<Change> changes;
+    std::uint64_t finished_at = 0;
+    bool finished = false;
+
+    void start(std::uint64_t, const std::array<bool, vboard::kLineCount> &) override {}
+    void change(std::uint64_t time_ns, int pin, bool level) override {
+        changes.push_back({time_ns, pin, level});
+    }
+    void finish(std::uint64_t time_ns) override {
+        finished = true;
+        finished_at = time_ns;
+    }
+
+    std::vector<Change> on(int pin) const {
+        std::vector<Change> picked;
+        for (const Change &c : changes) {
+            if (c.pin == pin) {
+                picked.push_back(c);
+            }
+        }
+        return picked;
+    }
+};
+
+std::string read_file(const std::filesystem::path &path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class TraceTest : public BoardTest {
+protected:
+    std::shared_ptr<ChangeList> list = std::make_shared<ChangeList>();
+    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                ("vboard_trace_" + std::to_string(::getpid()));
+
+    void SetUp() override {
+        board.set_real_sleep(false);
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+};
+
+TEST_F(TraceTest, EachCallMovesTheClockByItsCost) {
+    vboard::CallCosts costs;
+    costs.setup_ns = 1000;
+    costs.write_ns = 7;
+    costs.read_ns = 11;
+    costs.pin_mode_ns = 3;
+    costs.delay_call_ns = 1;
+    board.set_costs(costs);
+    wiringPiSetupGpio();
+    EXPECT_EQ(board.now_ns(), 1000U);
+    pinMode(5, OUTPUT);
+    digitalWrite(5, 1);
+    (void)digitalRead(5);
+    EXPECT_EQ(board.now_ns(), 1021U);
+    delay(2);
+    delayMicroseconds(3);
+    EXPECT_EQ(board.now_ns(), 1021U + 1 + 2'000'000 + 1 + 3'000);
+    const auto log = board.calls();
+    EXPECT_EQ(log[1].time_ns, 1000U);
+    EXPECT_EQ(log[2].time_ns, 1003U);
+    board.reset();
+    EXPECT_EQ(board.now_ns(), 0U);
+    EXPECT_EQ(board.costs().write_ns, 7U);  // costs survive a reset
+}
+
+TEST_F(TraceTest, TheDefaultCostsAreNearAPi4) {
+    const vboard::CallCosts costs;
+    EXPECT_EQ(costs.write_ns, 20U);
+    EXPECT_EQ(costs.read_ns, 40U);
+    open_layer();
+    const std::uint64_t before = board.now_ns();
+    DEV_SPI_SendData(0x00);
+    EXPECT_EQ(board.now_ns() - before, costs.pin_mode_ns + 25 * costs.write_ns);
+}
+
+TEST_F(TraceTest, AnSpiTransferTakesEightBitsPerByteAtTheChannelSpeed) {
+    wiringPiSetupGpio();
+    wiringPiSPISetup(0, 1'000'000);
+    const std::uint64_t before = board.now_ns();
+    uint8_t data[3] = {};
+    wiringPiSPIDataRW(0, data, 3);
+    const std::uint64_t taken = board.now_ns() - before;
+    const std::uint64_t overhead = board.costs().spi_transfer_ns;
+    EXPECT_GE(taken, overhead + 24'000);
+    EXPECT_LE(taken, overhead + 24'000 + 1'000);  // plus half a bit for the chip enable
+}
+
+TEST_F(TraceTest, TheLogKeepsTheNewestCallsAndCountsTheRest) {
+    board.set_log_capacity(3);
+    wiringPiSetupGpio();
+    for (int pin = 0; pin < 5; ++pin) {
+        digitalWrite(pin, 1);
+    }
+    EXPECT_THAT(calls(), ElementsAre("digitalWrite(2, 1)", "digitalWrite(3, 1)",
+                                     "digitalWrite(4, 1)"));
+    EXPECT_EQ(board.calls_dropped(), 3U);
+    board.set_log_capacity(1);
+    EXPECT_EQ(board.calls_dropped(), 5U);
+    board.set_log_capacity(0);  // off
+    digitalWrite(6, 1);
+    EXPECT_EQ(board.call_count(), 0U);
+    EXPECT_EQ(board.calls_dropped(), 6U);
+    EXPECT_TRUE(board.line(6).latch);  // the call still happened
+    board.clear_calls();
+    EXPECT_EQ(board.calls_dropped(), 0U);
+}
+
+TEST_F(TraceTest, HardwareSpiDrawsChipEnableClocksAndBitsInMode0) {
+    wiringPiSetupGpio();
+    board.attach_spi_device(1, [](std::span<const uint8_t>) { return std::vector<uint8_t>{0x0F}; });
+    wiringPiSPISetup(1, 1'000'000);
+    board.add_observer(list);
+    uint8_t data[] = {0xA5};
+    wiringPiSPIDataRW(1, data, 1);
+    EXPECT_EQ(data[0], 0x0F);
+
+    const auto ce1 = list->on(vboard::kSpiCe1);
+    ASSERT_EQ(ce1.size(), 2U);
+    EXPECT_FALSE(ce1[0].level);
+    EXPECT_TRUE(ce1[1].level);
+    EXPECT_TRUE(list->on(vboard::kSpiCe0).empty());
+
+    // At each rising clock edge, MOSI and MISO hold the bits, most significant first.
+    bool mosi = false;
+    bool miso = false;
+    std::string mosi_bits;
+    std::string miso_bits;
+    int rising = 0;
+    for (const auto &c : list->changes) {
+        if (c.pin == vboard::kSpiMosi) mosi = c.level;
+        if (c.pin == vboard::kSpiMiso) miso = c.level;
+        if (c.pin == vboard::kSpiSclk && c.level) {
+            ++rising;
+            EXPECT_GT(c.time_ns, ce1[0].time_ns);
+            EXPECT_LT(c.time_ns, ce1[1].time_ns);
+            mosi_bits += mosi ? '1' : '0';
+            miso_bits += miso ? '1' : '0';
+        }
+    }
+    EXPECT_EQ(rising, 8);
+    EXPECT_EQ(mosi_bits, "10100101");
+    EXPECT_EQ(miso_bits, "00001111");
+    EXPECT_EQ(list->on(vboard::kSpiSclk).size(), 16U);
+    EXPECT_FALSE(board.level(vboard::kSpiSclk));
+}
+
+TEST_F(TraceTest, NoEdgesReachTheWireWithoutAlt0) {
+    open_layer();
+    wiringPiSPISetup(0, 1'000'000);
+    board.add_observer(list);
+    DEV_SPI_WriteByte_M(0xFF);
+    EXPECT_TRUE(list->changes.empty());
+}
+
+TEST_F(TraceTest, ObserversAreFinishedWhenRemovedOrReset) {
+    board.add_observer(list);
+    wiringPiSetupGpio();
+    board.remove_observer(list);
+    EXPECT_TRUE(list->finished);
+    EXPECT_EQ(list->finished_at, board.now_ns());
+
+    auto other = std::make_shared<ChangeList>();
+    board.add_observer(other);
+    board.reset();
+    EXPECT_TRUE(other->finished);
+    pinMode(5, OUTPUT);
+    EXPECT_TRUE(other->changes.empty());
+}
+
+TEST_F(TraceTest, VcdFileHasAHeaderInitialValuesAndTimedChanges) {
+    const auto path = dir / "t.vcd";
+    auto vcd = std::make_shared<vboard::VcdWriter>(path.string(), std::vector<int>{18, 24});
+    wiringPiSetupGpio();  // at 0; moves the clock by the set-up cost
+    board.add_observer(vcd);
+    pinMode(18, OUTPUT);   // 18 stays low: no change
+    digitalWrite(18, 1);   // a change at setup + pin_mode
+    pinMode(24, OUTPUT);   // 24 drops from its pull-down... stays low: no change
+    pullUpDnControl(22, PUD_UP);  // not traced
+    board.remove_observer(vcd);
+    EXPECT_TRUE(vcd->ok());
+
+    const vboard::CallCosts costs;
+    const std::string t1 = "#" + std::to_string(costs.setup_ns + costs.pin_mode_ns) + "\n";
+    const std::string text = read_file(path);
+    EXPECT_THAT(text, HasSubstr("$timescale 1 ns $end"));
+    EXPECT_THAT(text, HasSubstr("$var wire 1 3 bcm18_en $end"));
+    EXPECT_THAT(text, HasSubstr("$var wire 1 9 bcm24_in $end"));
+    EXPECT_THAT(text, HasSubstr("$enddefinitions $end\n#" + std::to_string(costs.setup_ns) +
+                                "\n$dumpvars\n03\n09\n$end\n" + t1 + "13\n"));
+    EXPECT_THAT(text, ::testing::EndsWith("#" + std::to_string(board.now_ns()) + "\n"));
+    EXPECT_THAT(text, ::testing::Not(HasSubstr("bcm22")));
+}
+
+TEST_F(TraceTest, VcdWriterRefusesWhatItCannotDo) {
+    EXPECT_THROW(vboard::VcdWriter((dir / "no" / "such" / "dir.vcd").string()), std::runtime_error);
+    EXPECT_THROW(vboard::VcdWriter((dir / "a.vcd").string(), {54}), std::out_of_range);
+    EXPECT_THROW(vboard::VcdWriter((dir / "b.vcd").string(), {}), std::invalid_argument);
+    EXPECT_THROW(board.add_observer(nullptr), std::invalid_argument);
+}
+
+TEST_F(TraceTest, TimingViewDrawsEdgesPerLine) {
+    auto recorder = std::make_shared<vboard::EdgeRecorder>();
+    wiringPiSetupGpio();
+    pinMode(5, OUTPUT);
+    pinMode(6, OUTPUT);
+    board.add_observer(recorder);
+    digitalWrite(5, 1);
+    digitalWrite(6, 1);
+    digitalWrite(5, 0);
+    const std::vector<int> lines{5, 6};
+    const std::string view = recorder->render(lines);
+    EXPECT_THAT(view, HasSubstr("\nbcm5  _/---\\_\n"));
+    EXPECT_THAT(view, HasSubstr("\nbcm6  ___/---\n"));
+    EXPECT_THAT(view, HasSubstr("3 change times"));
+}
+
+TEST_F(TraceTest, TimingViewKeepsOnlyItsLimit) {
+    auto recorder = std::make_shared<vboard::EdgeRecorder>(2);
+    wiringPiSetupGpio();
+    pinMode(5, OUTPUT);
+    board.add_observer(recorder);
+    for (int i = 0; i < 5; ++i) {
+        digitalWrite(5, 1);
+        digitalWrite(5, 0);
+    }
+    EXPECT_EQ(recorder->changes_dropped(), 8U);
+    EXPECT_THAT(recorder->render(std::vector<int>{5}), HasSubstr("8 later changes not kept"));
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# devcfg's exit statuses: every malformed command line gets one line on standard error, status 2,
+# nothing on standard output and no step run; a failed open exits 1; a good session exits 0.
+# Usage: devcfg_cli_test.sh DEVCFG
+set -uo pipefail
+devcfg=$1
+fail=0
+
+expect() {  # expect STATUS WORD -- ARGS...
+    local want=$1 word=$2
+    shift 3
+    local out err status
+    out=$("$devcfg" "$@" 2>/tmp/devcfg_err.$$)
+    status=$?
+    err=$(cat /tmp/devcfg_err.$$)
+    if [ "$status" != "$want" ]; then
+        echo "FAILED: devcfg $*: status $status, expected $want"; fail=1; return
+    fi
+    if [ "$want" = 2 ]; then
+        if [ -n "$out" ]; then echo "FAILED: devcfg $*: printed '$out'"; fail=1; fi
+        if [ "$(printf '%s\n' "$err" | wc -l)" != 1 ] || [[ "$err" != *"$word"* ]]; then
+            echo "FAILED: devcfg $*: stderr '$err' should be one line naming '$word'"; fail=1
+        fi
+    fi
+}
+
+expect 2 "'blink'" -- open blink 5
+expect 2 "'54'" -- open write 54 1
+expect 2 "'2'" -- open write 5 2
+expect 2 "'sideways'" -- open mode 5 sideways
+expect 2 "'zz'" -- open send a5 zz
+expect 2 "'0x123'" -- open send 0x123
+expect 2 "'x'" -- open spi x a5
+expect 2 "'send'" -- open send
+expect 2 "'--bogus'" -- --bogus open
+expect 2 "'g1'" -- --link-reply g1 open
+expect 2 "'0'" -- open spi-open m 0
+expect 2 "'65536'" -- open delay-us 65536
+expect 2 "'recv'" -- open recv 0x
+expect 2 "step" --
+expect 2 "/nonexistent-dir/x.vcd" -- --vcd /nonexistent-dir/x.vcd open
+expect 1 "" -- --setup-fail open write 5 1
+expect 0 "" -- --no-sleep open mode 5 out write 5 1 read 5 delay-ms 1 delay-us 3 close
+expect 0 "" -- --help
+
+# A bad word late in the line stops it before the first step: no report line from open.
+out=$("$devcfg" open write 5 1 write 5 9 2>/dev/null)
+if [ -n "$out" ]; then echo "FAILED: a bad command line still ran: '$out'"; fail=1; fi
+
+out=$("$devcfg" --no-sleep open mode 5 out write 5 1 read 5)
+if ! grep -qx 'read 5 = 1' <<<"$out"; then echo "FAILED: read after write printed '$out'"; fail=1; fi
+
+for step in open close mode write read send recv spi-open spi alt0 delay-ms delay-us; do
+    if ! "$devcfg" --help | grep -q "^  $step"; then echo "FAILED: --help does not list $step"; fail=1; fi
+done
+rm -f /tmp/devcfg_err.$$
+[ $fail = 0 ] && echo "all devcfg command-line checks passed"
+exit $fail

@@ -1,0 +1,225 @@
+// devcfg: poke the lines through the hardware-access layer from a shell, on a Pi or on the
+// virtual board. See usage() in command_line.cpp.
+
+#include <wiringPi.h>
+#include <wiringPiSPI.h>
+
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "DEV_Config.h"
+#include "command_line.hpp"
+
+#if DEVCFG_VIRTUAL_BOARD
+#include "vboard/board.hpp"
+#include "vboard/trace.hpp"
+#endif
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kAlt0 = 4;
+
+std::string hex(std::span<const uint8_t> bytes) {
+    std::string text;
+    for (const uint8_t byte : bytes) {
+        char cell[4];
+        std::snprintf(cell, sizeof cell, "%02x ", byte);
+        text += cell;
+    }
+    if (!text.empty()) {
+        text.pop_back();
+    }
+    return text;
+}
+
+const char *channel_name(int channel) { return channel == 0 ? "m" : "s"; }
+
+// Runs one step; returns false when the run must stop (a failed open or spi-open).
+bool run_step(const devcfg::Step &step) {
+    using devcfg::StepKind;
+    switch (step.kind) {
+        case StepKind::Open:
+            std::fflush(stdout);
+            if (DEV_ModuleInit() != 0) {
+                std::fflush(stdout);
+                std::fputs("devcfg: open failed: wiringPi did not start\n", stderr);
+                return false;
+            }
+            break;
+        case StepKind::Close: DEV_ModuleExit(); break;
+        case StepKind::Mode: DEV_GPIO_Mode(step.pin, step.output ? 1 : 0); break;
+        case StepKind::Write: DEV_Digital_Write(step.pin, step.level); break;
+        case StepKind::Read:
+            std::printf("read %u = %u\n", step.pin, DEV_Digital_Read(step.pin));
+            break;
+        case StepKind::Send: {
+            std::vector<uint8_t> bytes = step.bytes;
+            DEV_SPI_SendData_nByte(bytes.data(), static_cast<uint32_t>(bytes.size()));
+            break;
+        }
+        case StepKind::Recv: {
+            std::vector<uint8_t> bytes;
+            for (uint32_t i = 0; i < step.count; ++i) {
+                bytes.push_back(DEV_SPI_ReadData());
+            }
+            std::printf("recv = %s\n", hex(bytes).c_str());
+            break;
+        }
+        case StepKind::SpiOpen: {
+            const int fd = wiringPiSPISetup(step.channel, step.speed_hz);
+            if (fd < 0) {
+                std::fprintf(stderr, "devcfg: spi-open %s %d failed: %d\n",
+                             channel_name(step.channel), step.speed_hz, fd);
+                return false;
+            }
+            break;
+        }
+        case StepKind::Spi: {
+            std::vector<uint8_t> bytes = step.bytes;
+            const auto len = static_cast<uint32_t>(bytes.size());
+            if (step.channel == 0) {
+                DEV_SPI_Write_nByte_M(bytes.data(), len);
+            } else {
+                DEV_SPI_Write_nByte_S(bytes.data(), len);
+            }
+            std::printf("spi %s = %s\n", channel_name(step.channel), hex(bytes).c_str());
+            break;
+        }
+        case StepKind::Alt0:
+            for (const int pin : {DEV_SCLK_PIN, DEV_MOSI_PIN, DEV_CS_M_PIN, DEV_CS_S_PIN}) {
+                pinModeAlt(pin, kAlt0);
+            }
+            break;
+        case StepKind::DelayMs: DEV_Delay_ms(step.count); break;
+        case StepKind::DelayUs: DEV_Delay_us(static_cast<uint16_t>(step.count)); break;
+    }
+    return true;
+}
+
+bool run_steps(const std::vector<devcfg::Step> &steps) {
+    for (const devcfg::Step &step : steps) {
+        if (!run_step(step)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+#if DEVCFG_VIRTUAL_BOARD
+
+// An SPI device that answers each byte with the next queued reply byte, 0xff once they run out.
+vboard::SpiDevice reply_queue(std::vector<uint8_t> replies) {
+    auto queue = std::make_shared<std::deque<uint8_t>>(replies.begin(), replies.end());
+    return [queue](std::span<const uint8_t> sent) {
+        std::vector<uint8_t> answer;
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            if (queue->empty()) {
+                answer.push_back(0xFF);
+            } else {
+                answer.push_back(queue->front());
+                queue->pop_front();
+            }
+        }
+        return answer;
+    };
+}
+
+int run(const devcfg::CommandLine &line) {
+    const devcfg::Options &options = line.options;
+    vboard::Board &board = vboard::current_board();
+    std::shared_ptr<vboard::VcdWriter> vcd;
+    if (!options.vcd_path.empty()) {
+        try {
+            vcd = std::make_shared<vboard::VcdWriter>(options.vcd_path);
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "devcfg: --vcd: %s\n", error.what());
+            return kExitUsage;
+        }
+    }
+    board.set_real_sleep(!options.no_sleep);
+    if (options.setup_fail) {
+        board.set_setup_result(-1);
+    }
+    board.attach_link_device();
+    board.queue_link_reply(options.link_reply);
+    for (int channel = 0; channel < 2; ++channel) {
+        if (!options.spi_reply[channel].empty()) {
+            board.attach_spi_device(channel, reply_queue(options.spi_reply[channel]));
+        }
+    }
+    auto timing = std::make_shared<vboard::EdgeRecorder>();
+    if (options.timing) {
+        board.add_observer(timing);
+    }
+    if (vcd) {
+        board.add_observer(vcd);
+    }
+
+    const bool completed = run_steps(line.steps);
+    std::fflush(stdout);
+
+    if (vcd) {
+        board.remove_observer(vcd);
+        if (!vcd->ok()) {
+            std::fprintf(stderr, "devcfg: --vcd: writing '%s' failed\n", options.vcd_path.c_str());
+        }
+    }
+    if (options.print_log) {
+        std::printf("call log (%zu calls", board.call_count());
+        if (board.calls_dropped() > 0) {
+            std::printf(", %llu older ones dropped",
+                        static_cast<unsigned long long>(board.calls_dropped()));
+        }
+        std::puts("):");
+        for (const vboard::CallRecord &rec : board.calls()) {
+            std::printf("%12llu ns  %s\n", static_cast<unsigned long long>(rec.time_ns),
+                        rec.to_string().c_str());
+        }
+    }
+    for (const std::string &note : board.diagnostics()) {
+        std::fprintf(stderr, "devcfg: board: %s\n", note.c_str());
+    }
+    if (options.timing) {
+        board.remove_observer(timing);
+        const std::vector<int> lines = vboard::pin_map_lines();
+        std::fputs(timing->render(lines).c_str(), stdout);
+    }
+    return completed ? 0 : kExitFailed;
+}
+
+#else
+
+int run(const devcfg::CommandLine &line) {
+    if (line.options.needs_virtual_board()) {
+        std::fprintf(stderr,
+                     "devcfg: %s needs the virtual board; this build runs on the real wiringPi\n",
+                     line.options.first_virtual_option.c_str());
+        return kExitUsage;
+    }
+    return run_steps(line.steps) ? 0 : kExitFailed;
+}
+
+#endif
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const std::vector<std::string_view> words(argv + 1, argv + argc);
+    const devcfg::ParseResult parsed = devcfg::parse_command_line(words);
+    if (!parsed.command_line) {
+        std::fprintf(stderr, "devcfg: %s\n", parsed.error.c_str());
+        return kExitUsage;
+    }
+    if (parsed.command_line->options.help) {
+        std::fputs(devcfg::usage("devcfg").c_str(), stdout);
+        return 0;
+    }
+    return run(*parsed.command_line);
+}

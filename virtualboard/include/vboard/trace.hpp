@@ -1,0 +1,97 @@
+// Seeing the wires: a VCD writer that streams line changes to a file, and a small in-memory edge
+// recorder that draws a text timing view. Both are LineObservers: add them to a Board with
+// Board::add_observer.
+#ifndef VBOARD_TRACE_HPP
+#define VBOARD_TRACE_HPP
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "vboard/board.hpp"
+#include "vboard/export.h"
+
+namespace vboard {
+
+// A line's name in traces: "bcm<N>", with the role the hardware-access layer gives it for the
+// pin map and for SPI0's MISO: bcm11_sclk, bcm10_mosi, bcm9_miso, bcm8_ce0, bcm7_ce1,
+// bcm25_out_a, bcm17_out_b, bcm24_in, bcm18_en. Throws std::out_of_range off 0-53.
+VBOARD_EXPORT std::string line_label(int pin);
+
+// The pin map's eight lines and MISO, in the order traces list them by default.
+VBOARD_EXPORT std::vector<int> pin_map_lines();
+
+// Every line, 0 to 53.
+VBOARD_EXPORT std::vector<int> all_lines();
+
+// Streams changes of the chosen lines to a Value Change Dump file, one nanosecond per time unit.
+// Nothing is kept in memory beyond the last level of each line: the header is written when the
+// writer is added to a board (with the levels at that moment), then each change under its time
+// stamp, and the file is closed by finish(). Readable by GTKWave, PulseView and sigrok-cli.
+class VBOARD_EXPORT VcdWriter final : public LineObserver {
+public:
+    // Opens `path` for writing. Throws std::runtime_error naming the path and the reason when it
+    // cannot, std::out_of_range for a line off 0-53, std::invalid_argument for no line at all.
+    explicit VcdWriter(const std::string &path, std::vector<int> lines = pin_map_lines());
+    ~VcdWriter() override;
+    VcdWriter(const VcdWriter &) = delete;
+    VcdWriter &operator=(const VcdWriter &) = delete;
+
+    void start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) override;
+    void change(std::uint64_t time_ns, int pin, bool level) override;
+    void finish(std::uint64_t time_ns) override;
+
+    // false once a write to the file has failed (a full disk, say); the error is kept, not thrown.
+    bool ok() const;
+
+private:
+    void stamp(std::uint64_t time_ns);
+    void close();
+
+    std::FILE *file_ = nullptr;
+    std::string path_;
+    std::vector<int> lines_;
+    std::array<bool, kLineCount> traced_{};
+    std::uint64_t stamped_ = 0;
+    bool has_stamp_ = false;
+    bool failed_ = false;
+};
+
+// Keeps up to `max_changes` changes in memory and draws them as a text timing view, one row per
+// line, for short traces on a terminal. Changes past the limit are counted, not kept.
+class VBOARD_EXPORT EdgeRecorder final : public LineObserver {
+public:
+    explicit EdgeRecorder(std::size_t max_changes = 4096);
+
+    void start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) override;
+    void change(std::uint64_t time_ns, int pin, bool level) override;
+    void finish(std::uint64_t time_ns) override;
+
+    std::size_t changes_dropped() const;
+
+    // One row per line in `lines`: its label, then its level over the recorded changes, one
+    // column per distinct change time, drawn with '_' low, '-' high, '/' rising, '\' falling.
+    // Time runs by event, not to scale; the first row gives the nanosecond span.
+    std::string render(std::span<const int> lines) const;
+
+private:
+    struct Change {
+        std::uint64_t time_ns;
+        int pin;
+        bool level;
+    };
+    mutable std::mutex mutex_;
+    std::size_t max_changes_;
+    std::array<bool, kLineCount> initial_{};
+    std::uint64_t start_ns_ = 0;
+    std::uint64_t end_ns_ = 0;
+    std::vector<Change> changes_;
+    std::size_t dropped_ = 0;
+};
+
+}  // namespace vboard
+
+#endif  // VBOARD_TRACE_HPP
