@@ -17,7 +17,7 @@ namespace {
 
 // Records every change, to compare against what the wires should show.
 class ChangeList : public vboard::LineObserver {
-public:
+  public:
     struct Change {
         std::uint64_t time_ns;
         int pin;
@@ -55,10 +55,10 @@ std::string read_file(const std::filesystem::path &path) {
 }
 
 class TraceTest : public BoardTest {
-protected:
+  protected:
     std::shared_ptr<ChangeList> list = std::make_shared<ChangeList>();
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("vboard_trace_" + std::to_string(::getpid()));
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("vboard_trace_" + std::to_string(::getpid()));
 
     void SetUp() override {
         board.set_real_sleep(false);
@@ -120,8 +120,8 @@ TEST_F(TraceTest, TheLogKeepsTheNewestCallsAndCountsTheRest) {
     for (int pin = 0; pin < 5; ++pin) {
         digitalWrite(pin, 1);
     }
-    EXPECT_THAT(calls(), ElementsAre("digitalWrite(2, 1)", "digitalWrite(3, 1)",
-                                     "digitalWrite(4, 1)"));
+    EXPECT_THAT(calls(),
+                ElementsAre("digitalWrite(2, 1)", "digitalWrite(3, 1)", "digitalWrite(4, 1)"));
     EXPECT_EQ(board.calls_dropped(), 3U);
     board.set_log_capacity(1);
     EXPECT_EQ(board.calls_dropped(), 5U);
@@ -156,8 +156,10 @@ TEST_F(TraceTest, HardwareSpiDrawsChipEnableClocksAndBitsInMode0) {
     std::string miso_bits;
     int rising = 0;
     for (const auto &c : list->changes) {
-        if (c.pin == vboard::kSpiMosi) mosi = c.level;
-        if (c.pin == vboard::kSpiMiso) miso = c.level;
+        if (c.pin == vboard::kSpiMosi)
+            mosi = c.level;
+        if (c.pin == vboard::kSpiMiso)
+            miso = c.level;
         if (c.pin == vboard::kSpiSclk && c.level) {
             ++rising;
             EXPECT_GT(c.time_ns, ce1[0].time_ns);
@@ -201,9 +203,9 @@ TEST_F(TraceTest, VcdFileHasAHeaderInitialValuesAndTimedChanges) {
     auto vcd = std::make_shared<vboard::VcdWriter>(path.string(), std::vector<int>{18, 24});
     wiringPiSetupGpio();  // at 0; moves the clock by the set-up cost
     board.add_observer(vcd);
-    pinMode(18, OUTPUT);   // 18 stays low: no change
-    digitalWrite(18, 1);   // a change at setup + pin_mode
-    pinMode(24, OUTPUT);   // 24 drops from its pull-down... stays low: no change
+    pinMode(18, OUTPUT);          // 18 stays low: no change
+    digitalWrite(18, 1);          // a change at setup + pin_mode
+    pinMode(24, OUTPUT);          // 24 drops from its pull-down... stays low: no change
     pullUpDnControl(22, PUD_UP);  // not traced
     board.remove_observer(vcd);
     EXPECT_TRUE(vcd->ok());

@@ -18,11 +18,39 @@ devcfg::ParseResult parse(const std::vector<std::string_view> &words) {
 }
 
 TEST(DevcfgParser, ReadsAWholeSession) {
-    const auto result = parse({"--link-reply", "5a,0xC3", "--spi-s-reply", "1", "--no-sleep",
-                               "open", "mode", "17", "out", "write", "17", "1", "read", "24",
-                               "send", "a5", "0x3C", "recv", "recv", "3", "spi-open", "s",
-                               "500000", "alt0", "spi", "s", "de", "ad", "delay-ms", "10",
-                               "delay-us", "65535", "close"});
+    const auto result = parse({"--link-reply",
+                               "5a,0xC3",
+                               "--spi-s-reply",
+                               "1",
+                               "--no-sleep",
+                               "open",
+                               "mode",
+                               "17",
+                               "out",
+                               "write",
+                               "17",
+                               "1",
+                               "read",
+                               "24",
+                               "send",
+                               "a5",
+                               "0x3C",
+                               "recv",
+                               "recv",
+                               "3",
+                               "spi-open",
+                               "s",
+                               "500000",
+                               "alt0",
+                               "spi",
+                               "s",
+                               "de",
+                               "ad",
+                               "delay-ms",
+                               "10",
+                               "delay-us",
+                               "65535",
+                               "close"});
     ASSERT_TRUE(result.command_line) << result.error;
     const auto &line = *result.command_line;
     EXPECT_THAT(line.options.link_reply, ElementsAre(0x5A, 0xC3));
@@ -70,23 +98,22 @@ TEST_P(DevcfgParserRefuses, NamingTheOffendingWord) {
 
 INSTANTIATE_TEST_SUITE_P(
     BadWords, DevcfgParserRefuses,
-    ::testing::Values(BadLine{{}, "no step"}, BadLine{{"blink"}, "'blink'"},
-                      BadLine{{"open", "write"}, "after 'write'"},
-                      BadLine{{"write", "-1", "1"}, "'-1'"}, BadLine{{"write", "54", "1"}, "'54'"},
-                      BadLine{{"write", "5", "2"}, "'2'"}, BadLine{{"write", "5"}, "level"},
-                      BadLine{{"read", "12abc"}, "'12abc'"}, BadLine{{"read", ""}, "''"},
-                      BadLine{{"mode", "5", "IN"}, "'IN'"}, BadLine{{"send"}, "'send'"},
-                      BadLine{{"send", "close"}, "'send'"}, BadLine{{"send", "100"}, "'100'"},
-                      BadLine{{"send", "0x"}, "'0x'"}, BadLine{{"send", "0xg1"}, "'0xg1'"},
-                      BadLine{{"spi", "x", "1"}, "'x'"}, BadLine{{"spi", "m"}, "'spi'"},
-                      BadLine{{"spi-open", "m", "0"}, "'0'"},
-                      BadLine{{"spi-open", "m", "125000001"}, "'125000001'"},
-                      BadLine{{"recv", "0"}, "'0'"}, BadLine{{"recv", "a5"}, "'a5'"},
-                      BadLine{{"delay-ms", "4294967296"}, "'4294967296'"},
-                      BadLine{{"delay-us", "65536"}, "'65536'"},
-                      BadLine{{"--link-reply", "1,,2", "open"}, "'1,,2'"},
-                      BadLine{{"--link-reply"}, "'--link-reply'"},
-                      BadLine{{"--vcd", "", "open"}, "--vcd"}, BadLine{{"--colour", "open"}, "'--colour'"},
-                      BadLine{{"open", "read", "5", "write", "5", "x"}, "'x'"}));
+    ::testing::Values(
+        BadLine{{}, "no step"}, BadLine{{"blink"}, "'blink'"},
+        BadLine{{"open", "write"}, "after 'write'"}, BadLine{{"write", "-1", "1"}, "'-1'"},
+        BadLine{{"write", "54", "1"}, "'54'"}, BadLine{{"write", "5", "2"}, "'2'"},
+        BadLine{{"write", "5"}, "level"}, BadLine{{"read", "12abc"}, "'12abc'"},
+        BadLine{{"read", ""}, "''"}, BadLine{{"mode", "5", "IN"}, "'IN'"},
+        BadLine{{"send"}, "'send'"}, BadLine{{"send", "close"}, "'send'"},
+        BadLine{{"send", "100"}, "'100'"}, BadLine{{"send", "0x"}, "'0x'"},
+        BadLine{{"send", "0xg1"}, "'0xg1'"}, BadLine{{"spi", "x", "1"}, "'x'"},
+        BadLine{{"spi", "m"}, "'spi'"}, BadLine{{"spi-open", "m", "0"}, "'0'"},
+        BadLine{{"spi-open", "m", "125000001"}, "'125000001'"}, BadLine{{"recv", "0"}, "'0'"},
+        BadLine{{"recv", "a5"}, "'a5'"}, BadLine{{"delay-ms", "4294967296"}, "'4294967296'"},
+        BadLine{{"delay-us", "65536"}, "'65536'"},
+        BadLine{{"--link-reply", "1,,2", "open"}, "'1,,2'"},
+        BadLine{{"--link-reply"}, "'--link-reply'"}, BadLine{{"--vcd", "", "open"}, "--vcd"},
+        BadLine{{"--colour", "open"}, "'--colour'"},
+        BadLine{{"open", "read", "5", "write", "5", "x"}, "'x'"}));
 
 }  // namespace

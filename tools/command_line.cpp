@@ -18,10 +18,10 @@ struct StepName {
 };
 
 constexpr StepName kSteps[] = {
-    {"open", StepKind::Open},       {"close", StepKind::Close},      {"mode", StepKind::Mode},
-    {"write", StepKind::Write},     {"read", StepKind::Read},        {"send", StepKind::Send},
-    {"recv", StepKind::Recv},       {"spi-open", StepKind::SpiOpen}, {"spi", StepKind::Spi},
-    {"alt0", StepKind::Alt0},       {"delay-ms", StepKind::DelayMs}, {"delay-us", StepKind::DelayUs},
+    {"open", StepKind::Open},   {"close", StepKind::Close},      {"mode", StepKind::Mode},
+    {"write", StepKind::Write}, {"read", StepKind::Read},        {"send", StepKind::Send},
+    {"recv", StepKind::Recv},   {"spi-open", StepKind::SpiOpen}, {"spi", StepKind::Spi},
+    {"alt0", StepKind::Alt0},   {"delay-ms", StepKind::DelayMs}, {"delay-us", StepKind::DelayUs},
 };
 
 std::optional<StepKind> step_kind(std::string_view word) {
@@ -81,7 +81,7 @@ std::optional<std::vector<std::uint8_t>> parse_byte_list(std::string_view text) 
 }
 
 class Parser {
-public:
+  public:
     explicit Parser(std::span<const std::string_view> words) : words_(words) {}
 
     ParseResult run() {
@@ -104,7 +104,7 @@ public:
         return ParseResult{std::move(line), {}};
     }
 
-private:
+  private:
     bool at_end() const { return pos_ >= words_.size(); }
 
     void fail(std::string message) {
@@ -257,7 +257,8 @@ private:
         switch (*kind) {
             case StepKind::Open:
             case StepKind::Close:
-            case StepKind::Alt0: break;
+            case StepKind::Alt0:
+                break;
             case StepKind::Mode: {
                 const auto p = pin(word);
                 const auto dir = p ? next(word, "in or out") : std::nullopt;
@@ -278,8 +279,12 @@ private:
                 s.level = level == "1" ? 1 : 0;
                 break;
             }
-            case StepKind::Read: s.pin = pin(word).value_or(0); break;
-            case StepKind::Send: s.bytes = bytes(word); break;
+            case StepKind::Read:
+                s.pin = pin(word).value_or(0);
+                break;
+            case StepKind::Send:
+                s.bytes = bytes(word);
+                break;
             case StepKind::Recv:
                 s.count = 1;
                 if (!at_end() && !step_kind(words_[pos_]) && !words_[pos_].starts_with("-")) {

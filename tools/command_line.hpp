@@ -12,16 +12,29 @@
 
 namespace devcfg {
 
-enum class StepKind { Open, Close, Mode, Write, Read, Send, Recv, SpiOpen, Spi, Alt0, DelayMs, DelayUs };
+enum class StepKind {
+    Open,
+    Close,
+    Mode,
+    Write,
+    Read,
+    Send,
+    Recv,
+    SpiOpen,
+    Spi,
+    Alt0,
+    DelayMs,
+    DelayUs
+};
 
 struct Step {
     StepKind kind{};
-    std::uint16_t pin = 0;         // mode, write, read
-    bool output = false;           // mode: out
-    std::uint8_t level = 0;        // write
-    int channel = 0;               // spi-open, spi: 0 for m, 1 for s
-    int speed_hz = 0;              // spi-open
-    std::uint32_t count = 0;       // recv, delay-ms, delay-us
+    std::uint16_t pin = 0;            // mode, write, read
+    bool output = false;              // mode: out
+    std::uint8_t level = 0;           // write
+    int channel = 0;                  // spi-open, spi: 0 for m, 1 for s
+    int speed_hz = 0;                 // spi-open
+    std::uint32_t count = 0;          // recv, delay-ms, delay-us
     std::vector<std::uint8_t> bytes;  // send, spi
 };
 

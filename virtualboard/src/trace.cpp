@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <stdexcept>
 
@@ -12,16 +13,26 @@ namespace {
 
 const char *role(int pin) {
     switch (pin) {
-        case 11: return "sclk";
-        case 10: return "mosi";
-        case 9: return "miso";
-        case 8: return "ce0";
-        case 7: return "ce1";
-        case 25: return "out_a";
-        case 17: return "out_b";
-        case 24: return "in";
-        case 18: return "en";
-        default: return nullptr;
+        case 11:
+            return "sclk";
+        case 10:
+            return "mosi";
+        case 9:
+            return "miso";
+        case 8:
+            return "ce0";
+        case 7:
+            return "ce1";
+        case 25:
+            return "out_a";
+        case 17:
+            return "out_b";
+        case 24:
+            return "in";
+        case 18:
+            return "en";
+        default:
+            return nullptr;
     }
 }
 
@@ -99,9 +110,8 @@ void VcdWriter::change(std::uint64_t time_ns, int pin, bool level) {
         return;
     }
     stamp(time_ns);
-    std::fputc(level ? '1' : '0', file_);
-    std::fputc(vcd_id(pin), file_);
-    std::fputc('\n', file_);
+    const char record[3] = {level ? '1' : '0', vcd_id(pin), '\n'};
+    std::fwrite(record, 1, sizeof record, file_);
 }
 
 void VcdWriter::finish(std::uint64_t time_ns) {
@@ -118,7 +128,10 @@ void VcdWriter::stamp(std::uint64_t time_ns) {
     if (has_stamp_ && time_ns == stamped_) {
         return;
     }
-    std::fprintf(file_, "#%llu\n", static_cast<unsigned long long>(time_ns));
+    char text[24] = {'#'};
+    char *end = std::to_chars(text + 1, text + sizeof text - 1, time_ns).ptr;
+    *end++ = '\n';
+    std::fwrite(text, 1, static_cast<std::size_t>(end - text), file_);
     stamped_ = time_ns;
     has_stamp_ = true;
 }
@@ -136,7 +149,8 @@ void VcdWriter::close() {
     file_ = nullptr;
 }
 
-// ---- EdgeRecorder ---------------------------------------------------------------------------------
+// ---- EdgeRecorder
+// ---------------------------------------------------------------------------------
 
 EdgeRecorder::EdgeRecorder(std::size_t max_changes) : max_changes_(max_changes) {}
 

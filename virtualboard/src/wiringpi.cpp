@@ -55,7 +55,8 @@ VBOARD_EXPORT void pinModeAlt(int pin, int mode) {
 // The waits sleep outside the board's lock, so other threads keep using the board meanwhile.
 VBOARD_EXPORT void delay(unsigned int howLong) {
     const std::chrono::milliseconds length(howLong);
-    if (on_board([=](auto &s) { return s.wait(vboard::Call::Delay, howLong, nanoseconds(length)); })) {
+    if (on_board(
+            [=](auto &s) { return s.wait(vboard::Call::Delay, howLong, nanoseconds(length)); })) {
         std::this_thread::sleep_for(length);
     }
 }

@@ -32,7 +32,7 @@ VBOARD_EXPORT std::vector<int> all_lines();
 // writer is added to a board (with the levels at that moment), then each change under its time
 // stamp, and the file is closed by finish(). Readable by GTKWave, PulseView and sigrok-cli.
 class VBOARD_EXPORT VcdWriter final : public LineObserver {
-public:
+  public:
     // Opens `path` for writing. Throws std::runtime_error naming the path and the reason when it
     // cannot, std::out_of_range for a line off 0-53, std::invalid_argument for no line at all.
     explicit VcdWriter(const std::string &path, std::vector<int> lines = pin_map_lines());
@@ -47,7 +47,7 @@ public:
     // false once a write to the file has failed (a full disk, say); the error is kept, not thrown.
     bool ok() const;
 
-private:
+  private:
     void stamp(std::uint64_t time_ns);
     void close();
 
@@ -63,7 +63,7 @@ private:
 // Keeps up to `max_changes` changes in memory and draws them as a text timing view, one row per
 // line, for short traces on a terminal. Changes past the limit are counted, not kept.
 class VBOARD_EXPORT EdgeRecorder final : public LineObserver {
-public:
+  public:
     explicit EdgeRecorder(std::size_t max_changes = 4096);
 
     void start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) override;
@@ -77,7 +77,7 @@ public:
     // Time runs by event, not to scale; the first row gives the nanosecond span.
     std::string render(std::span<const int> lines) const;
 
-private:
+  private:
     struct Change {
         std::uint64_t time_ns;
         int pin;
