@@ -5,6 +5,8 @@
 # Usage: vcd_decode_test.sh DEVCFG WORKDIR
 set -euo pipefail
 devcfg=$1
+# RUN_EMULATOR (qemu-arm and its options, say) runs a cross-built devcfg.
+run_devcfg() { ${RUN_EMULATOR:-} "$devcfg" "$@"; }
 work=$2
 if ! command -v sigrok-cli >/dev/null 2>&1; then
     echo "SKIP: sigrok-cli is not installed (apt-get install sigrok-cli)"
@@ -13,7 +15,7 @@ fi
 mkdir -p "$work"
 vcd="$work/session.vcd"
 
-out=$("$devcfg" --link-reply 5a,c3 --spi-m-reply 11,22,33,44 --vcd "$vcd" \
+out=$(run_devcfg --link-reply 5a,c3 --spi-m-reply 11,22,33,44 --vcd "$vcd" \
     open write 8 1 write 7 1 \
     write 7 0 send a5 3c recv 2 write 7 1 \
     spi-open m 1000000 alt0 spi m de ad be ef close)

@@ -1,0 +1,28 @@
+# Cross-compiles for 32-bit ARM Linux, hard-float (Raspberry Pi OS armhf), with Debian's
+# arm-linux-gnueabihf toolchain, and runs the results under qemu-arm.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+
+set(_triplet arm-linux-gnueabihf)
+find_program(_armhf_cxx ${_triplet}-g++)
+find_program(_armhf_cc ${_triplet}-gcc)
+find_program(_armhf_qemu qemu-arm)
+if(NOT _armhf_cxx OR NOT _armhf_cc OR NOT _armhf_qemu)
+    message(FATAL_ERROR "armhf: install the cross tools: apt-get install g++-arm-linux-gnueabihf qemu-user")
+endif()
+
+set(CMAKE_C_COMPILER "${_armhf_cc}")
+set(CMAKE_CXX_COMPILER "${_armhf_cxx}")
+set(CMAKE_LIBRARY_ARCHITECTURE ${_triplet})
+set(CMAKE_FIND_ROOT_PATH /usr/${_triplet})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The Pi's hard-float ABI, stated rather than left to the compiler's default.
+set(CMAKE_C_FLAGS_INIT "-mfloat-abi=hard")
+set(CMAKE_CXX_FLAGS_INIT "-mfloat-abi=hard")
+
+set(CMAKE_CROSSCOMPILING_EMULATOR "${_armhf_qemu};-L;/usr/${_triplet}")
+set(DEVCONFIG_DEB_ARCHITECTURE armhf CACHE STRING "Debian architecture of the packages")
