@@ -2,7 +2,8 @@
 #   libdevconfig1                 runtime   the shared library
 #   libdevconfig-dev              dev       header, CMake package, pkg-config file
 #   devconfig-tools               tools     devcfg
-#   libdevconfig-virtualboard-dev vboard    the virtual board (virtual-board builds only)
+#   libvirtualboard1              vboard      the virtual board's library  } virtual-board
+#   libvirtualboard-dev           vboard_dev  its headers and packages     } builds only
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "devconfig")
@@ -31,10 +32,11 @@ set(_version "${PROJECT_VERSION}")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME "libdevconfig${PROJECT_VERSION_MAJOR}")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME "libdevconfig-dev")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME "devconfig-tools")
-set(CPACK_DEBIAN_VBOARD_PACKAGE_NAME "libdevconfig-virtualboard-dev")
+set(CPACK_DEBIAN_VBOARD_PACKAGE_NAME "libvirtualboard${PROJECT_VERSION_MAJOR}")
+set(CPACK_DEBIAN_VBOARD_DEV_PACKAGE_NAME "libvirtualboard-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION "libdevel")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION "utils")
-set(CPACK_DEBIAN_VBOARD_PACKAGE_SECTION "libdevel")
+set(CPACK_DEBIAN_VBOARD_DEV_PACKAGE_SECTION "libdevel")
 
 set(_runtime "libdevconfig${PROJECT_VERSION_MAJOR} (= ${_version})")
 if(DEVCONFIG_BACKEND_RESOLVED STREQUAL "WIRINGPI")
@@ -42,16 +44,18 @@ if(DEVCONFIG_BACKEND_RESOLVED STREQUAL "WIRINGPI")
     set(CPACK_COMPONENTS_ALL runtime dev tools)
 else()
     set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
-        "libdevconfig-virtualboard-dev (= ${_version}), libc6, libstdc++6")
-    set(CPACK_COMPONENTS_ALL runtime dev tools vboard)
+        "libvirtualboard${PROJECT_VERSION_MAJOR} (= ${_version}), libc6, libstdc++6")
+    set(CPACK_COMPONENTS_ALL runtime dev tools vboard vboard_dev)
 endif()
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${_runtime}")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${_runtime}")
 set(CPACK_DEBIAN_VBOARD_PACKAGE_DEPENDS "libc6, libstdc++6")
+set(CPACK_DEBIAN_VBOARD_DEV_PACKAGE_DEPENDS "libvirtualboard${PROJECT_VERSION_MAJOR} (= ${_version})")
 
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "Hardware-access layer for the Raspberry Pi GPIO header (library)")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "Hardware-access layer: header, CMake package and pkg-config file")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "devcfg: drive the GPIO lines through the layer from a shell")
 set(CPACK_COMPONENT_VBOARD_DESCRIPTION "Virtual Raspberry Pi board: wiringPi on a PC, with a control interface")
+set(CPACK_COMPONENT_VBOARD_DEV_DESCRIPTION "Virtual Raspberry Pi board: headers, CMake package and pkg-config file")
 
 include(CPack)

@@ -1,8 +1,8 @@
 // The demo for a build on the real wiringPi, where the lines cannot be inspected from inside:
 // it runs each job of the layer once and prints what the layer itself reports.
 
-#include <wiringPiSPI.h>
 #include <wiringPi.h>
+#include <wiringPiSPI.h>
 
 #include <cstdint>
 #include <cstdio>
