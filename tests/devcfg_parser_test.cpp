@@ -75,6 +75,16 @@ TEST(DevcfgParser, ReadsAWholeSession) {
     EXPECT_EQ(line.steps[11].count, 65535U);
 }
 
+TEST(DevcfgParser, OneSpiStepCarriesAtMostTheSpidevBuffer) {
+    std::vector<std::string_view> words{"spi", "m"};
+    words.insert(words.end(), 4096, "a5");
+    EXPECT_TRUE(parse(words).command_line);
+    words.push_back("a5");
+    const auto result = parse(words);
+    EXPECT_FALSE(result.command_line);
+    EXPECT_THAT(result.error, HasSubstr("4097 bytes in one 'spi' step"));
+}
+
 TEST(DevcfgParser, HelpNeedsNoStep) {
     const auto result = parse({"--help"});
     ASSERT_TRUE(result.command_line);

@@ -11,6 +11,7 @@ namespace {
 constexpr int kMaxPin = 53;
 constexpr int kMaxSpeedHz = 125'000'000;
 constexpr std::uint32_t kMaxRecv = 1'048'576;
+constexpr std::size_t kMaxSpiTransfer = 4096;
 
 struct StepName {
     std::string_view word;
@@ -302,6 +303,10 @@ class Parser {
                 if (error_.empty()) {
                     s.bytes = bytes(word);
                 }
+                if (s.bytes.size() > kMaxSpiTransfer) {
+                    fail(std::to_string(s.bytes.size()) + " bytes in one 'spi' step; expected at most " +
+                         std::to_string(kMaxSpiTransfer) + " (the spidev buffer)");
+                }
                 break;
             case StepKind::DelayMs:
                 s.count = number(word, 0, std::numeric_limits<std::uint32_t>::max(),
@@ -344,7 +349,8 @@ Steps:
   send BYTE...           send bytes over the three-wire link (clock BCM 11, data BCM 10)
   recv [N]               receive N bytes (default 1) over the link; prints them
   spi-open m|s SPEED     open SPI0 channel 0 (m, CE0) or 1 (s, CE1) at SPEED Hz, mode 0
-  spi m|s BYTE...        full-duplex hardware SPI write; prints the bytes clocked in
+  spi m|s BYTE...        full-duplex hardware SPI write of up to 4096 bytes; prints the
+                         bytes clocked in
   alt0                   hand BCM 11, 10, 8 and 7 back to SPI0 (ALT0), as hardware SPI needs
   delay-ms N             DEV_Delay_ms: sleep N milliseconds
   delay-us N             DEV_Delay_us: busy-wait N x 10 loop passes

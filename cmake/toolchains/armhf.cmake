@@ -22,7 +22,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The Pi's hard-float ABI, stated rather than left to the compiler's default.
 set(CMAKE_C_FLAGS_INIT "-mfloat-abi=hard")
-set(CMAKE_CXX_FLAGS_INIT "-mfloat-abi=hard")
+# -Wno-psabi: GCC notes an ABI change of GCC 7.1 on every initializer_list parameter.
+set(CMAKE_CXX_FLAGS_INIT "-mfloat-abi=hard -Wno-psabi")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR "${_armhf_qemu};-L;/usr/${_triplet}")
 set(DEVCONFIG_DEB_ARCHITECTURE armhf CACHE STRING "Debian architecture of the packages")
