@@ -124,6 +124,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{{"--link-reply", "1,,2", "open"}, "'1,,2'"},
         BadLine{{"--link-reply"}, "'--link-reply'"}, BadLine{{"--vcd", "", "open"}, "--vcd"},
         BadLine{{"--colour", "open"}, "'--colour'"},
-        BadLine{{"open", "read", "5", "write", "5", "x"}, "'x'"}));
+        BadLine{{"open", "read", "5", "write", "5", "x"}, "'x'"},
+        // unprintable bytes are escaped, so the message stays one line
+        BadLine{{"spi-open", "m\n1", "5"}, "'m\\x0a1'"},
+        BadLine{{"send", "a\x1b[2J"}, "'a\\x1b[2J'"}));
 
 }  // namespace

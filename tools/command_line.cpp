@@ -3,6 +3,7 @@
 #include "command_line.hpp"
 
 #include <charconv>
+#include <cstdio>
 #include <limits>
 
 namespace devcfg {
@@ -34,7 +35,22 @@ std::optional<StepKind> step_kind(std::string_view word) {
     return std::nullopt;
 }
 
-std::string quoted(std::string_view word) { return "'" + std::string(word) + "'"; }
+// A word as messages show it: in quotes, with anything unprintable escaped, so that a message
+// stays one line whatever the word holds.
+std::string quoted(std::string_view word) {
+    std::string text = "'";
+    for (const char c : word) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+            text += c;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            text += escaped;
+        }
+    }
+    return text + "'";
+}
 
 // An unsigned decimal number within [min, max].
 std::optional<std::uint64_t> parse_decimal(std::string_view word, std::uint64_t min,
