@@ -34,10 +34,11 @@ void expect_consistent(const vboard::Board &board) {
 
 // A page that cannot be written: a buffer the layer may only read.
 class ReadOnlyPage {
-public:
+  public:
     explicit ReadOnlyPage(uint8_t fill) {
         size_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-        void *page = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void *page =
+            mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (page == MAP_FAILED) {
             throw std::runtime_error("mmap failed");
         }
@@ -51,13 +52,13 @@ public:
     uint8_t *data() const { return data_; }
     std::size_t size() const { return size_; }
 
-private:
+  private:
     uint8_t *data_ = nullptr;
     std::size_t size_ = 0;
 };
 
 class ExtremeLayerInput : public BoardTest {
-protected:
+  protected:
     void SetUp() override {
         board.set_real_sleep(false);
         board.attach_link_device();
@@ -111,9 +112,8 @@ TEST_F(ExtremeLayerInput, LinkSendLengthsAndBuffers) {
 }
 
 TEST_F(ExtremeLayerInput, HardwareSpiLengthsReachWiringPiUnchanged) {
-    board.attach_spi_device(1, [](std::span<const uint8_t> sent) {
-        return std::vector<uint8_t>(sent.size(), 0xEE);
-    });
+    board.attach_spi_device(
+        1, [](std::span<const uint8_t> sent) { return std::vector<uint8_t>(sent.size(), 0xEE); });
     ASSERT_GE(wiringPiSPISetup(0, 1'000'000), 0);
     ASSERT_GE(wiringPiSPISetup(1, 1'000'000), 0);
     return_spi_lines_to_alt0();
@@ -166,7 +166,7 @@ TEST_F(ExtremeLayerInput, OpenAndCloseRepeatedAndOutOfOrder) {
 
 // The board's wiringPi face, called directly with what no layer call produces.
 class ExtremeBoardInput : public BoardTest {
-protected:
+  protected:
     void SetUp() override {
         board.set_real_sleep(false);
         ASSERT_EQ(wiringPiSetupGpio(), 0);
@@ -220,7 +220,7 @@ TEST_F(ExtremeBoardInput, SpiSetupWithBadChannelsSpeedsAndModes) {
         EXPECT_EQ(wiringPiSPISetupMode(0, 1'000'000, mode), -22);
     }
     EXPECT_FALSE(board.spi_channel(0).open);
-    EXPECT_GE(wiringPiSPISetup(0, INT_MAX), 0);  // the fastest speed there is
+    EXPECT_GE(wiringPiSPISetup(0, INT_MAX), 0);   // the fastest speed there is
     EXPECT_GE(wiringPiSPISetupMode(1, 1, 3), 0);  // and the slowest
     expect_consistent(board);
 }

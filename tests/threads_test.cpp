@@ -19,7 +19,7 @@ constexpr int kLinkBytes = 20'000;
 constexpr int kFirstPin = 20;  // thread t owns BCM 20 + t
 
 class ThreadsTest : public BoardTest {
-protected:
+  protected:
     void SetUp() override {
         board.set_log_capacity(4'000'000);
         board.set_real_sleep(false);
@@ -116,8 +116,9 @@ TEST_F(ThreadsTest, CallsInterleaveButTheBoardStaysWhole) {
         EXPECT_EQ(counts["pinMode" + id], kIterations + inputs) << t;
         EXPECT_EQ(counts["pullUpDnControl" + id], inputs) << t;
     }
-    EXPECT_EQ(board.call_count(),
-              static_cast<std::size_t>(kLinkBytes * 26 + kPinThreads * (3 * kIterations + 2 * inputs)));
+    EXPECT_EQ(
+        board.call_count(),
+        static_cast<std::size_t>(kLinkBytes * 26 + kPinThreads * (3 * kIterations + 2 * inputs)));
 }
 
 TEST_F(ThreadsTest, HardwareSpiAndLineCallsFromTwoThreads) {

@@ -320,7 +320,8 @@ class Parser {
                     s.bytes = bytes(word);
                 }
                 if (s.bytes.size() > kMaxSpiTransfer) {
-                    fail(std::to_string(s.bytes.size()) + " bytes in one 'spi' step; expected at most " +
+                    fail(std::to_string(s.bytes.size()) +
+                         " bytes in one 'spi' step; expected at most " +
                          std::to_string(kMaxSpiTransfer) + " (the spidev buffer)");
                 }
                 break;

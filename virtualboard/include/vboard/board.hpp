@@ -124,7 +124,8 @@ struct LineState {
 
 // A simulated device on one SPI0 chip enable. It sees the bytes sent in one transfer and returns
 // the bytes it answers; a short answer is padded with what the idle MISO line reads, extra bytes
-// are ignored. Runs under the board's lock.
+// are ignored. Runs under the board's lock; it must not call into the board, and it must not throw
+// (an exception would leave wiringPiSPIDataRW with the transfer half done).
 using SpiDevice = std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t> sent)>;
 
 // How far each wiringPi call moves the board's clock, in nanoseconds. The defaults are near a
