@@ -11,21 +11,10 @@
 #include <vector>
 
 #include "DEV_Config.h"
+#include "pin_map.hpp"
 #include "vboard/board.hpp"
 
 namespace {
-
-struct PinMapEntry {
-    const char *name;
-    uint16_t pin;
-};
-
-constexpr PinMapEntry kPinMap[] = {
-    {"DEV_SCLK_PIN", DEV_SCLK_PIN},   {"DEV_MOSI_PIN", DEV_MOSI_PIN},
-    {"DEV_CS_M_PIN", DEV_CS_M_PIN},   {"DEV_CS_S_PIN", DEV_CS_S_PIN},
-    {"DEV_OUT_A_PIN", DEV_OUT_A_PIN}, {"DEV_OUT_B_PIN", DEV_OUT_B_PIN},
-    {"DEV_IN_PIN", DEV_IN_PIN},       {"DEV_EN_PIN", DEV_EN_PIN},
-};
 
 constexpr int kSpiSpeedHz = 1000000;
 constexpr int kAlt0 = 4;
