@@ -72,23 +72,15 @@ std::size_t layer_call(Input &in, vboard::Board &board) {
             board.set_setup_result(ok ? 0 : -1);
             return DEV_ModuleInit() == 0 ? 17 : 1;
         }
-        case 1:
-            DEV_ModuleExit();
-            return 5;
-        case 2:
-            DEV_Digital_Write(in.u16(), in.byte());
-            return 1;
-        case 3:
-            (void)DEV_Digital_Read(in.u16());
-            return 1;
+        case 1: DEV_ModuleExit(); return 5;
+        case 2: DEV_Digital_Write(in.u16(), in.byte()); return 1;
+        case 3: (void)DEV_Digital_Read(in.u16()); return 1;
         case 4: {
             const uint16_t mode = in.u16();
             DEV_GPIO_Mode(in.u16(), mode);
             return mode == 0 ? 2 : 1;
         }
-        case 5:
-            DEV_SPI_SendData(in.byte());
-            return 26;
+        case 5: DEV_SPI_SendData(in.byte()); return 26;
         case 6: {
             std::vector<uint8_t> bytes(in.byte() % 8);
             for (uint8_t &b : bytes)
@@ -98,15 +90,9 @@ std::size_t layer_call(Input &in, vboard::Board &board) {
                                    static_cast<uint32_t>(bytes.size()));
             return null ? 0 : bytes.size() * 26;
         }
-        case 7:
-            (void)DEV_SPI_ReadData();
-            return 27;
-        case 8:
-            DEV_SPI_WriteByte_M(in.byte());
-            return 1;
-        case 9:
-            DEV_SPI_WriteByte_S(in.byte());
-            return 1;
+        case 7: (void)DEV_SPI_ReadData(); return 27;
+        case 8: DEV_SPI_WriteByte_M(in.byte()); return 1;
+        case 9: DEV_SPI_WriteByte_S(in.byte()); return 1;
         case 10:
         case 11: {
             // Pointer and length reach wiringPi unchanged, so only calls the contract allows are
@@ -127,47 +113,23 @@ std::size_t layer_call(Input &in, vboard::Board &board) {
             }
             return 1;
         }
-        case 12:
-            DEV_Delay_ms(in.byte());
-            return 1;
-        default:
-            DEV_Delay_us(in.byte());
-            return 0;
+        case 12: DEV_Delay_ms(in.byte()); return 1;
+        default: DEV_Delay_us(in.byte()); return 0;
     }
 }
 
 std::size_t wiringpi_call(Input &in) {
     switch (in.byte() % 11) {
-        case 0:
-            (void)wiringPiSetupGpio();
-            return 1;
-        case 1:
-            pinMode(in.pin(), in.any_int());
-            return 1;
-        case 2:
-            pullUpDnControl(in.pin(), in.any_int());
-            return 1;
-        case 3:
-            digitalWrite(in.pin(), in.any_int());
-            return 1;
-        case 4:
-            (void)digitalRead(in.pin());
-            return 1;
-        case 5:
-            pinModeAlt(in.pin(), in.any_int());
-            return 1;
-        case 6:
-            delay(in.byte());
-            return 1;
-        case 7:
-            delayMicroseconds(static_cast<unsigned>(in.any_int()));
-            return 1;
-        case 8:
-            (void)wiringPiSPISetup(in.any_int(), in.any_int());
-            return 1;
-        case 9:
-            (void)wiringPiSPISetupMode(in.any_int(), in.any_int(), in.any_int());
-            return 1;
+        case 0: (void)wiringPiSetupGpio(); return 1;
+        case 1: pinMode(in.pin(), in.any_int()); return 1;
+        case 2: pullUpDnControl(in.pin(), in.any_int()); return 1;
+        case 3: digitalWrite(in.pin(), in.any_int()); return 1;
+        case 4: (void)digitalRead(in.pin()); return 1;
+        case 5: pinModeAlt(in.pin(), in.any_int()); return 1;
+        case 6: delay(in.byte()); return 1;
+        case 7: delayMicroseconds(static_cast<unsigned>(in.any_int())); return 1;
+        case 8: (void)wiringPiSPISetup(in.any_int(), in.any_int()); return 1;
+        case 9: (void)wiringPiSPISetupMode(in.any_int(), in.any_int(), in.any_int()); return 1;
         default: {
             std::vector<uint8_t> bytes(64, 0xA5);
             int len = in.any_int();
@@ -182,23 +144,15 @@ std::size_t wiringpi_call(Input &in) {
 
 void control_call(Input &in, vboard::Board &board) {
     switch (in.byte() % 6) {
-        case 0:
-            board.drive(in.byte() % vboard::kLineCount, in.byte() & 1);
-            break;
-        case 1:
-            board.release(in.byte() % vboard::kLineCount);
-            break;
+        case 0: board.drive(in.byte() % vboard::kLineCount, in.byte() & 1); break;
+        case 1: board.release(in.byte() % vboard::kLineCount); break;
         case 2: {
             const std::vector<uint8_t> reply{in.byte(), in.byte()};
             board.queue_link_reply(reply);
             break;
         }
-        case 3:
-            board.attach_link_device();
-            break;
-        case 4:
-            board.clear_calls();
-            break;
+        case 3: board.attach_link_device(); break;
+        case 4: board.clear_calls(); break;
         default:
             board.reset();
             board.attach_link_device();

@@ -24,12 +24,8 @@ void check_step(const devcfg::Step &step) {
     switch (step.kind) {
         case StepKind::Mode:
         case StepKind::Write:
-        case StepKind::Read:
-            require(step.pin <= 53, "a pin outside 0-53 was accepted");
-            break;
-        case StepKind::Send:
-            require(!step.bytes.empty(), "send without bytes");
-            break;
+        case StepKind::Read: require(step.pin <= 53, "a pin outside 0-53 was accepted"); break;
+        case StepKind::Send: require(!step.bytes.empty(), "send without bytes"); break;
         case StepKind::Spi:
             require(!step.bytes.empty() && step.bytes.size() <= 4096, "spi byte count");
             require(step.channel == 0 || step.channel == 1, "spi channel");
@@ -40,11 +36,8 @@ void check_step(const devcfg::Step &step) {
         case StepKind::Recv:
             require(step.count >= 1 && step.count <= 1'048'576, "recv count");
             break;
-        case StepKind::DelayUs:
-            require(step.count <= 65535, "delay-us count");
-            break;
-        default:
-            break;
+        case StepKind::DelayUs: require(step.count <= 65535, "delay-us count"); break;
+        default: break;
     }
     require(step.level <= 1, "a level other than 0 or 1");
 }

@@ -274,8 +274,7 @@ class Parser {
         switch (*kind) {
             case StepKind::Open:
             case StepKind::Close:
-            case StepKind::Alt0:
-                break;
+            case StepKind::Alt0: break;
             case StepKind::Mode: {
                 const auto p = pin(word);
                 const auto dir = p ? next(word, "in or out") : std::nullopt;
@@ -296,12 +295,8 @@ class Parser {
                 s.level = level == "1" ? 1 : 0;
                 break;
             }
-            case StepKind::Read:
-                s.pin = pin(word).value_or(0);
-                break;
-            case StepKind::Send:
-                s.bytes = bytes(word);
-                break;
+            case StepKind::Read: s.pin = pin(word).value_or(0); break;
+            case StepKind::Send: s.bytes = bytes(word); break;
             case StepKind::Recv:
                 s.count = 1;
                 if (!at_end() && !step_kind(words_[pos_]) && !words_[pos_].starts_with("-")) {

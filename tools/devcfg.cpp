@@ -53,15 +53,9 @@ bool run_step(const devcfg::Step &step) {
                 return false;
             }
             break;
-        case StepKind::Close:
-            DEV_ModuleExit();
-            break;
-        case StepKind::Mode:
-            DEV_GPIO_Mode(step.pin, step.output ? 1 : 0);
-            break;
-        case StepKind::Write:
-            DEV_Digital_Write(step.pin, step.level);
-            break;
+        case StepKind::Close: DEV_ModuleExit(); break;
+        case StepKind::Mode: DEV_GPIO_Mode(step.pin, step.output ? 1 : 0); break;
+        case StepKind::Write: DEV_Digital_Write(step.pin, step.level); break;
         case StepKind::Read:
             std::printf("read %u = %u\n", step.pin, DEV_Digital_Read(step.pin));
             break;
@@ -103,12 +97,8 @@ bool run_step(const devcfg::Step &step) {
                 pinModeAlt(pin, kAlt0);
             }
             break;
-        case StepKind::DelayMs:
-            DEV_Delay_ms(step.count);
-            break;
-        case StepKind::DelayUs:
-            DEV_Delay_us(static_cast<uint16_t>(step.count));
-            break;
+        case StepKind::DelayMs: DEV_Delay_ms(step.count); break;
+        case StepKind::DelayUs: DEV_Delay_us(static_cast<uint16_t>(step.count)); break;
     }
     return true;
 }

@@ -32,86 +32,55 @@ std::atomic<Board *> g_current{nullptr};
 
 const char *to_string(Function function) {
     switch (function) {
-        case Function::Input:
-            return "INPUT";
-        case Function::Output:
-            return "OUTPUT";
-        case Function::Alt0:
-            return "ALT0";
-        case Function::Alt1:
-            return "ALT1";
-        case Function::Alt2:
-            return "ALT2";
-        case Function::Alt3:
-            return "ALT3";
-        case Function::Alt4:
-            return "ALT4";
-        case Function::Alt5:
-            return "ALT5";
+        case Function::Input: return "INPUT";
+        case Function::Output: return "OUTPUT";
+        case Function::Alt0: return "ALT0";
+        case Function::Alt1: return "ALT1";
+        case Function::Alt2: return "ALT2";
+        case Function::Alt3: return "ALT3";
+        case Function::Alt4: return "ALT4";
+        case Function::Alt5: return "ALT5";
     }
     return "?";
 }
 
 const char *to_string(Pull pull) {
     switch (pull) {
-        case Pull::Off:
-            return "off";
-        case Pull::Down:
-            return "down";
-        case Pull::Up:
-            return "up";
+        case Pull::Off: return "off";
+        case Pull::Down: return "down";
+        case Pull::Up: return "up";
     }
     return "?";
 }
 
 const char *to_string(Call call) {
     switch (call) {
-        case Call::WiringPiSetupGpio:
-            return "wiringPiSetupGpio";
-        case Call::PinMode:
-            return "pinMode";
-        case Call::PullUpDnControl:
-            return "pullUpDnControl";
-        case Call::DigitalWrite:
-            return "digitalWrite";
-        case Call::DigitalRead:
-            return "digitalRead";
-        case Call::PinModeAlt:
-            return "pinModeAlt";
-        case Call::Delay:
-            return "delay";
-        case Call::DelayMicroseconds:
-            return "delayMicroseconds";
-        case Call::SpiSetup:
-            return "wiringPiSPISetup";
-        case Call::SpiSetupMode:
-            return "wiringPiSPISetupMode";
-        case Call::SpiDataRW:
-            return "wiringPiSPIDataRW";
+        case Call::WiringPiSetupGpio: return "wiringPiSetupGpio";
+        case Call::PinMode: return "pinMode";
+        case Call::PullUpDnControl: return "pullUpDnControl";
+        case Call::DigitalWrite: return "digitalWrite";
+        case Call::DigitalRead: return "digitalRead";
+        case Call::PinModeAlt: return "pinModeAlt";
+        case Call::Delay: return "delay";
+        case Call::DelayMicroseconds: return "delayMicroseconds";
+        case Call::SpiSetup: return "wiringPiSPISetup";
+        case Call::SpiSetupMode: return "wiringPiSPISetupMode";
+        case Call::SpiDataRW: return "wiringPiSPIDataRW";
     }
     return "?";
 }
 
 const char *to_string(Flag flag) {
     switch (flag) {
-        case Flag::None:
-            return "None";
-        case Flag::NotSetUp:
-            return "NotSetUp";
-        case Flag::BadPin:
-            return "BadPin";
-        case Flag::BadArgument:
-            return "BadArgument";
-        case Flag::BadChannel:
-            return "BadChannel";
-        case Flag::NotOpen:
-            return "NotOpen";
-        case Flag::NullBuffer:
-            return "NullBuffer";
-        case Flag::TooLong:
-            return "TooLong";
-        case Flag::NotAlt0:
-            return "NotAlt0";
+        case Flag::None: return "None";
+        case Flag::NotSetUp: return "NotSetUp";
+        case Flag::BadPin: return "BadPin";
+        case Flag::BadArgument: return "BadArgument";
+        case Flag::BadChannel: return "BadChannel";
+        case Flag::NotOpen: return "NotOpen";
+        case Flag::NullBuffer: return "NullBuffer";
+        case Flag::TooLong: return "TooLong";
+        case Flag::NotAlt0: return "NotAlt0";
     }
     return "?";
 }

@@ -37,39 +37,25 @@ bool valid_pin(int pin) { return pin >= 0 && pin < kLineCount; }
 
 std::optional<Function> function_from_alt_code(int code) {
     switch (code) {
-        case 0:
-            return Function::Input;
-        case 1:
-            return Function::Output;
-        case 4:
-            return Function::Alt0;
-        case 5:
-            return Function::Alt1;
-        case 6:
-            return Function::Alt2;
-        case 7:
-            return Function::Alt3;
-        case 3:
-            return Function::Alt4;
-        case 2:
-            return Function::Alt5;
-        default:
-            return std::nullopt;
+        case 0: return Function::Input;
+        case 1: return Function::Output;
+        case 4: return Function::Alt0;
+        case 5: return Function::Alt1;
+        case 6: return Function::Alt2;
+        case 7: return Function::Alt3;
+        case 3: return Function::Alt4;
+        case 2: return Function::Alt5;
+        default: return std::nullopt;
     }
 }
 
 const char *spi_line_name(int pin) {
     switch (pin) {
-        case kSpiSclk:
-            return "SCLK";
-        case kSpiMosi:
-            return "MOSI";
-        case kSpiMiso:
-            return "MISO";
-        case kSpiCe0:
-            return "CE0";
-        default:
-            return "CE1";
+        case kSpiSclk: return "SCLK";
+        case kSpiMosi: return "MOSI";
+        case kSpiMiso: return "MISO";
+        case kSpiCe0: return "CE0";
+        default: return "CE1";
     }
 }
 
@@ -121,17 +107,17 @@ bool Board::State::compute_level(int pin) const {
 }
 
 void Board::State::settle(int pin) {
-    const bool now = compute_level(pin);
+    const bool level = compute_level(pin);
     Line &line = lines[pin];
-    if (now == line.level) {
+    if (level == line.level) {
         return;
     }
-    line.level = now;
+    line.level = level;
     for (const auto &observer : observers) {
-        observer->change(this->now, pin, now);
+        observer->change(now, pin, level);
     }
     if (pin == kSpiSclk && link) {
-        link_clock_edge(now);
+        link_clock_edge(level);
     }
 }
 

@@ -13,26 +13,16 @@ namespace {
 
 const char *role(int pin) {
     switch (pin) {
-        case 11:
-            return "sclk";
-        case 10:
-            return "mosi";
-        case 9:
-            return "miso";
-        case 8:
-            return "ce0";
-        case 7:
-            return "ce1";
-        case 25:
-            return "out_a";
-        case 17:
-            return "out_b";
-        case 24:
-            return "in";
-        case 18:
-            return "en";
-        default:
-            return nullptr;
+        case 11: return "sclk";
+        case 10: return "mosi";
+        case 9: return "miso";
+        case 8: return "ce0";
+        case 7: return "ce1";
+        case 25: return "out_a";
+        case 17: return "out_b";
+        case 24: return "in";
+        case 18: return "en";
+        default: return nullptr;
     }
 }
 
