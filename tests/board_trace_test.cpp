@@ -175,6 +175,26 @@ TEST_F(TraceTest, HardwareSpiDrawsChipEnableClocksAndBitsInMode0) {
     EXPECT_FALSE(board.level(vboard::kSpiSclk));
 }
 
+TEST_F(TraceTest, Mode3IdlesHighAndChangesDataOnTheLeadingEdge) {
+    wiringPiSetupGpio();
+    wiringPiSPISetupMode(0, 1'000'000, 3);
+    EXPECT_TRUE(board.level(vboard::kSpiSclk));  // clock polarity 1
+    board.add_observer(list);
+    uint8_t data[] = {0xA5};
+    wiringPiSPIDataRW(0, data, 1);
+    // Sampled on the trailing (rising) edge: MOSI must hold each bit there.
+    bool mosi = false;
+    std::string bits;
+    for (const auto &c : list->changes) {
+        if (c.pin == vboard::kSpiMosi)
+            mosi = c.level;
+        if (c.pin == vboard::kSpiSclk && c.level)
+            bits += mosi ? '1' : '0';
+    }
+    EXPECT_EQ(bits, "10100101");
+    EXPECT_TRUE(board.level(vboard::kSpiSclk));
+}
+
 TEST_F(TraceTest, NoEdgesReachTheWireWithoutAlt0) {
     open_layer();
     wiringPiSPISetup(0, 1'000'000);

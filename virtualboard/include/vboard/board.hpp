@@ -12,8 +12,10 @@
 //   drive      an external level, set by a test (drive/release) or a simulated peripheral
 // The level of a line is, in order of precedence:
 //   output                         its latch
-//   SPI0 line in ALT0 (BCM 7-11)   the controller's idle level: CE0/CE1 high, SCLK and MOSI low;
-//                                  MISO (BCM 9) reads like an input
+//   SPI0 line in ALT0 (BCM 7-11)   what the controller drives: idle, CE0/CE1 high, SCLK at the
+//                                  opened mode's clock polarity, MOSI low; during a transfer its
+//                                  chip enable, clock and data bits. MISO (BCM 9) reads like an
+//                                  input: a transfer's device drives it
 //   anything else (input, other    the external drive if any (a test's drive wins over a
 //   alternate functions)           peripheral's), else the pull: up 1, down 0, off (floating) 0
 //
@@ -22,6 +24,11 @@
 // 34-36 and 46-53, down for 9-27, 30-33 and 37-43, off for 28-29 and 44-45. Not set up (the set-up
 // result is 0, so the first wiringPiSetupGpio succeeds), no SPI channel open, no peripheral, an
 // empty log.
+//
+// Virtual time: every wiringPi call moves the board's clock by its cost (CallCosts), and line
+// changes are reported with that time to LineObservers (see vboard/trace.hpp for a VCD writer and a
+// text timing view). A transfer on SPI0 with SCLK, MOSI and its chip enable in ALT0 draws its edges
+// on those lines at the channel's speed, so hardware and bit-banged traffic share one time line.
 //
 // Which board the wiringPi functions act on: the process-wide default_board(), unless a
 // ScopedBoard has put another one in its place.
