@@ -8,7 +8,8 @@ find_program(_armhf_cxx ${_triplet}-g++)
 find_program(_armhf_cc ${_triplet}-gcc)
 find_program(_armhf_qemu qemu-arm)
 if(NOT _armhf_cxx OR NOT _armhf_cc OR NOT _armhf_qemu)
-    message(FATAL_ERROR "armhf: install the cross tools: apt-get install g++-arm-linux-gnueabihf qemu-user")
+    # Indented, so that CMake prints the advice as one unwrapped line.
+    message(FATAL_ERROR " armhf cross tools missing: apt-get install g++-arm-linux-gnueabihf qemu-user")
 endif()
 
 set(CMAKE_C_COMPILER "${_armhf_cc}")
