@@ -124,6 +124,9 @@ int main() {
     heading(6, "Close: DEV_ModuleExit drives BCM 8, 7, 25, 17 and 18 low");
     DEV_ModuleExit();
     print_pin_map(board);
+    std::puts(
+        "   BCM 8 and 7 stay high: since step 5 they are in ALT0, so the SPI controller drives");
+    std::puts("   them and the low levels written at close only reach their output latches.");
 
     std::printf("\n%zu wiringPi calls in all; the eight samples that received 0x5a:\n",
                 board.call_count());
