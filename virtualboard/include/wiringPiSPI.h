@@ -35,9 +35,9 @@ int wiringPiSPISetupMode(int channel, int speed, int mode);
  * If SCLK, MOSI or the channel's CE line is not in ALT0, nothing reaches the wire: the peripheral
  * sees no byte, `data` is filled with what the idle MISO line reads (0xFF high, 0x00 low), the
  * result is still `len` (the controller cannot tell), and the board records a diagnostic naming
- * each line that was not in ALT0. With those lines in ALT0 the transfer draws its edges on them at
- * the channel's speed and mode; if MISO (BCM 9) is not in ALT0, the bytes clocked in read 0x00 and a
- * diagnostic says so.
+ * each line that was not in ALT0. With those lines in ALT0 the transfer draws its edges on them
+ * at the channel's speed and mode; if MISO (BCM 9) is not in ALT0, the bytes clocked in read 0x00
+ * and a diagnostic says so.
  */
 int wiringPiSPIDataRW(int channel, unsigned char *data, int len);
 
