@@ -209,6 +209,22 @@ class Parser {
         return static_cast<std::uint16_t>(*value);
     }
 
+    // The next word, which must be `first` or `second`; nothing once an error is recorded.
+    std::optional<std::string_view> one_of(std::string_view step_word, std::string_view what,
+                                           std::string_view first, std::string_view second) {
+        if (!error_.empty()) {
+            return std::nullopt;
+        }
+        const std::string expected = std::string(first) + " or " + std::string(second);
+        const auto word = next(step_word, "a " + std::string(what) + ", " + expected);
+        if (word && *word != first && *word != second) {
+            fail("bad " + std::string(what) + " " + quoted(*word) + " in " + quoted(step_word) +
+                 "; expected " + expected);
+            return std::nullopt;
+        }
+        return word;
+    }
+
     std::optional<int> channel(std::string_view step_word) {
         const auto word = next(step_word, "a channel, m or s");
         if (!word) {
@@ -275,26 +291,14 @@ class Parser {
             case StepKind::Open:
             case StepKind::Close:
             case StepKind::Alt0: break;
-            case StepKind::Mode: {
-                const auto p = pin(word);
-                const auto dir = p ? next(word, "in or out") : std::nullopt;
-                if (dir && *dir != "in" && *dir != "out") {
-                    fail("bad direction " + quoted(*dir) + " in 'mode'; expected in or out");
-                }
-                s.pin = p.value_or(0);
-                s.output = dir == "out";
+            case StepKind::Mode:
+                s.pin = pin(word).value_or(0);
+                s.output = one_of(word, "direction", "in", "out") == "out";
                 break;
-            }
-            case StepKind::Write: {
-                const auto p = pin(word);
-                const auto level = p ? next(word, "a level, 0 or 1") : std::nullopt;
-                if (level && *level != "0" && *level != "1") {
-                    fail("bad level " + quoted(*level) + " in 'write'; expected 0 or 1");
-                }
-                s.pin = p.value_or(0);
-                s.level = level == "1" ? 1 : 0;
+            case StepKind::Write:
+                s.pin = pin(word).value_or(0);
+                s.level = one_of(word, "level", "0", "1") == "1" ? 1 : 0;
                 break;
-            }
             case StepKind::Read: s.pin = pin(word).value_or(0); break;
             case StepKind::Send: s.bytes = bytes(word); break;
             case StepKind::Recv:

@@ -154,8 +154,9 @@ int run(const devcfg::CommandLine &line) {
             board.attach_spi_device(channel, reply_queue(options.spi_reply[channel]));
         }
     }
-    auto timing = std::make_shared<vboard::EdgeRecorder>();
+    std::shared_ptr<vboard::EdgeRecorder> timing;
     if (options.timing) {
+        timing = std::make_shared<vboard::EdgeRecorder>();
         board.add_observer(timing);
     }
     if (vcd) {
@@ -186,7 +187,7 @@ int run(const devcfg::CommandLine &line) {
     for (const std::string &note : board.diagnostics()) {
         std::fprintf(stderr, "devcfg: board: %s\n", note.c_str());
     }
-    if (options.timing) {
+    if (timing) {
         board.remove_observer(timing);
         const std::vector<int> lines = vboard::pin_map_lines();
         std::fputs(timing->render(lines).c_str(), stdout);

@@ -325,6 +325,7 @@ int Board::State::spi_data_rw(int channel, unsigned char *data, int len) {
     CallRecord &rec = record(Call::SpiDataRW, {channel, len});
     rec.buffer = data;
     rec.has_result = true;
+    now += costs.spi_transfer_ns;  // the ioctl, whether or not it gets to the wire
     if (channel < 0 || channel >= kSpiChannelCount) {
         rec.flag = Flag::BadChannel;
         rec.result = kEinval;
@@ -342,11 +343,8 @@ int Board::State::spi_data_rw(int channel, unsigned char *data, int len) {
         rec.result = kEmsgsize;
     } else {
         rec.sent.assign(data, data + len);
-        now += costs.spi_transfer_ns;
         rec.result = spi_transfer_on_wire(channel, data, len, rec);
-        return static_cast<int>(rec.result);
     }
-    now += costs.spi_transfer_ns;
     return static_cast<int>(rec.result);
 }
 
