@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "board_state.hpp"
+#include "vboard/duration.hpp"
 
 namespace vboard {
 namespace {
@@ -131,6 +132,21 @@ Board::~Board() {
 
 LineObserver::~LineObserver() = default;
 
+CallObserver::~CallObserver() = default;
+
+std::string TimeLimitReport::to_string() const {
+    std::string text = "simulated time limit of " + format_duration(limit_ns) + " reached";
+    if (!call.empty()) {
+        text += " in " + call;
+    }
+    if (polling) {
+        text += "; the program was polling BCM " + std::to_string(poll_pin) +
+                " with digitalRead, " + (poll_level ? "high" : "low") + " since " +
+                format_duration(poll_since_ns) + " (" + std::to_string(poll_reads) + " reads)";
+    }
+    return text;
+}
+
 void Board::reset() {
     std::lock_guard lock(state_->mutex);
     state_->power_on();
@@ -184,12 +200,16 @@ void Board::attach_spi_device(int channel, SpiDevice device) {
 
 void Board::detach_spi_device(int channel) { attach_spi_device(channel, nullptr); }
 
-void Board::attach_link_device() {
+void Board::attach_link_device(const LinkDeviceOptions &options) {
+    if (options.enable_pin != -1) {
+        checked_pin(options.enable_pin);
+    }
     std::lock_guard lock(state_->mutex);
     if (state_->link) {
         state_->link_stop_replying();
     }
     state_->link.emplace();
+    state_->link->options = options;
 }
 
 void Board::detach_link_device() {
@@ -298,6 +318,66 @@ void Board::remove_observer(const std::shared_ptr<LineObserver> &observer) {
     }
 }
 
+void Board::add_call_observer(std::shared_ptr<CallObserver> observer) {
+    if (!observer) {
+        throw std::invalid_argument("vboard: add_call_observer needs an observer");
+    }
+    std::lock_guard lock(state_->mutex);
+    state_->call_observers.push_back(std::move(observer));
+}
+
+void Board::remove_call_observer(const std::shared_ptr<CallObserver> &observer) {
+    std::lock_guard lock(state_->mutex);
+    auto &observers = state_->call_observers;
+    const auto found = std::find(observers.begin(), observers.end(), observer);
+    if (found != observers.end()) {
+        (*found)->finish(state_->now);
+        observers.erase(found);
+    }
+}
+
+void Board::flush_outputs() {
+    std::lock_guard lock(state_->mutex);
+    state_->finish_observers();
+}
+
+RuleId Board::add_rule(const Rule &rule) {
+    std::lock_guard lock(state_->mutex);
+    return state_->add_rule(rule);
+}
+
+void Board::remove_rule(RuleId id) {
+    std::lock_guard lock(state_->mutex);
+    state_->remove_rule(id);
+}
+
+std::uint64_t Board::rule_fired(RuleId id) const {
+    std::lock_guard lock(state_->mutex);
+    return id < state_->rules.size() ? state_->rules[id].fired : 0;
+}
+
+void Board::set_fidelity(Fidelity fidelity) {
+    std::lock_guard lock(state_->mutex);
+    state_->fidelity = fidelity;
+}
+
+Fidelity Board::fidelity() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->fidelity;
+}
+
+void Board::set_time_limit(std::uint64_t limit_ns, TimeLimitHandler handler) {
+    std::lock_guard lock(state_->mutex);
+    state_->time_limit = limit_ns;
+    state_->time_limit_handler = std::move(handler);
+}
+
+void Board::clear_time_limit() {
+    std::lock_guard lock(state_->mutex);
+    state_->time_limit.reset();
+    state_->time_limit_handler = nullptr;
+}
+
 std::size_t Board::call_count() const {
     std::lock_guard lock(state_->mutex);
     return state_->log.size();
@@ -317,12 +397,6 @@ std::vector<std::string> Board::diagnostics() const {
 void Board::clear_diagnostics() {
     std::lock_guard lock(state_->mutex);
     state_->diagnostics.clear();
-}
-
-Board &default_board() {
-    // Never destroyed, so wiringPi calls made while the process exits still find a board.
-    static Board *const board = new Board;
-    return *board;
 }
 
 Board &current_board() {

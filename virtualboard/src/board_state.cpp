@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace vboard {
 namespace {
@@ -63,6 +64,11 @@ const char *spi_line_name(int pin) {
 
 void Board::State::power_on() {
     finish_observers();
+    clear_rules();
+    time_limit.reset();
+    time_limit_handler = nullptr;
+    poll = PollWatch{};
+    current = nullptr;
     now = 0;
     for (int pin = 0; pin < kLineCount; ++pin) {
         controller[pin] = spi_idle_level(pin);
@@ -87,6 +93,70 @@ void Board::State::finish_observers() {
         observer->finish(now);
     }
     observers.clear();
+    for (const auto &observer : call_observers) {
+        observer->finish(now);
+    }
+    call_observers.clear();
+}
+
+void Board::State::advance(std::uint64_t ns) {
+    std::uint64_t target = now + ns;
+    if (time_limit && target >= *time_limit) {
+        run_timeline_until(*time_limit);
+        now = std::max(now, *time_limit);
+        reach_time_limit();
+    }
+    run_timeline_until(target);
+    now = std::max(now, target);
+}
+
+void Board::State::reach_time_limit() {
+    TimeLimitReport report;
+    report.limit_ns = *time_limit;
+    if (current != nullptr) {
+        CallRecord in_progress = *current;
+        in_progress.has_result = false;
+        report.call = in_progress.to_string();
+    }
+    if (poll.reads >= 2) {
+        report.polling = true;
+        report.poll_pin = poll.pin;
+        report.poll_level = poll.level;
+        report.poll_since_ns = poll.since;
+        report.poll_reads = poll.reads;
+    }
+    time_limit.reset();
+    const TimeLimitHandler handler = std::move(time_limit_handler);
+    time_limit_handler = nullptr;
+    if (handler) {
+        handler(report);
+    }
+}
+
+void Board::State::note(std::string text) {
+    for (const auto &observer : call_observers) {
+        observer->note(now, text);
+    }
+    diagnostics.push_back(std::move(text));
+}
+
+void Board::State::call_done() {
+    if (current != nullptr) {
+        for (const auto &observer : call_observers) {
+            observer->call(*current);
+        }
+    }
+    current = nullptr;
+}
+
+void Board::State::end_process_as_wiringpi(const std::string &message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    call_done();
+    finish_observers();
+    std::fflush(nullptr);
+    // exit() does not unwind, so the caller's lock would stay held for the atexit handlers.
+    mutex.unlock();
+    std::exit(1);
 }
 
 bool Board::State::compute_level(int pin) const {
@@ -113,11 +183,15 @@ void Board::State::settle(int pin) {
         return;
     }
     line.level = level;
+    line.changed_at = now;
     for (const auto &observer : observers) {
         observer->change(now, pin, level);
     }
     if (pin == kSpiSclk && link) {
         link_clock_edge(level);
+    }
+    if (!line_rules[pin].empty()) {
+        on_line_change(pin, level);
     }
 }
 
@@ -132,71 +206,6 @@ void Board::State::set_function(int pin, Function function) {
 void Board::State::set_device_drive(int pin, std::optional<bool> level) {
     lines[pin].device_drive = level;
     settle(pin);
-}
-
-// ---- The link device ----------------------------------------------------------------------------
-
-void Board::State::link_clock_edge(bool rising) {
-    LinkDevice &dev = *link;
-    if (rising) {
-        if (lines[kSpiMosi].function == Function::Output) {
-            dev.rx_shift =
-                static_cast<std::uint8_t>((dev.rx_shift << 1U) | (lines[kSpiMosi].level ? 1U : 0U));
-            if (++dev.rx_bits == 8) {
-                dev.received.push_back(dev.rx_shift);
-                dev.rx_bits = 0;
-                dev.rx_shift = 0;
-            }
-        } else if (dev.tx_active) {
-            ++dev.tx_bits_taken;
-        }
-        return;
-    }
-    if (!dev.tx_active || dev.tx_bits_taken == 0) {
-        return;
-    }
-    if (dev.tx_bits_taken == 8) {
-        dev.tx_active = false;
-        set_device_drive(kSpiMosi, std::nullopt);
-        return;
-    }
-    set_device_drive(kSpiMosi, ((dev.tx_byte >> (7 - dev.tx_bits_taken)) & 1U) != 0);
-}
-
-void Board::State::link_data_function_changed(Function function) {
-    LinkDevice &dev = *link;
-    dev.rx_bits = 0;  // a direction change ends any partly clocked byte from the host
-    dev.rx_shift = 0;
-    if (function == Function::Input) {
-        if (!dev.tx_active) {
-            link_put_next_reply();
-        }
-    } else {
-        link_stop_replying();
-    }
-}
-
-void Board::State::link_put_next_reply() {
-    LinkDevice &dev = *link;
-    if (dev.replies.empty()) {
-        return;
-    }
-    dev.tx_byte = dev.replies.front();
-    dev.replies.pop_front();
-    dev.tx_active = true;
-    dev.tx_bits_taken = 0;
-    set_device_drive(kSpiMosi, (dev.tx_byte & 0x80U) != 0);
-}
-
-void Board::State::link_stop_replying() {
-    LinkDevice &dev = *link;
-    if (dev.tx_active && dev.tx_bits_taken == 0) {
-        dev.replies.push_front(dev.tx_byte);  // never clocked out: still owed to the host
-    }
-    dev.tx_active = false;
-    if (lines[kSpiMosi].device_drive) {
-        set_device_drive(kSpiMosi, std::nullopt);
-    }
 }
 
 // ---- The wiringPi operations
@@ -221,11 +230,26 @@ CallRecord &Board::State::record(Call call, std::initializer_list<long long> arg
     rec->result = 0;
     rec->flag = Flag::None;
     rec->buffer = nullptr;
+    current = rec;
+    if (call != Call::DigitalRead && call != Call::Delay && call != Call::DelayMicroseconds) {
+        poll.reads = 0;
+    }
     return *rec;
 }
 
-Flag Board::State::check_line_call(int pin) const {
+Flag Board::State::check_line_call(int pin) {
     if (!set_up) {
+        if (fidelity == Fidelity::WiringPi3) {
+            const std::string call = current->to_string();
+            if (current->call == Call::DigitalWrite || current->call == Call::DigitalRead) {
+                std::fprintf(stderr, "wiringPi: %s called before wiringPiSetupGpio: ignored\n",
+                             call.c_str());
+            } else {
+                end_process_as_wiringpi("wiringPi: " + call +
+                                        " called before wiringPiSetupGpio: wiringPi 3.x ends the "
+                                        "program here with status 1");
+            }
+        }
         return Flag::NotSetUp;
     }
     if (!valid_pin(pin)) {
@@ -241,7 +265,12 @@ int Board::State::setup_gpio() {
     if (setup_result >= 0) {
         set_up = true;
     }
-    now += costs.setup_ns;
+    advance(costs.setup_ns);
+    if (setup_result < 0 && fidelity == Fidelity::WiringPi3) {
+        end_process_as_wiringpi("wiringPi: wiringPiSetupGpio failed (result " +
+                                std::to_string(setup_result) +
+                                "): wiringPi 3.x ends the program here with status 1");
+    }
     return setup_result;
 }
 
@@ -254,7 +283,7 @@ void Board::State::pin_mode(int pin, int mode) {
     if (rec.flag == Flag::None) {
         set_function(pin, mode == 0 ? Function::Input : Function::Output);
     }
-    now += costs.pin_mode_ns;
+    advance(costs.pin_mode_ns);
 }
 
 void Board::State::pull_up_dn_control(int pin, int pud) {
@@ -267,7 +296,7 @@ void Board::State::pull_up_dn_control(int pin, int pud) {
         lines[pin].pull = static_cast<Pull>(pud);
         settle(pin);
     }
-    now += costs.pull_ns;
+    advance(costs.pull_ns);
 }
 
 void Board::State::digital_write(int pin, int value) {
@@ -277,7 +306,7 @@ void Board::State::digital_write(int pin, int value) {
         lines[pin].latch = value != 0;
         settle(pin);
     }
-    now += costs.write_ns;
+    advance(costs.write_ns);
 }
 
 int Board::State::digital_read(int pin) {
@@ -285,7 +314,13 @@ int Board::State::digital_read(int pin) {
     rec.flag = check_line_call(pin);
     rec.has_result = true;
     rec.result = rec.flag == Flag::None && lines[pin].level ? 1 : 0;
-    now += costs.read_ns;
+    const bool level = rec.result != 0;
+    if (poll.reads > 0 && poll.pin == pin && poll.level == level) {
+        ++poll.reads;
+    } else {
+        poll = PollWatch{pin, level, now, 1};
+    }
+    advance(costs.read_ns);
     return static_cast<int>(rec.result);
 }
 
@@ -299,7 +334,7 @@ void Board::State::pin_mode_alt(int pin, int code) {
     if (rec.flag == Flag::None) {
         set_function(pin, *function);
     }
-    now += costs.pin_mode_ns;
+    advance(costs.pin_mode_ns);
 }
 
 int Board::State::spi_setup(Call call, int channel, int speed, int mode) {
@@ -317,7 +352,7 @@ int Board::State::spi_setup(Call call, int channel, int speed, int mode) {
         spi_set_controller(kSpiSclk, (mode & 2) != 0);  // the clock idles at the mode's polarity
         rec.result = kSpiFdBase + channel;
     }
-    now += costs.spi_setup_ns;
+    advance(costs.spi_setup_ns);
     return static_cast<int>(rec.result);
 }
 
@@ -325,13 +360,19 @@ int Board::State::spi_data_rw(int channel, unsigned char *data, int len) {
     CallRecord &rec = record(Call::SpiDataRW, {channel, len});
     rec.buffer = data;
     rec.has_result = true;
-    now += costs.spi_transfer_ns;  // the ioctl, whether or not it gets to the wire
+    advance(costs.spi_transfer_ns);  // the ioctl, whether or not it gets to the wire
     if (channel < 0 || channel >= kSpiChannelCount) {
         rec.flag = Flag::BadChannel;
         rec.result = kEinval;
     } else if (!spi[channel].open) {
         rec.flag = Flag::NotOpen;
         rec.result = kEbadf;
+        if (fidelity == Fidelity::WiringPi3) {
+            std::fprintf(stderr,
+                         "wiringPi: wiringPiSPIDataRW on channel %d, which was never opened: %d "
+                         "(EBADF)\n",
+                         channel, kEbadf);
+        }
     } else if (data == nullptr) {
         rec.flag = Flag::NullBuffer;
         rec.result = kEfault;
@@ -362,10 +403,10 @@ int Board::State::spi_transfer_on_wire(int channel, unsigned char *data, int len
     const std::uint8_t idle = miso_connected && lines[kSpiMiso].level ? 0xFF : 0x00;
     if (!missing.empty()) {
         rec.flag = Flag::NotAlt0;
-        diagnostics.push_back("wiringPiSPIDataRW on channel " + std::to_string(channel) + ": " +
-                              missing + ", not ALT0; nothing reached the wire");
+        note("wiringPiSPIDataRW on channel " + std::to_string(channel) + ": " + missing +
+             ", not ALT0; nothing reached the wire");
         std::fill(data, data + len, idle);
-        now += spi_bits_ns(channel, len);
+        advance(spi_bits_ns(channel, len));
         return len;
     }
     std::vector<std::uint8_t> answer;
@@ -376,9 +417,8 @@ int Board::State::spi_transfer_on_wire(int channel, unsigned char *data, int len
     answer.resize(static_cast<std::size_t>(len), idle);
     spi_draw_transfer(channel, rec.sent, answer, device);
     if (!miso_connected) {
-        diagnostics.push_back("wiringPiSPIDataRW on channel " + std::to_string(channel) +
-                              ": BCM 9 (MISO) is " + to_string(lines[kSpiMiso].function) +
-                              ", not ALT0; the bytes received read 0x00");
+        note("wiringPiSPIDataRW on channel " + std::to_string(channel) + ": BCM 9 (MISO) is " +
+             to_string(lines[kSpiMiso].function) + ", not ALT0; the bytes received read 0x00");
         std::fill(answer.begin(), answer.end(), 0);
     }
     std::copy(answer.begin(), answer.end(), data);
@@ -418,29 +458,35 @@ void Board::State::spi_draw_transfer(int channel, std::span<const std::uint8_t> 
                 }
             };
             if (data_on_leading_edge) {
-                now += first_half;
+                advance(first_half);
                 spi_set_controller(kSpiSclk, !idle_clock);
                 put_data();
             } else {
                 put_data();
-                now += first_half;
+                advance(first_half);
                 spi_set_controller(kSpiSclk, !idle_clock);
             }
-            now += second_half;
+            advance(second_half);
             spi_set_controller(kSpiSclk, idle_clock);
         }
+        if (!spi_rules.empty()) {
+            on_spi_byte(channel, mosi[i]);
+        }
     }
-    now += first_half;
+    advance(first_half);
     spi_set_controller(ce, true);
     spi_set_controller(kSpiMosi, false);
     if (miso_driven) {
         set_device_drive(kSpiMiso, std::nullopt);
     }
+    if (!spi_rules.empty()) {
+        on_spi_end(channel);
+    }
 }
 
 bool Board::State::wait(Call call, unsigned int length, std::uint64_t length_ns) {
     record(call, {length});
-    now += costs.delay_call_ns + length_ns;
+    advance(costs.delay_call_ns + length_ns);
     return real_sleep;
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <queue>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,10 +26,12 @@ struct Line {
     std::optional<bool> test_drive;
     std::optional<bool> device_drive;
     bool level = false;  // cached result of State::compute_level, kept current by settle()
+    std::uint64_t changed_at = 0;  // when `level` last changed
 };
 
 // The peripheral on the three-wire link (clock BCM 11, data BCM 10).
 struct LinkDevice {
+    LinkDeviceOptions options;
     std::deque<std::uint8_t> replies;
     std::vector<std::uint8_t> received;
     std::uint8_t rx_shift = 0;
@@ -36,6 +39,41 @@ struct LinkDevice {
     bool tx_active = false;  // a reply byte is being shifted out
     std::uint8_t tx_byte = 0;
     int tx_bits_taken = 0;  // rising edges seen since the reply byte was put out
+};
+
+// One rule on the board, and what the scheduler knows of it.
+struct RuleSlot {
+    Rule rule;
+    bool active = true;
+    std::uint64_t fired = 0;
+};
+
+// Something the scheduler will do at a moment of virtual time.
+struct TimedEvent {
+    enum class Kind : std::uint8_t {
+        Drive,      // drive `pin` to `level`
+        FireRule,   // fire rule `rule` (an At trigger)
+        HeldCheck,  // fire rule `rule` if `pin` has not changed since `stamp`
+    };
+    std::uint64_t time = 0;
+    std::uint64_t sequence = 0;  // keeps events of one moment in the order they were scheduled
+    Kind kind = Kind::Drive;
+    int pin = -1;
+    Drive level = Drive::Release;
+    std::size_t rule = 0;
+    std::uint64_t stamp = 0;
+
+    bool operator>(const TimedEvent &other) const {
+        return time != other.time ? time > other.time : sequence > other.sequence;
+    }
+};
+
+// The latest run of digitalRead calls on one line that all read the same level.
+struct PollWatch {
+    int pin = -1;
+    bool level = false;
+    std::uint64_t since = 0;
+    std::uint64_t reads = 0;
 };
 
 struct Board::State {
@@ -61,10 +99,51 @@ struct Board::State {
     CallCosts costs;
     bool real_sleep = true;
     std::vector<std::shared_ptr<LineObserver>> observers;
+    std::vector<std::shared_ptr<CallObserver>> call_observers;
+    Fidelity fidelity = Fidelity::Flag;
+
+    // The rule scheduler (rules.cpp). Rules are indexed by what triggers them, so a line change
+    // or a byte with no rule watching it costs one empty-vector test.
+    std::vector<RuleSlot> rules;
+    std::array<std::vector<std::size_t>, kLineCount> line_rules;  // Rising, Falling, Edge, Held
+    std::vector<std::size_t> link_rules;
+    std::vector<std::size_t> spi_rules;  // SpiByte, SpiEnd
+    std::priority_queue<TimedEvent, std::vector<TimedEvent>, std::greater<>> timeline;
+    std::uint64_t next_sequence = 0;
+
+    std::optional<std::uint64_t> time_limit;
+    TimeLimitHandler time_limit_handler;
+    CallRecord *current = nullptr;  // the call being made, while a wiringPi function runs
+    PollWatch poll;
 
     // Everything below expects `mutex` to be held.
     void power_on();
     void finish_observers();
+
+    // Moves the clock on by `ns`, running what the scheduler has due on the way and stopping at
+    // the time limit. Every cost and every wait goes through here.
+    void advance(std::uint64_t ns);
+    void run_timeline_until(std::uint64_t time);
+    void reach_time_limit();
+    void note(std::string text);  // raise a diagnostic
+    // After each wiringPi call: tell the call observers.
+    void call_done();
+    // Fidelity::WiringPi3: says why on standard error, finishes the observers and exits with 1.
+    [[noreturn]] void end_process_as_wiringpi(const std::string &message);
+
+    // The rule scheduler (rules.cpp).
+    RuleId add_rule(const Rule &rule);
+    void remove_rule(RuleId id);
+    void clear_rules();
+    void schedule(TimedEvent event);
+    void run_event(const TimedEvent &event);
+    void fire_rule(std::size_t index);
+    void apply_drive(int pin, Drive level);
+    void on_line_change(int pin, bool level);
+    void on_link_byte(std::uint8_t byte);
+    void on_spi_byte(int channel, std::uint8_t byte);
+    void on_spi_end(int channel);
+    void watch_held(std::size_t index);
 
     bool compute_level(int pin) const;
     void settle(int pin);
@@ -76,9 +155,10 @@ struct Board::State {
     void link_data_function_changed(Function function);
     void link_put_next_reply();
     void link_stop_replying();
+    bool link_enabled() const;
 
     CallRecord &record(Call call, std::initializer_list<long long> args);
-    Flag check_line_call(int pin) const;
+    Flag check_line_call(int pin);
 
     // The wiringPi operations.
     int setup_gpio();

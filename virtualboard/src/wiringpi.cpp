@@ -17,6 +17,10 @@ template <typename Operation>
 auto on_board(Operation operation) {
     vboard::Board::State &state = vboard::current_board().state();
     std::lock_guard lock(state.mutex);
+    struct CallDone {
+        vboard::Board::State &state;
+        ~CallDone() { state.call_done(); }
+    } done{state};
     return operation(state);
 }
 

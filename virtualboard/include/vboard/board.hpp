@@ -49,6 +49,7 @@
 #include <vector>
 
 #include "vboard/export.h"
+#include "vboard/rules.hpp"
 
 namespace vboard {
 
@@ -162,6 +163,59 @@ class VBOARD_EXPORT LineObserver {
     virtual void finish(std::uint64_t time_ns) = 0;
 };
 
+// Receives every wiringPi call once it has run, and every diagnostic as the board raises it, in
+// order. Called under the board's lock, so it must not call back into the board.
+class VBOARD_EXPORT CallObserver {
+  public:
+    virtual ~CallObserver();
+    virtual void call(const CallRecord &record) = 0;
+    virtual void note(std::uint64_t time_ns, const std::string &text) = 0;
+    // Once, when removed or when its board is reset or destroyed, or when flush_outputs() runs.
+    virtual void finish(std::uint64_t time_ns) = 0;
+};
+
+// What the board does where wiringPi 3.x on a Pi ends the program.
+enum class Fidelity : std::uint8_t {
+    // Flag the call in the log and go on (the default), so a caller's failure path can be tested.
+    Flag,
+    // As wiringPi 3.x: a failed wiringPiSetupGpio, and pinMode, pinModeAlt or pullUpDnControl
+    // before any set-up, print a line naming the call on standard error, finish the observers and
+    // end the process with status 1; digitalWrite and digitalRead before set-up print a line and
+    // do nothing (digitalRead returns LOW); wiringPiSPIDataRW on a channel never opened prints a
+    // line and returns -9 (-EBADF).
+    WiringPi3,
+};
+
+// The link device's answering condition: it puts reply bytes on the data line only while
+// `enable_pin` has been at `enable_level` for at least `enable_hold_ns` (-1: it always answers).
+// A reply it holds back stays queued.
+struct LinkDeviceOptions {
+    int enable_pin = -1;
+    bool enable_level = true;
+    std::uint64_t enable_hold_ns = 0;
+};
+
+// What the program was doing when the board's clock reached its time limit.
+struct VBOARD_EXPORT TimeLimitReport {
+    std::uint64_t limit_ns = 0;
+    std::string call;  // the call in progress, as CallRecord::to_string() gives it, result left out
+    // Set when the latest calls were digitalRead of one line, with only waits between them, all
+    // reading the same level: that line, its level and since when it read so.
+    bool polling = false;
+    int poll_pin = -1;
+    bool poll_level = false;
+    std::uint64_t poll_since_ns = 0;
+    std::uint64_t poll_reads = 0;
+
+    // "simulated time limit of 50 ms reached in delay(1); the program was polling BCM 24 with
+    // digitalRead, low since 1.05 ms (49 reads)"
+    std::string to_string() const;
+};
+
+// Called once, under the board's lock, when the clock reaches the time limit. The board's clock
+// stands at the limit; if the handler returns, the call goes on and the clock moves past it.
+using TimeLimitHandler = std::function<void(const TimeLimitReport &)>;
+
 // The state of one SPI channel.
 struct SpiChannelState {
     bool open = false;
@@ -206,7 +260,7 @@ class VBOARD_EXPORT Board {
     // and collects whole bytes. When the host turns the data line to input it puts the top bit of
     // its next queued reply byte on the line, and each later bit after a falling clock edge; with
     // nothing queued it does not drive. Attaching gives a fresh device.
-    void attach_link_device();
+    void attach_link_device(const LinkDeviceOptions &options = {});
     void detach_link_device();
     bool has_link_device() const;
     void queue_link_reply(std::span<const std::uint8_t> bytes);
@@ -236,6 +290,30 @@ class VBOARD_EXPORT Board {
     // the board's destruction end it with finish(). The board shares ownership.
     void add_observer(std::shared_ptr<LineObserver> observer);
     void remove_observer(const std::shared_ptr<LineObserver> &observer);
+
+    // Call observers (a call log writer, say): the same contract as line observers.
+    void add_call_observer(std::shared_ptr<CallObserver> observer);
+    void remove_call_observer(const std::shared_ptr<CallObserver> &observer);
+
+    // Ends every observer (line and call) with finish() and removes them, so that their files are
+    // complete; for the end of a run, however the program ends.
+    void flush_outputs();
+
+    // Rules (see vboard/rules.hpp). add_rule throws std::out_of_range for a pin off 0-53 or a
+    // channel other than -1, 0 and 1. A rule added with a Held trigger whose line is already at its
+    // level counts the stretch from the line's last change. reset() removes every rule.
+    RuleId add_rule(const Rule &rule);
+    void remove_rule(RuleId id);
+    std::uint64_t rule_fired(RuleId id) const;  // times the rule has fired; 0 for an unknown id
+
+    // Where wiringPi 3.x would end the program (see Fidelity). Kept by reset().
+    void set_fidelity(Fidelity fidelity);
+    Fidelity fidelity() const;
+
+    // Calls `handler` once when the clock reaches `limit_ns` (on the way through a call's cost or a
+    // delay, the clock stops at the limit first). Replaces any earlier limit; reset() clears it.
+    void set_time_limit(std::uint64_t limit_ns, TimeLimitHandler handler);
+    void clear_time_limit();
 
     // Readable notes about misuse the board noticed, oldest first (a transfer with an SPI0 line
     // not in ALT0, for one).

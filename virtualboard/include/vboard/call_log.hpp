@@ -1,0 +1,41 @@
+// Streams the board's call log and diagnostics to a text file as they happen: one line per
+// wiringPi call, "   1000020 ns  digitalWrite(11, 1)", and one per diagnostic,
+// "   1000020 ns  note: ...". A CallObserver: add it with Board::add_call_observer.
+#ifndef VBOARD_CALL_LOG_HPP
+#define VBOARD_CALL_LOG_HPP
+
+#include <cstdio>
+#include <string>
+
+#include "vboard/board.hpp"
+#include "vboard/export.h"
+
+namespace vboard {
+
+class VBOARD_EXPORT CallLogWriter final : public CallObserver {
+  public:
+    // Opens `path` for writing; throws std::runtime_error naming the path and the reason when it
+    // cannot. The file is complete once finish() has run (removing the writer from its board, or
+    // Board::flush_outputs()).
+    explicit CallLogWriter(const std::string &path);
+    ~CallLogWriter() override;
+    CallLogWriter(const CallLogWriter &) = delete;
+    CallLogWriter &operator=(const CallLogWriter &) = delete;
+
+    void call(const CallRecord &record) override;
+    void note(std::uint64_t time_ns, const std::string &text) override;
+    void finish(std::uint64_t time_ns) override;
+
+    // false once a write to the file has failed; the error is kept, not thrown.
+    bool ok() const;
+
+  private:
+    void close();
+
+    std::FILE *file_ = nullptr;
+    bool failed_ = false;
+};
+
+}  // namespace vboard
+
+#endif  // VBOARD_CALL_LOG_HPP

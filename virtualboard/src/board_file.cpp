@@ -1,0 +1,530 @@
+// The board-file reader: TOML in, a checked BoardFile out, applied through Board's public
+// interface only.
+
+#include "vboard/board_file.hpp"
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <fstream>
+#include <initializer_list>
+#include <limits>
+#include <sstream>
+
+#include "vboard/devices.hpp"
+#include "vboard/duration.hpp"
+
+namespace vboard {
+namespace {
+
+using Keys = std::initializer_list<std::string_view>;
+
+std::string join(Keys keys) {
+    std::string text;
+    for (const std::string_view key : keys) {
+        text += text.empty() ? "" : ", ";
+        text += key;
+    }
+    return text;
+}
+
+bool contains(Keys keys, std::string_view key) {
+    return std::find(keys.begin(), keys.end(), key) != keys.end();
+}
+
+// Reads values out of the parsed document, refusing anything but what the format allows, with the
+// file, line and dotted key of the offending value.
+class Reader {
+  public:
+    explicit Reader(std::string file) : file_(std::move(file)) {}
+
+    [[noreturn]] void fail(const toml::node &node, const std::string &key,
+                           const std::string &expected) const {
+        throw BoardFileError(file_, static_cast<int>(node.source().begin.line), key, expected);
+    }
+
+    // Refuses a key outside `allowed`, naming the ones that are.
+    void only_keys(const toml::table &table, const std::string &path, Keys allowed) const {
+        for (auto &&[key, node] : table) {
+            if (!contains(allowed, key.str())) {
+                throw BoardFileError(file_, static_cast<int>(key.source().begin.line),
+                                     dotted(path, key.str()),
+                                     "one of " + join(allowed) + " (unknown key)");
+            }
+        }
+    }
+
+    const toml::table &table(const toml::node &node, const std::string &key) const {
+        if (const toml::table *t = node.as_table()) {
+            return *t;
+        }
+        fail(node, key, "a table");
+    }
+
+    std::int64_t integer(const toml::node &node, const std::string &key, std::int64_t min,
+                         std::int64_t max) const {
+        const toml::value<std::int64_t> *value = node.as_integer();
+        if (value == nullptr || value->get() < min || value->get() > max) {
+            fail(node, key, "an integer from " + std::to_string(min) + " to " + std::to_string(max));
+        }
+        return value->get();
+    }
+
+    bool boolean(const toml::node &node, const std::string &key) const {
+        if (const toml::value<bool> *value = node.as_boolean()) {
+            return value->get();
+        }
+        fail(node, key, "true or false");
+    }
+
+    std::string choice(const toml::node &node, const std::string &key, Keys words) const {
+        const toml::value<std::string> *value = node.as_string();
+        if (value == nullptr || !contains(words, value->get())) {
+            std::string expected;
+            for (const std::string_view word : words) {
+                expected += expected.empty() ? "" : " or ";
+                expected += '"' + std::string(word) + '"';
+            }
+            fail(node, key, expected);
+        }
+        return value->get();
+    }
+
+    std::uint64_t duration(const toml::node &node, const std::string &key) const {
+        const toml::value<std::string> *value = node.as_string();
+        const std::optional<std::uint64_t> ns =
+            value != nullptr ? parse_duration(value->get()) : std::nullopt;
+        if (!ns) {
+            fail(node, key, "a duration with its unit, as \"100us\", \"5ms\" or \"2s\"");
+        }
+        return *ns;
+    }
+
+    int pin(const toml::node &node, const std::string &key) const {
+        return static_cast<int>(integer(node, key, 0, kLineCount - 1));
+    }
+
+    std::uint8_t byte(const toml::node &node, const std::string &key) const {
+        return static_cast<std::uint8_t>(integer(node, key, 0, 255));
+    }
+
+    std::vector<std::uint8_t> bytes(const toml::node &node, const std::string &key) const {
+        const toml::array *array = node.as_array();
+        if (array == nullptr) {
+            fail(node, key, "an array of bytes, as [0x5a, 0xc3]");
+        }
+        std::vector<std::uint8_t> out;
+        for (std::size_t i = 0; i < array->size(); ++i) {
+            out.push_back(byte((*array)[i], key + "[" + std::to_string(i) + "]"));
+        }
+        return out;
+    }
+
+    bool level(const toml::node &node, const std::string &key) const {
+        return choice(node, key, {"high", "low"}) == "high";
+    }
+
+    Drive drive(const toml::node &node, const std::string &key) const {
+        const std::string word = choice(node, key, {"high", "low", "release"});
+        return word == "high" ? Drive::High : word == "low" ? Drive::Low : Drive::Release;
+    }
+
+    const std::string &file() const { return file_; }
+
+    static std::string dotted(const std::string &path, std::string_view key) {
+        return path.empty() ? std::string(key) : path + "." + std::string(key);
+    }
+
+  private:
+    std::string file_;
+};
+
+void read_board(const Reader &in, const toml::table &table, BoardFile &out) {
+    in.only_keys(table, "board", {"setup_result", "real_sleep", "log_capacity", "fidelity"});
+    if (const toml::node *node = table.get("setup_result")) {
+        out.setup_result = static_cast<int>(in.integer(*node, "board.setup_result",
+                                                       std::numeric_limits<int>::min(),
+                                                       std::numeric_limits<int>::max()));
+    }
+    if (const toml::node *node = table.get("real_sleep")) {
+        out.real_sleep = in.boolean(*node, "board.real_sleep");
+    }
+    if (const toml::node *node = table.get("log_capacity")) {
+        out.log_capacity = static_cast<std::size_t>(
+            in.integer(*node, "board.log_capacity", 0, std::numeric_limits<std::int32_t>::max()));
+    }
+    if (const toml::node *node = table.get("fidelity")) {
+        out.fidelity = in.choice(*node, "board.fidelity", {"flag", "wiringpi3"}) == "flag"
+                           ? Fidelity::Flag
+                           : Fidelity::WiringPi3;
+    }
+}
+
+void read_costs(const Reader &in, const toml::table &table, BoardFile &out) {
+    struct Field {
+        std::string_view key;
+        std::uint64_t CallCosts::*member;
+    };
+    static constexpr Field kFields[] = {
+        {"setup", &CallCosts::setup_ns},
+        {"pin_mode", &CallCosts::pin_mode_ns},
+        {"pull", &CallCosts::pull_ns},
+        {"write", &CallCosts::write_ns},
+        {"read", &CallCosts::read_ns},
+        {"delay_call", &CallCosts::delay_call_ns},
+        {"spi_setup", &CallCosts::spi_setup_ns},
+        {"spi_transfer", &CallCosts::spi_transfer_ns},
+    };
+    in.only_keys(table, "costs",
+                 {"setup", "pin_mode", "pull", "write", "read", "delay_call", "spi_setup",
+                  "spi_transfer"});
+    CallCosts costs;
+    for (const Field &field : kFields) {
+        if (const toml::node *node = table.get(field.key)) {
+            costs.*field.member = in.duration(*node, "costs." + std::string(field.key));
+        }
+    }
+    out.costs = costs;
+}
+
+void read_drives(const Reader &in, const toml::table &table, BoardFile &out) {
+    for (auto &&[key, node] : table) {
+        const std::string path = "drive." + std::string(key.str());
+        int pin = -1;
+        const std::string_view name = key.str();
+        if (!name.empty() && name.size() <= 2 &&
+            std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            pin = std::stoi(std::string(name));
+        }
+        if (pin < 0 || pin >= kLineCount) {
+            throw BoardFileError(in.file(), static_cast<int>(key.source().begin.line), path,
+                                 "a BCM line from 0 to 53 as the key");
+        }
+        out.drives.emplace_back(pin, in.level(node, path));
+    }
+}
+
+void read_link(const Reader &in, const toml::table &table, BoardFile &out) {
+    in.only_keys(table, "link", {"replies", "enable", "enable_level", "enable_for"});
+    BoardFile::Link link;
+    if (const toml::node *node = table.get("replies")) {
+        link.replies = in.bytes(*node, "link.replies");
+    }
+    if (const toml::node *node = table.get("enable")) {
+        link.options.enable_pin = in.pin(*node, "link.enable");
+    }
+    for (const std::string_view key : {"enable_level", "enable_for"}) {
+        const toml::node *node = table.get(key);
+        if (node != nullptr && link.options.enable_pin < 0) {
+            in.fail(*node, "link." + std::string(key), "link.enable naming the enable line first");
+        }
+    }
+    if (const toml::node *node = table.get("enable_level")) {
+        link.options.enable_level = in.level(*node, "link.enable_level");
+    }
+    if (const toml::node *node = table.get("enable_for")) {
+        link.options.enable_hold_ns = in.duration(*node, "link.enable_for");
+    }
+    out.link = link;
+}
+
+void read_registers(const Reader &in, const toml::table &table, const std::string &path,
+                    BoardFile::Spi &spi) {
+    for (auto &&[key, node] : table) {
+        const std::string where = path + "." + std::string(key.str());
+        unsigned long reg = 256;
+        const std::string name(key.str());
+        std::size_t used = 0;
+        try {
+            reg = std::stoul(name, &used, 0);
+        } catch (const std::exception &) {
+            used = 0;
+        }
+        if (used != name.size() || reg > 255 || name.empty() || name[0] == '-' ||
+            name[0] == '+') {
+            throw BoardFileError(in.file(), static_cast<int>(key.source().begin.line), where,
+                                 "a register number from 0x00 to 0xff as the key");
+        }
+        spi.registers.emplace_back(static_cast<std::uint8_t>(reg), in.byte(node, where));
+    }
+}
+
+void read_spi(const Reader &in, const toml::array &array, BoardFile &out) {
+    std::array<int, kSpiChannelCount> seen_at{};
+    for (std::size_t i = 0; i < array.size(); ++i) {
+        const std::string path = "spi[" + std::to_string(i) + "]";
+        const toml::table &table = in.table(array[i], path);
+        const toml::node *channel_node = table.get("channel");
+        if (channel_node == nullptr) {
+            in.fail(table, path + ".channel", "the chip enable the device sits on, 0 or 1");
+        }
+        const int channel = static_cast<int>(in.integer(*channel_node, path + ".channel", 0, 1));
+        if (seen_at[channel] != 0) {
+            in.fail(*channel_node, path + ".channel",
+                    "a chip enable with no device yet; channel " + std::to_string(channel) +
+                        " has one from line " + std::to_string(seen_at[channel]));
+        }
+        seen_at[channel] = static_cast<int>(channel_node->source().begin.line);
+        BoardFile::Spi spi;
+        const toml::node *model = table.get("model");
+        const std::string kind =
+            model != nullptr ? in.choice(*model, path + ".model", {"replies", "echo", "registers"})
+                             : "replies";
+        if (kind == "replies") {
+            in.only_keys(table, path, {"channel", "model", "replies"});
+            if (const toml::node *node = table.get("replies")) {
+                spi.replies = in.bytes(*node, path + ".replies");
+            }
+        } else if (kind == "echo") {
+            in.only_keys(table, path, {"channel", "model"});
+            spi.model = BoardFile::SpiModel::Echo;
+        } else {
+            in.only_keys(table, path, {"channel", "model", "read_bit", "registers"});
+            spi.model = BoardFile::SpiModel::Registers;
+            if (const toml::node *node = table.get("read_bit")) {
+                const std::uint8_t bit = in.byte(*node, path + ".read_bit");
+                if (bit == 0 || (bit & (bit - 1)) != 0) {
+                    in.fail(*node, path + ".read_bit", "a single bit, as 0x80 or 0x01");
+                }
+                spi.read_bit = bit;
+            }
+            if (const toml::node *node = table.get("registers")) {
+                read_registers(in, in.table(*node, path + ".registers"), path + ".registers",
+                               spi);
+            }
+        }
+        out.spi[channel] = spi;
+    }
+}
+
+struct TriggerKind {
+    std::string_view word;
+    Trigger::Kind kind;
+    Keys keys;  // the trigger's own keys; those marked required below must be present
+};
+
+const std::initializer_list<TriggerKind> &trigger_kinds() {
+    static const std::initializer_list<TriggerKind> kinds = {
+        {"time", Trigger::Kind::At, {"at"}},
+        {"rising", Trigger::Kind::Rising, {"pin"}},
+        {"falling", Trigger::Kind::Falling, {"pin"}},
+        {"edge", Trigger::Kind::Edge, {"pin"}},
+        {"link_byte", Trigger::Kind::LinkByte, {"byte"}},
+        {"spi_byte", Trigger::Kind::SpiByte, {"channel", "byte"}},
+        {"spi_end", Trigger::Kind::SpiEnd, {"channel"}},
+        {"held", Trigger::Kind::Held, {"pin", "level", "hold"}},
+    };
+    return kinds;
+}
+
+bool required(std::string_view key) {
+    return key == "at" || key == "pin" || key == "level" || key == "hold";
+}
+
+Rule read_rule(const Reader &in, const toml::table &table, const std::string &path,
+               bool has_link) {
+    const toml::node *on = table.get("on");
+    if (on == nullptr) {
+        in.fail(table, path + ".on",
+                "what fires the rule: time, rising, falling, edge, link_byte, spi_byte, spi_end "
+                "or held");
+    }
+    const std::string word = in.choice(
+        *on, path + ".on",
+        {"time", "rising", "falling", "edge", "link_byte", "spi_byte", "spi_end", "held"});
+    const TriggerKind &kind = *std::find_if(trigger_kinds().begin(), trigger_kinds().end(),
+                                            [&](const TriggerKind &k) { return k.word == word; });
+    // The action's keys, then the trigger's own.
+    for (auto &&[key, node] : table) {
+        const std::string_view name = key.str();
+        if (!contains({"name", "on", "drive", "to", "after", "for", "then"}, name) &&
+            !contains(kind.keys, name)) {
+            throw BoardFileError(
+                in.file(), static_cast<int>(key.source().begin.line), path + "." +
+                std::string(name),
+                "one of name, on, drive, to, after, for, then" +
+                    (kind.keys.size() > 0 ? ", " + join(kind.keys) : std::string()) +
+                    " (unknown key for on = \"" + word + "\")");
+        }
+    }
+    for (const std::string_view key : kind.keys) {
+        if (required(key) && table.get(key) == nullptr) {
+            in.fail(table, path + "." + std::string(key),
+                    "a value: on = \"" + word + "\" needs " + std::string(key));
+        }
+    }
+    if (kind.kind == Trigger::Kind::LinkByte && !has_link) {
+        in.fail(*on, path + ".on", "a [link] section: link_byte rules watch the link device");
+    }
+
+    Rule rule;
+    if (const toml::node *node = table.get("name")) {
+        const toml::value<std::string> *name = node->as_string();
+        if (name == nullptr) {
+            in.fail(*node, path + ".name", "a string");
+        }
+        rule.name = name->get();
+    }
+    rule.when.kind = kind.kind;
+    if (const toml::node *node = table.get("at")) {
+        rule.when.time_ns = in.duration(*node, path + ".at");
+    }
+    if (const toml::node *node = table.get("hold")) {
+        rule.when.time_ns = in.duration(*node, path + ".hold");
+    }
+    if (const toml::node *node = table.get("pin")) {
+        rule.when.pin = in.pin(*node, path + ".pin");
+    }
+    if (const toml::node *node = table.get("level")) {
+        rule.when.level = in.level(*node, path + ".level");
+    }
+    if (const toml::node *node = table.get("byte")) {
+        rule.when.byte = in.byte(*node, path + ".byte");
+    }
+    if (const toml::node *node = table.get("channel")) {
+        rule.when.channel = static_cast<int>(in.integer(*node, path + ".channel", 0, 1));
+    }
+
+    const toml::node *drive = table.get("drive");
+    if (drive == nullptr) {
+        in.fail(table, path + ".drive", "the BCM line the rule drives, 0 to 53");
+    }
+    rule.action.pin = in.pin(*drive, path + ".drive");
+    const toml::node *to = table.get("to");
+    if (to == nullptr) {
+        in.fail(table, path + ".to", "the level to drive: \"high\", \"low\" or \"release\"");
+    }
+    rule.action.level = in.drive(*to, path + ".to");
+    if (const toml::node *node = table.get("after")) {
+        rule.action.after_ns = in.duration(*node, path + ".after");
+    }
+    if (const toml::node *node = table.get("for")) {
+        rule.action.for_ns = in.duration(*node, path + ".for");
+    }
+    if (const toml::node *node = table.get("then")) {
+        if (!rule.action.for_ns) {
+            in.fail(*node, path + ".then", "a duration in \"for\" first: then applies after it");
+        }
+        rule.action.then = in.drive(*node, path + ".then");
+    }
+    return rule;
+}
+
+BoardFile read_document(const Reader &in, const toml::table &root) {
+    in.only_keys(root, "", {"board", "costs", "drive", "link", "spi", "rule"});
+    BoardFile out;
+    if (const toml::node *node = root.get("board")) {
+        read_board(in, in.table(*node, "board"), out);
+    }
+    if (const toml::node *node = root.get("costs")) {
+        read_costs(in, in.table(*node, "costs"), out);
+    }
+    if (const toml::node *node = root.get("drive")) {
+        read_drives(in, in.table(*node, "drive"), out);
+    }
+    if (const toml::node *node = root.get("link")) {
+        read_link(in, in.table(*node, "link"), out);
+    }
+    if (const toml::node *node = root.get("spi")) {
+        const toml::array *array = node->as_array();
+        if (array == nullptr) {
+            in.fail(*node, "spi", "[[spi]] sections, one per device");
+        }
+        read_spi(in, *array, out);
+    }
+    if (const toml::node *node = root.get("rule")) {
+        const toml::array *array = node->as_array();
+        if (array == nullptr) {
+            in.fail(*node, "rule", "[[rule]] sections, one per rule");
+        }
+        for (std::size_t i = 0; i < array->size(); ++i) {
+            const std::string path = "rule[" + std::to_string(i) + "]";
+            out.rules.push_back(
+                read_rule(in, in.table((*array)[i], path), path, out.link.has_value()));
+        }
+    }
+    return out;
+}
+
+SpiDevice make_device(const BoardFile::Spi &spi) {
+    switch (spi.model) {
+        case BoardFile::SpiModel::Echo: return echo_device();
+        case BoardFile::SpiModel::Registers: {
+            RegisterFile registers(spi.read_bit);
+            for (const auto &[reg, value] : spi.registers) {
+                registers.set_value(reg, value);
+            }
+            return registers.device();
+        }
+        case BoardFile::SpiModel::Replies: break;
+    }
+    return reply_queue_device(spi.replies);
+}
+
+}  // namespace
+
+
+BoardFileError::BoardFileError(std::string file, int line, std::string key, std::string expected)
+    : std::runtime_error(file + ":" + std::to_string(line) + ": " + key + ": expected " +
+                         expected),
+      file_(std::move(file)),
+      line_(line),
+      key_(std::move(key)),
+      expected_(std::move(expected)) {}
+
+BoardFile BoardFile::parse(std::string_view text, const std::string &name) {
+    const Reader in(name);
+    toml::table root;
+    try {
+        root = toml::parse(text, name);
+    } catch (const toml::parse_error &error) {
+        throw BoardFileError(name, static_cast<int>(error.source().begin.line), "syntax",
+                             "TOML (" + std::string(error.description()) + ")");
+    }
+    return read_document(in, root);
+}
+
+BoardFile BoardFile::load(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw BoardFileError(path, 0, "file", "a readable board file");
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return parse(text.str(), path);
+}
+
+void BoardFile::apply(Board &board) const {
+    if (setup_result) {
+        board.set_setup_result(*setup_result);
+    }
+    if (real_sleep) {
+        board.set_real_sleep(*real_sleep);
+    }
+    if (log_capacity) {
+        board.set_log_capacity(*log_capacity);
+    }
+    if (fidelity) {
+        board.set_fidelity(*fidelity);
+    }
+    if (costs) {
+        board.set_costs(*costs);
+    }
+    for (const auto &[pin, level] : drives) {
+        board.drive(pin, level);
+    }
+    if (link) {
+        board.attach_link_device(link->options);
+        board.queue_link_reply(link->replies);
+    }
+    for (int channel = 0; channel < kSpiChannelCount; ++channel) {
+        if (spi[channel]) {
+            board.attach_spi_device(channel, make_device(*spi[channel]));
+        }
+    }
+    for (const Rule &rule : rules) {
+        board.add_rule(rule);
+    }
+}
+
+}  // namespace vboard

@@ -1,0 +1,219 @@
+// The process's default board and the environment that sets it up, with the handlers that keep
+// its files complete however the process ends.
+
+#include "vboard/session.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board_state.hpp"
+#include "vboard/board_file.hpp"
+#include "vboard/call_log.hpp"
+#include "vboard/duration.hpp"
+#include "vboard/trace.hpp"
+
+namespace vboard {
+namespace {
+
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTERM, SIGINT, SIGHUP};
+
+std::atomic<Board *> g_session{nullptr};
+int g_report_fd = -1;
+
+const char *env(const char *name) {
+    const char *value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// Writes all of `text` to `fd`, as far as it goes; usable from a signal handler.
+void write_all(int fd, const std::string &text) {
+    const char *data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n <= 0) {
+            return;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+// Passes the board's diagnostics to the runner as they are raised.
+class ReportChannel final : public CallObserver {
+  public:
+    void call(const CallRecord &) override {}
+    void note(std::uint64_t time_ns, const std::string &text) override {
+        write_all(g_report_fd, "note " + std::to_string(time_ns) + " " + text + "\n");
+    }
+    void finish(std::uint64_t) override {}
+};
+
+void finish_session_outputs() {
+    if (Board *board = g_session.load()) {
+        board->flush_outputs();
+    }
+}
+
+void on_fatal_signal(int signal_number) {
+    if (Board *board = g_session.load()) {
+        Board::State &state = board->state();
+        // A thread inside a wiringPi call holds the lock and its writers may be mid-line: leave
+        // them rather than deadlock.
+        if (state.mutex.try_lock()) {
+            state.finish_observers();
+            state.mutex.unlock();
+        }
+    }
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void install_handlers() {
+    std::atexit(finish_session_outputs);
+    struct sigaction action {};
+    action.sa_handler = on_fatal_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    for (const int signal_number : kFatalSignals) {
+        struct sigaction previous {};
+        sigaction(signal_number, nullptr, &previous);
+        if (previous.sa_handler == SIG_DFL) {  // the program's own handlers come first
+            sigaction(signal_number, &action, nullptr);
+        }
+    }
+}
+
+// Ends the process at the time limit, files complete, with the line that says where it was.
+void end_at_time_limit(Board &board, const TimeLimitReport &report) {
+    Board::State &state = board.state();  // the board's lock is held: finish in place
+    state.call_done();
+    state.finish_observers();
+    const std::string text = report.to_string();
+    if (g_report_fd >= 0) {
+        write_all(g_report_fd, "timeout " + text + "\n");
+    } else {
+        write_all(STDERR_FILENO, "vboard: " + text + "\n");
+    }
+    std::fflush(nullptr);
+    ::_exit(kExitTimeout);
+}
+
+// The pin map's lines and MISO, and every line the board file drives or watches.
+std::vector<int> traced_lines(const std::optional<BoardFile> &file) {
+    std::vector<int> lines = pin_map_lines();
+    const auto add = [&lines](int pin) {
+        if (pin >= 0 && std::find(lines.begin(), lines.end(), pin) == lines.end()) {
+            lines.push_back(pin);
+        }
+    };
+    if (file) {
+        for (const auto &[pin, level] : file->drives) {
+            add(pin);
+        }
+        for (const Rule &rule : file->rules) {
+            add(rule.when.pin);
+            add(rule.action.pin);
+        }
+        if (file->link) {
+            add(file->link->options.enable_pin);
+        }
+    }
+    return lines;
+}
+
+bool refuse(const char *variable, const std::string &problem) {
+    std::fprintf(stderr, "vboard: %s: %s\n", variable, problem.c_str());
+    return false;
+}
+
+}  // namespace
+
+bool configure_from_environment(Board &board) {
+    std::optional<BoardFile> file;
+    if (const char *path = env("VBOARD_BOARD")) {
+        try {
+            file = BoardFile::load(path);
+        } catch (const BoardFileError &error) {
+            return refuse("VBOARD_BOARD", error.what());
+        }
+    }
+    std::optional<std::uint64_t> timeout;
+    if (const char *text = env("VBOARD_TIMEOUT")) {
+        timeout = parse_duration(text);
+        if (!timeout) {
+            return refuse("VBOARD_TIMEOUT", std::string("'") + text +
+                                                "' is not a duration with its unit (50ms, 2s)");
+        }
+    }
+    std::shared_ptr<VcdWriter> vcd;
+    std::shared_ptr<CallLogWriter> log;
+    if (const char *path = env("VBOARD_VCD")) {
+        try {
+            vcd = std::make_shared<VcdWriter>(path, traced_lines(file));
+        } catch (const std::exception &error) {
+            return refuse("VBOARD_VCD", error.what());
+        }
+    }
+    if (const char *path = env("VBOARD_LOG")) {
+        try {
+            log = std::make_shared<CallLogWriter>(path);
+        } catch (const std::exception &error) {
+            return refuse("VBOARD_LOG", error.what());
+        }
+    }
+    if (const char *path = env("VBOARD_REPORT")) {
+        g_report_fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (g_report_fd < 0) {
+            return refuse("VBOARD_REPORT", std::string("cannot write '") + path + "'");
+        }
+        board.add_call_observer(std::make_shared<ReportChannel>());
+    }
+
+    if (file) {
+        file->apply(board);
+    }
+    if (const char *no_sleep = env("VBOARD_NO_SLEEP"); no_sleep != nullptr && std::string(no_sleep) != "0") {
+        board.set_real_sleep(false);
+    }
+    if (vcd) {
+        board.add_observer(vcd);
+    }
+    if (log) {
+        board.add_call_observer(log);
+    }
+    if (timeout) {
+        board.set_time_limit(*timeout, [&board](const TimeLimitReport &report) {
+            end_at_time_limit(board, report);
+        });
+    }
+    if (vcd || log || timeout || g_report_fd >= 0) {
+        g_session.store(&board);
+        install_handlers();
+    }
+    return true;
+}
+
+Board &default_board() {
+    // Never destroyed, so wiringPi calls made while the process exits still find a board.
+    static Board *const board = [] {
+        auto *fresh = new Board;
+        if (!configure_from_environment(*fresh)) {
+            std::fflush(nullptr);
+            ::_exit(kExitBoardSetup);
+        }
+        return fresh;
+    }();
+    return *board;
+}
+
+}  // namespace vboard
