@@ -1,0 +1,335 @@
+// vboard: runs a program that uses wiringPi (directly, or through the layer) on a fresh virtual
+// board, described by a board file, and reports how it ended. See kUsage.
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vboard/board_file.hpp"
+#include "vboard/duration.hpp"
+#include "vboard/session.hpp"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitRunnerFailed = 125;
+constexpr int kExitCannotExecute = 126;
+constexpr int kExitNotFound = 127;
+constexpr int kExitSignalBase = 128;
+
+constexpr const char *kUsage = R"(usage: vboard run [OPTIONS] -- PROGRAM [ARGS...]
+       vboard --help
+
+Runs PROGRAM on a fresh virtual board: the board's drop-in libwiringPi.so goes first on the
+library path, and the board inside the program sets itself up from the options below when it
+first starts. PROGRAM's standard input, output and error pass through untouched.
+
+Options:
+  --board FILE         describe the board with this board file (TOML; see vboard-board(5))
+  --vcd FILE           stream the pin map's lines, MISO and the lines the board file drives or
+                       watches to a VCD file
+  --log FILE           stream the call log and the board's diagnostics to a text file
+  --timeout DURATION   end PROGRAM when the board's clock reaches DURATION of simulated time;
+                       the unit is required: 500us, 50ms, 2s
+  --no-sleep           waits move the board's clock without sleeping
+
+The board's diagnostics are printed on standard error once PROGRAM has ended.
+
+Exit status:
+  N        PROGRAM's own exit status
+  2        a bad command line; nothing was run
+  3        the board file, or an output file, could not be used; nothing was run
+  124      PROGRAM was still running when the board's clock reached the timeout
+  125      vboard itself failed
+  126      PROGRAM could not be executed
+  127      PROGRAM was not found
+  128+N    PROGRAM was ended by signal N
+)";
+
+struct RunOptions {
+    std::string board_file;
+    std::string vcd;
+    std::string log;
+    std::optional<std::string> timeout;
+    bool no_sleep = false;
+    std::vector<std::string> program;  // the program and its arguments
+};
+
+struct Parsed {
+    std::optional<RunOptions> options;
+    bool help = false;
+    std::string error;
+};
+
+// Parses the words after "run".
+Parsed parse_run(const std::vector<std::string_view> &words) {
+    Parsed parsed;
+    RunOptions options;
+    std::size_t i = 0;
+    const auto value = [&](std::string &out) {
+        if (i + 1 >= words.size()) {
+            parsed.error = "option '" + std::string(words[i]) + "' needs a value";
+            return false;
+        }
+        out = words[++i];
+        return true;
+    };
+    for (; i < words.size(); ++i) {
+        const std::string_view word = words[i];
+        std::string text;
+        if (word == "--") {
+            ++i;
+            break;
+        }
+        if (word == "--board") {
+            if (!value(options.board_file)) return parsed;
+        } else if (word == "--vcd") {
+            if (!value(options.vcd)) return parsed;
+        } else if (word == "--log") {
+            if (!value(options.log)) return parsed;
+        } else if (word == "--timeout") {
+            if (!value(text)) return parsed;
+            if (!vboard::parse_duration(text)) {
+                parsed.error = "--timeout '" + text +
+                               "' is not a duration with its unit (500us, 50ms, 2s)";
+                return parsed;
+            }
+            options.timeout = text;
+        } else if (word == "--no-sleep") {
+            options.no_sleep = true;
+        } else if (word == "--help") {
+            parsed.help = true;
+            return parsed;
+        } else if (word.starts_with("-")) {
+            parsed.error = "unknown option '" + std::string(word) + "'";
+            return parsed;
+        } else {
+            break;
+        }
+    }
+    options.program.assign(words.begin() + static_cast<std::ptrdiff_t>(i), words.end());
+    if (options.program.empty()) {
+        parsed.error = "run needs a program: vboard run [OPTIONS] -- PROGRAM [ARGS...]";
+        return parsed;
+    }
+    parsed.options = options;
+    return parsed;
+}
+
+// The directory holding the drop-in libwiringPi.so: beside an installed vboard, else the build
+// tree's.
+std::string dropin_directory() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path installed =
+            exe.parent_path() / VBOARD_DROPIN_FROM_BINDIR / "libwiringPi.so";
+        if (std::filesystem::exists(installed, error)) {
+            return installed.parent_path().lexically_normal().string();
+        }
+    }
+    return VBOARD_DROPIN_BUILD_DIR;
+}
+
+// Refuses what would make the run fail before it starts: a bad board file, an output that cannot
+// be written. Returns the status to exit with, or 0.
+int check_inputs(const RunOptions &options) {
+    if (!options.board_file.empty()) {
+        try {
+            vboard::BoardFile::load(options.board_file);
+        } catch (const vboard::BoardFileError &error) {
+            std::fprintf(stderr, "vboard: %s\n", error.what());
+            return vboard::kExitBoardSetup;
+        }
+    }
+    for (const std::string *path : {&options.vcd, &options.log}) {
+        if (path->empty()) {
+            continue;
+        }
+        const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            std::fprintf(stderr, "vboard: cannot write '%s': %s\n", path->c_str(),
+                         std::strerror(errno));
+            return vboard::kExitBoardSetup;
+        }
+        ::close(fd);
+    }
+    return 0;
+}
+
+void set_or_clear(const char *name, const std::string &value) {
+    if (value.empty()) {
+        ::unsetenv(name);
+    } else {
+        ::setenv(name, value.c_str(), 1);
+    }
+}
+
+std::string absolute(const std::string &path) {
+    return path.empty() ? path : std::filesystem::absolute(path).string();
+}
+
+// In the child: the environment the board reads, then the program. Reports a failed exec through
+// `error_fd` and never returns.
+[[noreturn]] void exec_program(const RunOptions &options, const std::string &report, int error_fd) {
+    set_or_clear("VBOARD_BOARD", absolute(options.board_file));
+    set_or_clear("VBOARD_VCD", absolute(options.vcd));
+    set_or_clear("VBOARD_LOG", absolute(options.log));
+    set_or_clear("VBOARD_TIMEOUT", options.timeout.value_or(""));
+    set_or_clear("VBOARD_NO_SLEEP", options.no_sleep ? "1" : "");
+    set_or_clear("VBOARD_REPORT", report);
+    std::string library_path = dropin_directory();
+    if (const char *previous = std::getenv("LD_LIBRARY_PATH"); previous && *previous) {
+        library_path += ":" + std::string(previous);
+    }
+    ::setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
+
+    std::vector<char *> argv;
+    for (const std::string &word : options.program) {
+        argv.push_back(const_cast<char *>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    const int error = errno;
+    [[maybe_unused]] const ssize_t n = ::write(error_fd, &error, sizeof error);
+    ::_exit(kExitNotFound);
+}
+
+// Prints what the board reported: its diagnostics, and the time-limit line if it ended the run.
+bool print_report(const std::string &path) {
+    std::ifstream in(path);
+    std::string line;
+    bool timed_out = false;
+    while (std::getline(in, line)) {
+        if (line.starts_with("note ")) {
+            const std::size_t space = line.find(' ', 5);
+            const std::uint64_t ns = std::strtoull(line.c_str() + 5, nullptr, 10);
+            std::fprintf(stderr, "vboard: note at %s: %s\n", vboard::format_duration(ns).c_str(),
+                         space == std::string::npos ? "" : line.c_str() + space + 1);
+        } else if (line.starts_with("timeout ")) {
+            std::fprintf(stderr, "vboard: %s\n", line.c_str() + 8);
+            timed_out = true;
+        }
+    }
+    return timed_out;
+}
+
+int exit_status_of(const std::string &program, int status, bool timed_out) {
+    if (timed_out) {
+        return vboard::kExitTimeout;
+    }
+    if (WIFSIGNALED(status)) {
+        const int signal_number = WTERMSIG(status);
+        const char *abbrev = sigabbrev_np(signal_number);
+        std::fprintf(stderr, "vboard: %s was ended by signal %d (SIG%s: %s)\n", program.c_str(),
+                     signal_number, abbrev != nullptr ? abbrev : "?",
+                     strsignal(signal_number));
+        return kExitSignalBase + signal_number;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : kExitRunnerFailed;
+}
+
+// A temporary file for the board's report, removed when the run is over.
+struct ReportFile {
+    std::string path;
+    ReportFile() {
+        const char *dir = std::getenv("TMPDIR");
+        std::string pattern = std::string(dir != nullptr && *dir ? dir : "/tmp") +
+                              "/vboard-report-XXXXXX";
+        const int fd = ::mkstemp(pattern.data());
+        if (fd >= 0) {
+            ::close(fd);
+            path = pattern;
+        }
+    }
+    ~ReportFile() {
+        if (!path.empty()) {
+            ::unlink(path.c_str());
+        }
+    }
+    ReportFile(const ReportFile &) = delete;
+    ReportFile &operator=(const ReportFile &) = delete;
+};
+
+int run(const RunOptions &options) {
+    if (const int refused = check_inputs(options); refused != 0) {
+        return refused;
+    }
+    const ReportFile report;
+    if (report.path.empty()) {
+        std::fprintf(stderr, "vboard: cannot make a temporary file: %s\n", std::strerror(errno));
+        return kExitRunnerFailed;
+    }
+    int exec_error[2];
+    if (::pipe2(exec_error, O_CLOEXEC) != 0) {
+        std::fprintf(stderr, "vboard: pipe: %s\n", std::strerror(errno));
+        return kExitRunnerFailed;
+    }
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        std::fprintf(stderr, "vboard: fork: %s\n", std::strerror(errno));
+        return kExitRunnerFailed;
+    }
+    if (child == 0) {
+        ::close(exec_error[0]);
+        exec_program(options, report.path, exec_error[1]);
+    }
+    ::close(exec_error[1]);
+    int error = 0;
+    const bool exec_failed = ::read(exec_error[0], &error, sizeof error) == sizeof error;
+    ::close(exec_error[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    const std::string &program = options.program.front();
+    if (exec_failed) {
+        std::fprintf(stderr, "vboard: cannot run '%s': %s\n", program.c_str(),
+                     std::strerror(error));
+        return error == ENOENT ? kExitNotFound : kExitCannotExecute;
+    }
+    const bool timed_out = print_report(report.path);
+    return exit_status_of(program, status, timed_out);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const std::vector<std::string_view> words(argv + 1, argv + argc);
+    if (words.empty()) {
+        std::fputs("vboard: a subcommand is needed: vboard run [OPTIONS] -- PROGRAM [ARGS...]\n",
+                   stderr);
+        return kExitUsage;
+    }
+    if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (words[0] != "run") {
+        std::fprintf(stderr, "vboard: unknown subcommand '%s'; try vboard --help\n",
+                     std::string(words[0]).c_str());
+        return kExitUsage;
+    }
+    const Parsed parsed = parse_run({words.begin() + 1, words.end()});
+    if (parsed.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (!parsed.options) {
+        std::fprintf(stderr, "vboard: %s\n", parsed.error.c_str());
+        return kExitUsage;
+    }
+    return run(*parsed.options);
+}
