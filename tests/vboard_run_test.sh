@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# vboard run end to end: the example driver through its busy waits, every way a program can end
+# with its files complete, the timeout, a refused board file, and the environment without vboard.
+# Usage: vboard_run_test.sh VBOARD BUSY_DEVICE BUSY_DEVICE_TOML ENDING DROPIN_DIR WORKDIR
+set -uo pipefail
+vboard=$1 busy_device=$2 busy_toml=$3 ending=$4 dropin=$5 work=$6
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+fail=0
+failed() { echo "FAILED: $*"; fail=1; }
+
+# The example driver passes through both busy waits and reads its status byte.
+out=$("$vboard" run --board "$busy_toml" --vcd busy.vcd --log busy.log --timeout 1s -- "$busy_device")
+status=$?
+[ "$status" = 0 ] || failed "busy_device: status $status"
+[[ "$out" == *"status 0x5a"* ]] || failed "busy_device printed '$out'"
+grep -q 'digitalRead(24) = 0' busy.log || failed "busy_device never saw the busy line low"
+[ "$(grep -c 'digitalRead(24) = 1' busy.log)" -ge 2 ] || failed "busy_device did not see idle twice"
+
+# Each way to end: STATUS, what stderr must say, the last call logged, the last VCD change line.
+# The crashes come in the middle of a link byte: the log and the VCD must end on its last edge.
+while IFS='|' read -r how options want_status want_err want_call want_change; do
+    rm -f run.vcd run.log
+    # shellcheck disable=SC2086
+    "$vboard" run $options --vcd run.vcd --log run.log -- "$ending" "$how" >/dev/null 2>err.txt
+    status=$?
+    err=$(cat err.txt)
+    [ "$status" = "$want_status" ] || failed "$how: status $status, expected $want_status ($err)"
+    [[ "$err" == *"$want_err"* ]] || failed "$how: stderr '$err' lacks '$want_err'"
+    last_call=$(tail -n 1 run.log | sed 's/^ *[0-9]* ns  //')
+    [ "$last_call" = "$want_call" ] || failed "$how: last call logged '$last_call'"
+    last_change=$(grep -v '^#' run.vcd | tail -n 1)
+    [ "$last_change" = "$want_change" ] || failed "$how: last VCD change '$last_change'"
+    tail -n 1 run.vcd | grep -q '^#[0-9]*$' || failed "$how: VCD does not end on a time stamp"
+done <<'CASES'
+return|--no-sleep|7||digitalWrite(11, 1)|1,
+exit|--no-sleep|8||digitalWrite(11, 1)|1,
+segv|--no-sleep|139|signal 11 (SIGSEGV|digitalWrite(11, 1)|1,
+abort|--no-sleep|134|signal 6 (SIGABRT|digitalWrite(11, 1)|1,
+poll|--no-sleep --timeout 50ms|124|vboard: simulated time limit of 50 ms reached in delay(1); the program was polling BCM 24 with digitalRead, high since|delay(1)|0,
+CASES
+[ "$(tail -n 1 run.vcd)" = "#50000000" ] || failed "timeout: VCD ends at $(tail -n 1 run.vcd)"
+
+# A refused board file: one line naming file, line and key; status 3; the program never starts.
+printf '[board]\nreal_sleep = "yes"\n' >bad.toml
+err=$("$vboard" run --board bad.toml -- touch started 2>&1 >/dev/null)
+status=$?
+[ "$status" = 3 ] || failed "bad board file: status $status"
+[ "$err" = 'vboard: bad.toml:2: board.real_sleep: expected true or false' ] ||
+    failed "bad board file: stderr '$err'"
+[ ! -e started ] || failed "bad board file: the program ran"
+
+# Command-line errors and programs that cannot run.
+"$vboard" run --timeout 50 -- true 2>/dev/null; [ $? = 2 ] || failed "--timeout without unit"
+"$vboard" run -- ./no-such-program 2>/dev/null; [ $? = 127 ] || failed "missing program"
+"$vboard" --help | grep -q '^  124 ' || failed "--help lists no timeout status"
+
+# Without vboard: the same variables and the drop-in on the library path give the same files.
+rm -f env.log
+VBOARD_LOG=env.log VBOARD_NO_SLEEP=1 LD_LIBRARY_PATH="$dropin" "$ending" return >/dev/null
+[ "$(tail -n 1 env.log | sed 's/^ *[0-9]* ns  //')" = 'digitalWrite(11, 1)' ] ||
+    failed "environment alone: log ends '$(tail -n 1 env.log)'"
+exit $fail
