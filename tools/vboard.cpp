@@ -94,16 +94,20 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
             break;
         }
         if (word == "--board") {
-            if (!value(options.board_file)) return parsed;
+            if (!value(options.board_file))
+                return parsed;
         } else if (word == "--vcd") {
-            if (!value(options.vcd)) return parsed;
+            if (!value(options.vcd))
+                return parsed;
         } else if (word == "--log") {
-            if (!value(options.log)) return parsed;
+            if (!value(options.log))
+                return parsed;
         } else if (word == "--timeout") {
-            if (!value(text)) return parsed;
+            if (!value(text))
+                return parsed;
             if (!vboard::parse_duration(text)) {
-                parsed.error = "--timeout '" + text +
-                               "' is not a duration with its unit (500us, 50ms, 2s)";
+                parsed.error =
+                    "--timeout '" + text + "' is not a duration with its unit (500us, 50ms, 2s)";
                 return parsed;
             }
             options.timeout = text;
@@ -234,8 +238,7 @@ int exit_status_of(const std::string &program, int status, bool timed_out) {
         const int signal_number = WTERMSIG(status);
         const char *abbrev = sigabbrev_np(signal_number);
         std::fprintf(stderr, "vboard: %s was ended by signal %d (SIG%s: %s)\n", program.c_str(),
-                     signal_number, abbrev != nullptr ? abbrev : "?",
-                     strsignal(signal_number));
+                     signal_number, abbrev != nullptr ? abbrev : "?", strsignal(signal_number));
         return kExitSignalBase + signal_number;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : kExitRunnerFailed;
@@ -246,8 +249,8 @@ struct ReportFile {
     std::string path;
     ReportFile() {
         const char *dir = std::getenv("TMPDIR");
-        std::string pattern = std::string(dir != nullptr && *dir ? dir : "/tmp") +
-                              "/vboard-report-XXXXXX";
+        std::string pattern =
+            std::string(dir != nullptr && *dir ? dir : "/tmp") + "/vboard-report-XXXXXX";
         const int fd = ::mkstemp(pattern.data());
         if (fd >= 0) {
             ::close(fd);

@@ -65,7 +65,8 @@ class Reader {
                          std::int64_t max) const {
         const toml::value<std::int64_t> *value = node.as_integer();
         if (value == nullptr || value->get() < min || value->get() > max) {
-            fail(node, key, "an integer from " + std::to_string(min) + " to " + std::to_string(max));
+            fail(node, key,
+                 "an integer from " + std::to_string(min) + " to " + std::to_string(max));
         }
         return value->get();
     }
@@ -166,18 +167,14 @@ void read_costs(const Reader &in, const toml::table &table, BoardFile &out) {
         std::uint64_t CallCosts::*member;
     };
     static constexpr Field kFields[] = {
-        {"setup", &CallCosts::setup_ns},
-        {"pin_mode", &CallCosts::pin_mode_ns},
-        {"pull", &CallCosts::pull_ns},
-        {"write", &CallCosts::write_ns},
-        {"read", &CallCosts::read_ns},
-        {"delay_call", &CallCosts::delay_call_ns},
-        {"spi_setup", &CallCosts::spi_setup_ns},
-        {"spi_transfer", &CallCosts::spi_transfer_ns},
+        {"setup", &CallCosts::setup_ns},         {"pin_mode", &CallCosts::pin_mode_ns},
+        {"pull", &CallCosts::pull_ns},           {"write", &CallCosts::write_ns},
+        {"read", &CallCosts::read_ns},           {"delay_call", &CallCosts::delay_call_ns},
+        {"spi_setup", &CallCosts::spi_setup_ns}, {"spi_transfer", &CallCosts::spi_transfer_ns},
     };
-    in.only_keys(table, "costs",
-                 {"setup", "pin_mode", "pull", "write", "read", "delay_call", "spi_setup",
-                  "spi_transfer"});
+    in.only_keys(
+        table, "costs",
+        {"setup", "pin_mode", "pull", "write", "read", "delay_call", "spi_setup", "spi_transfer"});
     CallCosts costs;
     for (const Field &field : kFields) {
         if (const toml::node *node = table.get(field.key)) {
@@ -240,8 +237,7 @@ void read_registers(const Reader &in, const toml::table &table, const std::strin
         } catch (const std::exception &) {
             used = 0;
         }
-        if (used != name.size() || reg > 255 || name.empty() || name[0] == '-' ||
-            name[0] == '+') {
+        if (used != name.size() || reg > 255 || name.empty() || name[0] == '-' || name[0] == '+') {
             throw BoardFileError(in.file(), static_cast<int>(key.source().begin.line), where,
                                  "a register number from 0x00 to 0xff as the key");
         }
@@ -289,8 +285,7 @@ void read_spi(const Reader &in, const toml::array &array, BoardFile &out) {
                 spi.read_bit = bit;
             }
             if (const toml::node *node = table.get("registers")) {
-                read_registers(in, in.table(*node, path + ".registers"), path + ".registers",
-                               spi);
+                read_registers(in, in.table(*node, path + ".registers"), path + ".registers", spi);
             }
         }
         out.spi[channel] = spi;
@@ -321,8 +316,7 @@ bool required(std::string_view key) {
     return key == "at" || key == "pin" || key == "level" || key == "hold";
 }
 
-Rule read_rule(const Reader &in, const toml::table &table, const std::string &path,
-               bool has_link) {
+Rule read_rule(const Reader &in, const toml::table &table, const std::string &path, bool has_link) {
     const toml::node *on = table.get("on");
     if (on == nullptr) {
         in.fail(table, path + ".on",
@@ -340,8 +334,8 @@ Rule read_rule(const Reader &in, const toml::table &table, const std::string &pa
         if (!contains({"name", "on", "drive", "to", "after", "for", "then"}, name) &&
             !contains(kind.keys, name)) {
             throw BoardFileError(
-                in.file(), static_cast<int>(key.source().begin.line), path + "." +
-                std::string(name),
+                in.file(), static_cast<int>(key.source().begin.line),
+                path + "." + std::string(name),
                 "one of name, on, drive, to, after, for, then" +
                     (kind.keys.size() > 0 ? ", " + join(kind.keys) : std::string()) +
                     " (unknown key for on = \"" + word + "\")");
@@ -463,10 +457,8 @@ SpiDevice make_device(const BoardFile::Spi &spi) {
 
 }  // namespace
 
-
 BoardFileError::BoardFileError(std::string file, int line, std::string key, std::string expected)
-    : std::runtime_error(file + ":" + std::to_string(line) + ": " + key + ": expected " +
-                         expected),
+    : std::runtime_error(file + ":" + std::to_string(line) + ": " + key + ": expected " + expected),
       file_(std::move(file)),
       line_(line),
       key_(std::move(key)),

@@ -90,7 +90,7 @@ std::string format_duration(std::uint64_t ns) {
     if (ns == 0) {
         return "0 s";
     }
-    const Unit *unit = &kUnits[0];  // ns
+    const Unit *unit = &kUnits[0];                  // ns
     for (const std::size_t index : {4U, 3U, 1U}) {  // s, ms, us
         if (ns >= kUnits[index].ns) {
             unit = &kUnits[index];

@@ -151,8 +151,8 @@ bool configure_from_environment(Board &board) {
     if (const char *text = env("VBOARD_TIMEOUT")) {
         timeout = parse_duration(text);
         if (!timeout) {
-            return refuse("VBOARD_TIMEOUT", std::string("'") + text +
-                                                "' is not a duration with its unit (50ms, 2s)");
+            return refuse("VBOARD_TIMEOUT",
+                          std::string("'") + text + "' is not a duration with its unit (50ms, 2s)");
         }
     }
     std::shared_ptr<VcdWriter> vcd;
@@ -182,7 +182,8 @@ bool configure_from_environment(Board &board) {
     if (file) {
         file->apply(board);
     }
-    if (const char *no_sleep = env("VBOARD_NO_SLEEP"); no_sleep != nullptr && std::string(no_sleep) != "0") {
+    if (const char *no_sleep = env("VBOARD_NO_SLEEP");
+        no_sleep != nullptr && std::string(no_sleep) != "0") {
         board.set_real_sleep(false);
     }
     if (vcd) {

@@ -54,8 +54,8 @@ class VBOARD_EXPORT BoardFile {
     enum class SpiModel : std::uint8_t { Replies, Echo, Registers };
     struct Spi {
         SpiModel model = SpiModel::Replies;
-        std::vector<std::uint8_t> replies;                              // Replies
-        std::uint8_t read_bit = 0x80;                                   // Registers
+        std::vector<std::uint8_t> replies;                             // Replies
+        std::uint8_t read_bit = 0x80;                                  // Registers
         std::vector<std::pair<std::uint8_t, std::uint8_t>> registers;  // Registers: initial values
     };
     struct Link {

@@ -16,13 +16,15 @@
 #include <optional>
 #include <string>
 
+#include "vboard/export.h"
+
 namespace vboard {
 
 // What a rule does to its line.
 enum class Drive : std::uint8_t { Low, High, Release };
 
 // When a rule fires. Build one with the named constructors.
-struct Trigger {
+struct VBOARD_EXPORT Trigger {
     enum class Kind : std::uint8_t {
         At,        // once, when the clock reaches `time_ns`
         Rising,    // each rising edge of `pin`
@@ -55,8 +57,8 @@ struct Trigger {
 struct Action {
     int pin = -1;
     Drive level = Drive::Release;
-    std::uint64_t after_ns = 0;            // from the trigger to the drive
-    std::optional<std::uint64_t> for_ns;   // if set, `then` is applied this long after the drive
+    std::uint64_t after_ns = 0;           // from the trigger to the drive
+    std::optional<std::uint64_t> for_ns;  // if set, `then` is applied this long after the drive
     Drive then = Drive::Release;
 };
 

@@ -1,0 +1,185 @@
+// Board files: a full file applied to a board, and every kind of malformed file refused whole,
+// with its file, line, key and what was expected.
+
+#include <gmock/gmock.h>
+
+#include "board_fixture.hpp"
+#include "vboard/board_file.hpp"
+#include "vboard/duration.hpp"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+constexpr const char *kFullFile = R"(
+[board]
+setup_result = -3
+real_sleep = false
+log_capacity = 10
+fidelity = "flag"
+
+[costs]
+write = "1us"
+read = "0.5us"
+
+[drive]
+24 = "low"
+5 = "high"
+
+[link]
+replies = [0x5a, 0xc3]
+
+[[spi]]
+channel = 0
+model = "registers"
+registers = { 0x10 = 0x42 }
+
+[[spi]]
+channel = 1
+model = "echo"
+
+[[rule]]
+name = "answer the trigger"
+on = "rising"
+pin = 17
+drive = 23
+to = "high"
+after = "1ms"
+)";
+
+TEST_F(BoardTest, FullBoardFileSetsEveryPart) {
+    vboard::BoardFile::parse(kFullFile, "full.toml").apply(board);
+    EXPECT_EQ(wiringPiSetupGpio(), -3);
+    EXPECT_FALSE(board.real_sleep());
+    EXPECT_EQ(board.log_capacity(), 10U);
+    EXPECT_EQ(board.costs().write_ns, 1000U);
+    EXPECT_EQ(board.costs().read_ns, 500U);
+    EXPECT_EQ(board.costs().pull_ns, vboard::CallCosts{}.pull_ns);
+    EXPECT_FALSE(board.level(24));
+    EXPECT_TRUE(board.level(5));
+    EXPECT_EQ(board.link_replies_pending(), 2U);
+
+    board.set_setup_result(0);
+    wiringPiSetupGpio();
+    wiringPiSPISetup(0, 1'000'000);
+    wiringPiSPISetup(1, 1'000'000);
+    return_spi_lines_to_alt0();
+    std::vector<uint8_t> read{0x90, 0x00};
+    wiringPiSPIDataRW(0, read.data(), 2);
+    EXPECT_THAT(read, ElementsAre(0x00, 0x42));
+    std::vector<uint8_t> echo{0x01, 0x02};
+    wiringPiSPIDataRW(1, echo.data(), 2);
+    EXPECT_THAT(echo, ElementsAre(0x01, 0x02));
+
+    pinMode(17, OUTPUT);
+    digitalWrite(17, 1);
+    delay(2);
+    EXPECT_TRUE(board.level(23));
+}
+
+struct BadFile {
+    const char *name;
+    const char *text;
+    const char *message;
+};
+
+const BadFile kBadFiles[] = {
+    {"syntax", "[board\n", ""},
+    {"unknown_section", "\n[boards]\n",
+     "b.toml:2: boards: expected one of board, costs, drive, "
+     "link, spi, rule (unknown key)"},
+    {"unknown_key", "[board]\nsleep = false\n",
+     "b.toml:2: board.sleep: expected one of setup_result, real_sleep, log_capacity, fidelity "
+     "(unknown key)"},
+    {"wrong_type", "[board]\nreal_sleep = 1\n",
+     "b.toml:2: board.real_sleep: expected true or false"},
+    {"out_of_range", "[board]\nlog_capacity = -1\n",
+     "b.toml:2: board.log_capacity: expected an integer from 0 to 2147483647"},
+    {"bad_choice", "[board]\nfidelity = \"pi\"\n",
+     "b.toml:2: board.fidelity: expected \"flag\" or \"wiringpi3\""},
+    {"pin_off_the_bank", "[drive]\n54 = \"high\"\n",
+     "b.toml:2: drive.54: expected a BCM line from 0 to 53 as the key"},
+    {"duration_without_unit", "[costs]\nwrite = \"20\"\n",
+     "b.toml:2: costs.write: expected a duration with its unit, as \"100us\", \"5ms\" or \"2s\""},
+    {"byte_too_big", "[link]\nreplies = [0x5a, 256]\n",
+     "b.toml:2: link.replies[1]: expected an integer from 0 to 255"},
+    {"two_devices_on_one_chip_enable", "[[spi]]\nchannel = 0\n[[spi]]\nchannel = 0\n",
+     "b.toml:4: spi[1].channel: expected a chip enable with no device yet; channel 0 has one "
+     "from line 2"},
+    {"key_of_another_model", "[[spi]]\nchannel = 1\nmodel = \"echo\"\nreplies = [1]\n",
+     "b.toml:4: spi[0].replies: expected one of channel, model (unknown key)"},
+    {"rule_key_of_another_trigger",
+     "[[rule]]\non = \"time\"\nat = \"1ms\"\nbyte = 3\n"
+     "drive = 5\nto = \"low\"\n",
+     "b.toml:4: rule[0].byte: expected one of name, on, drive, to, after, for, then, at "
+     "(unknown key for on = \"time\")"},
+    {"rule_missing_its_trigger_key", "[[rule]]\non = \"rising\"\ndrive = 5\nto = \"low\"\n",
+     "b.toml:1: rule[0].pin: expected a value: on = \"rising\" needs pin"},
+    {"link_rule_without_link", "[[rule]]\non = \"link_byte\"\ndrive = 5\nto = \"low\"\n",
+     "b.toml:2: rule[0].on: expected a [link] section: link_byte rules watch the link device"},
+    {"then_without_for",
+     "[[rule]]\non = \"time\"\nat = \"1ms\"\ndrive = 5\nto = \"low\"\n"
+     "then = \"high\"\n",
+     "b.toml:6: rule[0].then: expected a duration in \"for\" first: then applies after it"},
+    {"rule_drive_level", "[[rule]]\non = \"time\"\nat = \"1ms\"\ndrive = 5\nto = 0\n",
+     "b.toml:5: rule[0].to: expected \"high\" or \"low\" or \"release\""},
+    {"enable_level_without_enable", "[link]\nenable_level = \"low\"\n",
+     "b.toml:2: link.enable_level: expected link.enable naming the enable line first"},
+    {"register_key", "[[spi]]\nchannel = 0\nmodel = \"registers\"\nregisters = { 0x100 = 1 }\n",
+     "b.toml:4: spi[0].registers.0x100: expected a register number from 0x00 to 0xff as the key"},
+    {"read_bit_not_one_bit", "[[spi]]\nchannel = 0\nmodel = \"registers\"\nread_bit = 0x81\n",
+     "b.toml:4: spi[0].read_bit: expected a single bit, as 0x80 or 0x01"},
+};
+
+class BadBoardFiles : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(BadBoardFiles, AreRefusedWithFileLineKeyAndWhatWasExpected) {
+    const BadFile &c = GetParam();
+    try {
+        vboard::BoardFile::parse(c.text, "b.toml");
+        FAIL() << "accepted";
+    } catch (const vboard::BoardFileError &error) {
+        if (*c.message == '\0') {
+            EXPECT_EQ(error.key(), "syntax");
+            EXPECT_EQ(error.line(), 1);
+        } else {
+            EXPECT_STREQ(error.what(), c.message);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Board, BadBoardFiles, ::testing::ValuesIn(kBadFiles),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(BoardFileLoad, AMissingFileIsRefusedWithItsName) {
+    try {
+        vboard::BoardFile::load("/nonexistent/board.toml");
+        FAIL() << "accepted";
+    } catch (const vboard::BoardFileError &error) {
+        EXPECT_STREQ(error.what(),
+                     "/nonexistent/board.toml:0: file: expected a readable board file");
+    }
+}
+
+struct DurationCase {
+    const char *text;
+    std::optional<std::uint64_t> ns;
+};
+
+TEST(Durations, ParseWithTheirUnitAndPrintBack) {
+    const DurationCase cases[] = {
+        {"50ms", 50'000'000},    {"2s", 2'000'000'000},  {"100us", 100'000},
+        {"1.5ms", 1'500'000},    {"20ns", 20},           {"0s", 0},
+        {"50", std::nullopt},    {"ms", std::nullopt},   {"1.ms", std::nullopt},
+        {"0.5ns", std::nullopt}, {"5 ms", std::nullopt}, {"99999999999999999999s", std::nullopt},
+        {"-1ms", std::nullopt},
+    };
+    for (const DurationCase &c : cases) {
+        EXPECT_EQ(vboard::parse_duration(c.text), c.ns) << c.text;
+    }
+    EXPECT_EQ(vboard::format_duration(1'050'000), "1.05 ms");
+    EXPECT_EQ(vboard::format_duration(2'000'000'000), "2 s");
+    EXPECT_EQ(vboard::format_duration(20), "20 ns");
+}
+
+}  // namespace
