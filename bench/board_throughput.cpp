@@ -5,6 +5,8 @@
 #include <wiringPi.h>
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "DEV_Config.h"
 #include "vboard/board.hpp"
@@ -52,12 +54,69 @@ void BM_LinkSend(benchmark::State &state) {
     state.SetItemsProcessed(state.iterations() * 26);
 }
 
+// A dozen rules that never fire: edges of a line nothing touches, a link byte never sent, a
+// moment an hour away.
+void add_idle_rules(vboard::Board &board) {
+    const vboard::Action action{23, vboard::Drive::Low, 0, std::nullopt, vboard::Drive::Release};
+    for (int i = 0; i < 4; ++i) {
+        board.add_rule({"edge", vboard::Trigger::edge(24), action});
+        board.add_rule({"byte", vboard::Trigger::link_byte(0xEE), action});
+        board.add_rule({"later", vboard::Trigger::at(3'600'000'000'000ULL), action});
+    }
+}
+
+// A long link transfer as `vboard run --vcd` runs it: the pin map streaming to a VCD file, no call
+// log kept in memory, and a dozen idle rules. Reports how much simulated time the board gets
+// through per second of real time.
+void BM_LinkTransferSimulatedPerReal(benchmark::State &state) {
+    vboard::Board board;
+    vboard::ScopedBoard use(board);
+    board.set_real_sleep(false);
+    board.set_log_capacity(0);
+    board.attach_link_device();
+    board.add_observer(std::make_shared<vboard::VcdWriter>("/dev/null"));
+    if (state.range(0) != 0) {
+        add_idle_rules(board);
+    }
+    wiringPiSetupGpio();
+    pinMode(DEV_SCLK_PIN, OUTPUT);
+    std::vector<uint8_t> block(4096, 0x5A);
+    const std::uint64_t start_ns = board.now_ns();
+    for (auto _ : state) {
+        DEV_SPI_SendData_nByte(block.data(), static_cast<uint32_t>(block.size()));
+    }
+    const double simulated_s = static_cast<double>(board.now_ns() - start_ns) / 1e9;
+    state.counters["simulated_s_per_s"] =
+        benchmark::Counter(simulated_s, benchmark::Counter::kIsRate);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(block.size()));
+}
+
+// One digitalWrite toggling a line with no rule and with a dozen idle rules on the board.
+void BM_DigitalWriteIdleRules(benchmark::State &state) {
+    vboard::Board board;
+    vboard::ScopedBoard use(board);
+    board.set_log_capacity(0);
+    if (state.range(0) != 0) {
+        add_idle_rules(board);
+    }
+    wiringPiSetupGpio();
+    pinMode(5, OUTPUT);
+    int level = 0;
+    for (auto _ : state) {
+        digitalWrite(5, level);
+        level ^= 1;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 void settings(benchmark::internal::Benchmark *bench) {
     bench->ArgName("0=log off,1=log on,2=vcd")->Arg(kLogOff)->Arg(kLogOn)->Arg(kVcd);
 }
 
 BENCHMARK(BM_DigitalWrite)->Apply(settings);
 BENCHMARK(BM_LinkSend)->Apply(settings);
+BENCHMARK(BM_LinkTransferSimulatedPerReal)->ArgName("idle_rules")->Arg(0)->Arg(12);
+BENCHMARK(BM_DigitalWriteIdleRules)->ArgName("idle_rules")->Arg(0)->Arg(12);
 
 }  // namespace
 

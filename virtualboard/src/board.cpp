@@ -248,7 +248,7 @@ std::vector<std::uint8_t> Board::link_bytes_received() const {
 
 std::vector<CallRecord> Board::calls() const {
     std::lock_guard lock(state_->mutex);
-    return {state_->log.begin(), state_->log.end()};
+    return state_->log.copy();
 }
 
 std::uint64_t Board::calls_dropped() const {
@@ -259,10 +259,7 @@ std::uint64_t Board::calls_dropped() const {
 void Board::set_log_capacity(std::size_t capacity) {
     std::lock_guard lock(state_->mutex);
     state_->log_capacity = capacity;
-    while (state_->log.size() > capacity) {
-        state_->log.pop_front();
-        ++state_->dropped;
-    }
+    state_->log.shrink_to(capacity, state_->dropped);
 }
 
 std::size_t Board::log_capacity() const {

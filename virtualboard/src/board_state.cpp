@@ -99,15 +99,13 @@ void Board::State::finish_observers() {
     call_observers.clear();
 }
 
-void Board::State::advance(std::uint64_t ns) {
-    std::uint64_t target = now + ns;
+void Board::State::advance_through_events(std::uint64_t target) {
     if (time_limit && target >= *time_limit) {
         run_timeline_until(*time_limit);
         now = std::max(now, *time_limit);
         reach_time_limit();
     }
     run_timeline_until(target);
-    now = std::max(now, target);
 }
 
 void Board::State::reach_time_limit() {
@@ -140,13 +138,10 @@ void Board::State::note(std::string text) {
     diagnostics.push_back(std::move(text));
 }
 
-void Board::State::call_done() {
-    if (current != nullptr) {
-        for (const auto &observer : call_observers) {
-            observer->call(*current);
-        }
+void Board::State::tell_call_observers() {
+    for (const auto &observer : call_observers) {
+        observer->call(*current);
     }
-    current = nullptr;
 }
 
 void Board::State::end_process_as_wiringpi(const std::string &message) {
@@ -159,29 +154,9 @@ void Board::State::end_process_as_wiringpi(const std::string &message) {
     std::exit(1);
 }
 
-bool Board::State::compute_level(int pin) const {
-    const Line &line = lines[pin];
-    if (line.function == Function::Output) {
-        return line.latch;
-    }
-    if (line.function == Function::Alt0 && is_spi0_line(pin) && pin != kSpiMiso) {
-        return controller[pin];
-    }
-    if (line.test_drive) {
-        return *line.test_drive;
-    }
-    if (line.device_drive) {
-        return *line.device_drive;
-    }
-    return line.pull == Pull::Up;
-}
-
-void Board::State::settle(int pin) {
-    const bool level = compute_level(pin);
+void Board::State::level_changed(int pin) {
     Line &line = lines[pin];
-    if (level == line.level) {
-        return;
-    }
+    const bool level = !line.level;
     line.level = level;
     line.changed_at = now;
     for (const auto &observer : observers) {
@@ -208,54 +183,79 @@ void Board::State::set_device_drive(int pin, std::optional<bool> level) {
     settle(pin);
 }
 
+// ---- The call log -------------------------------------------------------------------------------
+
+void CallRing::clear() {
+    slots_.clear();
+    head_ = 0;
+    size_ = 0;
+}
+
+CallRecord &CallRing::push(std::size_t capacity, std::uint64_t &dropped) {
+    if (slots_.size() < capacity) {  // every slot holds a record: grow
+        linearize();
+        ++size_;
+        return slots_.emplace_back();
+    }
+    CallRecord &oldest = slots_[head_];
+    head_ = (head_ + 1) % slots_.size();
+    ++dropped;
+    return oldest;
+}
+
+void CallRing::shrink_to(std::size_t capacity, std::uint64_t &dropped) {
+    if (size_ <= capacity) {
+        return;
+    }
+    linearize();
+    const std::size_t excess = size_ - capacity;
+    slots_.erase(slots_.begin(), slots_.begin() + static_cast<std::ptrdiff_t>(excess));
+    size_ = capacity;
+    dropped += excess;
+}
+
+std::vector<CallRecord> CallRing::copy() const {
+    std::vector<CallRecord> out;
+    out.reserve(size_);
+    for (std::size_t i = 0; i < size_; ++i) {
+        out.push_back(slots_[(head_ + i) % slots_.size()]);
+    }
+    return out;
+}
+
+void CallRing::linearize() {
+    std::rotate(slots_.begin(), slots_.begin() + static_cast<std::ptrdiff_t>(head_), slots_.end());
+    head_ = 0;
+}
+
 // ---- The wiringPi operations
 // ----------------------------------------------------------------------
 
-CallRecord &Board::State::record(Call call, std::initializer_list<long long> args) {
-    CallRecord *rec = &unlogged;
-    if (log_capacity > 0) {
-        if (log.size() >= log_capacity) {
-            log.pop_front();
-            ++dropped;
-        }
-        rec = &log.emplace_back();
-    } else {
-        unlogged.sent.clear();
-    }
-    rec->call = call;
-    rec->time_ns = now;
-    rec->arg_count = static_cast<std::uint8_t>(args.size());
-    std::copy(args.begin(), args.end(), rec->args.begin());
-    rec->has_result = false;
-    rec->result = 0;
-    rec->flag = Flag::None;
-    rec->buffer = nullptr;
-    current = rec;
-    if (call != Call::DigitalRead && call != Call::Delay && call != Call::DelayMicroseconds) {
-        poll.reads = 0;
-    }
-    return *rec;
-}
-
 Flag Board::State::check_line_call(int pin) {
     if (!set_up) {
-        if (fidelity == Fidelity::WiringPi3) {
-            const std::string call = current->to_string();
-            if (current->call == Call::DigitalWrite || current->call == Call::DigitalRead) {
-                std::fprintf(stderr, "wiringPi: %s called before wiringPiSetupGpio: ignored\n",
-                             call.c_str());
-            } else {
-                end_process_as_wiringpi("wiringPi: " + call +
-                                        " called before wiringPiSetupGpio: wiringPi 3.x ends the "
-                                        "program here with status 1");
-            }
-        }
-        return Flag::NotSetUp;
+        return line_call_before_setup();
     }
     if (!valid_pin(pin)) {
         return Flag::BadPin;
     }
     return Flag::None;
+}
+
+// What a line call before set-up does: flagged, and under Fidelity::WiringPi3 what wiringPi 3.x
+// does as well.
+Flag Board::State::line_call_before_setup() {
+    if (fidelity == Fidelity::WiringPi3) {
+        const std::string call = current->to_string();
+        if (current->call == Call::DigitalWrite || current->call == Call::DigitalRead) {
+            std::fprintf(stderr, "wiringPi: %s called before wiringPiSetupGpio: ignored\n",
+                         call.c_str());
+        } else {
+            end_process_as_wiringpi("wiringPi: " + call +
+                                    " called before wiringPiSetupGpio: wiringPi 3.x ends the "
+                                    "program here with status 1");
+        }
+    }
+    return Flag::NotSetUp;
 }
 
 int Board::State::setup_gpio() {

@@ -4,6 +4,7 @@
 #define VBOARD_BOARD_STATE_HPP
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
@@ -13,6 +14,7 @@
 #include <queue>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "vboard/board.hpp"
@@ -39,6 +41,26 @@ struct LinkDevice {
     bool tx_active = false;  // a reply byte is being shifted out
     std::uint8_t tx_byte = 0;
     int tx_bits_taken = 0;  // rising edges seen since the reply byte was put out
+};
+
+// The newest calls, oldest first, in a ring whose records are reused once it is full, so that a
+// long session logs without allocating.
+class CallRing {
+  public:
+    std::size_t size() const { return size_; }
+    void clear();
+    // The record to fill for a new call. Past `capacity` it is the oldest one, and `dropped` grows.
+    CallRecord &push(std::size_t capacity, std::uint64_t &dropped);
+    // Keeps the newest `capacity` records.
+    void shrink_to(std::size_t capacity, std::uint64_t &dropped);
+    std::vector<CallRecord> copy() const;
+
+  private:
+    void linearize();  // moves the oldest record to slot 0
+
+    std::vector<CallRecord> slots_;
+    std::size_t head_ = 0;  // the oldest record
+    std::size_t size_ = 0;
 };
 
 // One rule on the board, and what the scheduler knows of it.
@@ -76,8 +98,30 @@ struct PollWatch {
     std::uint64_t reads = 0;
 };
 
+// The board's lock. Every wiringPi call takes it, so it is one atomic exchange to take and a plain
+// release store to let go, cheaper than a mutex on that path; a thread that finds it taken yields
+// until it is free. Held only for the length of one call (never across a real sleep).
+class BoardLock {
+  public:
+    void lock() noexcept {
+        while (locked_.exchange(true, std::memory_order_acquire)) {
+            while (locked_.load(std::memory_order_relaxed)) {
+                std::this_thread::yield();
+            }
+        }
+    }
+    bool try_lock() noexcept {
+        return !locked_.load(std::memory_order_relaxed) &&
+               !locked_.exchange(true, std::memory_order_acquire);
+    }
+    void unlock() noexcept { locked_.store(false, std::memory_order_release); }
+
+  private:
+    std::atomic<bool> locked_{false};
+};
+
 struct Board::State {
-    mutable std::mutex mutex;
+    mutable BoardLock mutex;
 
     std::array<Line, kLineCount> lines{};
     int setup_result = 0;
@@ -90,7 +134,7 @@ struct Board::State {
     // What SPI0 drives on SCLK, MOSI, CE0 and CE1 while they are in ALT0.
     std::array<bool, kLineCount> controller{};
 
-    std::deque<CallRecord> log;
+    CallRing log;
     std::size_t log_capacity = 100'000;
     std::uint64_t dropped = 0;
     CallRecord unlogged;  // where calls are recorded while the log is off
@@ -122,12 +166,25 @@ struct Board::State {
 
     // Moves the clock on by `ns`, running what the scheduler has due on the way and stopping at
     // the time limit. Every cost and every wait goes through here.
-    void advance(std::uint64_t ns);
+    void advance(std::uint64_t ns) {
+        const std::uint64_t target = now + ns;
+        if (time_limit || (!timeline.empty() && timeline.top().time <= target)) {
+            advance_through_events(target);
+        }
+        now = target > now ? target : now;
+    }
+    void advance_through_events(std::uint64_t target);
     void run_timeline_until(std::uint64_t time);
     void reach_time_limit();
     void note(std::string text);  // raise a diagnostic
     // After each wiringPi call: tell the call observers.
-    void call_done();
+    void call_done() {
+        if (current != nullptr && !call_observers.empty()) {
+            tell_call_observers();
+        }
+        current = nullptr;
+    }
+    void tell_call_observers();
     // Fidelity::WiringPi3: says why on standard error, finishes the observers and exits with 1.
     [[noreturn]] void end_process_as_wiringpi(const std::string &message);
 
@@ -145,8 +202,30 @@ struct Board::State {
     void on_spi_end(int channel);
     void watch_held(std::size_t index);
 
-    bool compute_level(int pin) const;
-    void settle(int pin);
+    bool compute_level(int pin) const {
+        const Line &line = lines[pin];
+        if (line.function == Function::Output) {
+            return line.latch;
+        }
+        if (line.function == Function::Alt0 && pin >= kSpiCe1 && pin <= kSpiSclk &&
+            pin != kSpiMiso) {
+            return controller[pin];
+        }
+        if (line.test_drive) {
+            return *line.test_drive;
+        }
+        if (line.device_drive) {
+            return *line.device_drive;
+        }
+        return line.pull == Pull::Up;
+    }
+    // Brings a line's level up to date and tells whoever watches it when it changed.
+    void settle(int pin) {
+        if (compute_level(pin) != lines[pin].level) {
+            level_changed(pin);
+        }
+    }
+    void level_changed(int pin);
     void set_function(int pin, Function function);
     void set_device_drive(int pin, std::optional<bool> level);
 
@@ -157,8 +236,27 @@ struct Board::State {
     void link_stop_replying();
     bool link_enabled() const;
 
-    CallRecord &record(Call call, std::initializer_list<long long> args);
+    CallRecord &record(Call call, std::initializer_list<long long> args) {
+        CallRecord *rec = log_capacity > 0 ? &log.push(log_capacity, dropped) : &unlogged;
+        rec->sent.clear();
+        rec->call = call;
+        rec->time_ns = now;
+        rec->arg_count = static_cast<std::uint8_t>(args.size());
+        for (std::size_t i = 0; i < CallRecord::kMaxArgs; ++i) {  // fixed count: no memmove
+            rec->args[i] = i < args.size() ? args.begin()[i] : 0;
+        }
+        rec->has_result = false;
+        rec->result = 0;
+        rec->flag = Flag::None;
+        rec->buffer = nullptr;
+        current = rec;
+        if (call != Call::DigitalRead && call != Call::Delay && call != Call::DelayMicroseconds) {
+            poll.reads = 0;
+        }
+        return *rec;
+    }
     Flag check_line_call(int pin);
+    Flag line_call_before_setup();
 
     // The wiringPi operations.
     int setup_gpio();

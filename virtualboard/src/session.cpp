@@ -78,8 +78,7 @@ void on_fatal_signal(int signal_number) {
     std::raise(signal_number);
 }
 
-void install_handlers() {
-    std::atexit(finish_session_outputs);
+void install_signal_handlers() {
     struct sigaction action {};
     action.sa_handler = on_fatal_signal;
     sigemptyset(&action.sa_mask);
@@ -198,8 +197,7 @@ bool configure_from_environment(Board &board) {
         });
     }
     if (vcd || log || timeout || g_report_fd >= 0) {
-        g_session.store(&board);
-        install_handlers();
+        install_signal_handlers();
     }
     return true;
 }
@@ -208,10 +206,13 @@ Board &default_board() {
     // Never destroyed, so wiringPi calls made while the process exits still find a board.
     static Board *const board = [] {
         auto *fresh = new Board;
+        g_session.store(fresh);
         if (!configure_from_environment(*fresh)) {
             std::fflush(nullptr);
             ::_exit(kExitBoardSetup);
         }
+        // Whatever observes the process's board, its files are complete when the process exits.
+        std::atexit(finish_session_outputs);
         return fresh;
     }();
     return *board;

@@ -48,9 +48,22 @@ class VBOARD_EXPORT VcdWriter final : public LineObserver {
     bool ok() const;
 
   private:
+    static constexpr std::size_t kDigits = 20;  // enough for any 64-bit time
+    static constexpr std::uint64_t kSmallStep = 1'000'000;
+
     void stamp(std::uint64_t time_ns);
+    void set_digits(std::uint64_t value);
+    void add_to_digits(std::uint64_t step);
+    void make_room(std::size_t size);
+    void flush_buffer();
     void close();
 
+    char buffer_[64 * 1024];
+    std::size_t pending_ = 0;
+    // The last stamp's hundreds of nanoseconds in decimal, ending at kDigits; the rest is slack.
+    char digits_[2 * kDigits] = {};
+    std::size_t first_digit_ = kDigits;
+    std::uint64_t hundreds_ = 0;
     std::FILE *file_ = nullptr;
     std::string path_;
     std::vector<int> lines_;
