@@ -54,7 +54,7 @@ set(CPACK_DEBIAN_VBOARD_DEV_PACKAGE_DEPENDS "libvirtualboard${PROJECT_VERSION_MA
 
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "Hardware-access layer for the Raspberry Pi GPIO header (library)")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "Hardware-access layer: header, CMake package and pkg-config file")
-set(CPACK_COMPONENT_TOOLS_DESCRIPTION "devcfg: drive the GPIO lines through the layer from a shell")
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION "devcfg, to drive the GPIO lines through the layer from a shell, and on the virtual board vboard, to run wiringPi programs on it")
 set(CPACK_COMPONENT_VBOARD_DESCRIPTION "Virtual Raspberry Pi board: wiringPi on a PC, with a control interface")
 set(CPACK_COMPONENT_VBOARD_DEV_DESCRIPTION "Virtual Raspberry Pi board: headers, CMake package and pkg-config file")
 

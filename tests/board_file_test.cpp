@@ -127,6 +127,8 @@ const BadFile kBadFiles[] = {
      "b.toml:2: link.enable_level: expected link.enable naming the enable line first"},
     {"register_key", "[[spi]]\nchannel = 0\nmodel = \"registers\"\nregisters = { 0x100 = 1 }\n",
      "b.toml:4: spi[0].registers.0x100: expected a register number from 0x00 to 0xff as the key"},
+    {"not_ascii", "[costs]\n\nwrite = \"20\xc2\xb5s\"\n",
+     "b.toml:3: syntax: expected ASCII text (board files are ASCII: write us for microseconds)"},
     {"read_bit_not_one_bit", "[[spi]]\nchannel = 0\nmodel = \"registers\"\nread_bit = 0x81\n",
      "b.toml:4: spi[0].read_bit: expected a single bit, as 0x80 or 0x01"},
 };

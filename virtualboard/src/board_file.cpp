@@ -440,6 +440,20 @@ BoardFile read_document(const Reader &in, const toml::table &root) {
     return out;
 }
 
+// Board files are ASCII. The TOML parser's handling of some other characters, where they stand
+// outside a string, runs into undefined behaviour (a µ, say), so none reaches it.
+void check_ascii(std::string_view text, const std::string &name) {
+    int line = 1;
+    for (const char c : text) {
+        if (c == '\n') {
+            ++line;
+        } else if (static_cast<unsigned char>(c) >= 0x80) {
+            throw BoardFileError(name, line, "syntax",
+                                 "ASCII text (board files are ASCII: write us for microseconds)");
+        }
+    }
+}
+
 SpiDevice make_device(const BoardFile::Spi &spi) {
     switch (spi.model) {
         case BoardFile::SpiModel::Echo: return echo_device();
@@ -466,6 +480,7 @@ BoardFileError::BoardFileError(std::string file, int line, std::string key, std:
 
 BoardFile BoardFile::parse(std::string_view text, const std::string &name) {
     const Reader in(name);
+    check_ascii(text, name);
     toml::table root;
     try {
         root = toml::parse(text, name);
