@@ -5,7 +5,6 @@
 #include <wiringPiSPI.h>
 
 #include <cstdio>
-#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -17,6 +16,7 @@
 
 #if DEVCFG_VIRTUAL_BOARD
 #include "vboard/board.hpp"
+#include "vboard/devices.hpp"
 #include "vboard/trace.hpp"
 #endif
 
@@ -114,23 +114,6 @@ bool run_steps(const std::vector<devcfg::Step> &steps) {
 
 #if DEVCFG_VIRTUAL_BOARD
 
-// An SPI device that answers each byte with the next queued reply byte, 0xff once they run out.
-vboard::SpiDevice reply_queue(std::vector<uint8_t> replies) {
-    auto queue = std::make_shared<std::deque<uint8_t>>(replies.begin(), replies.end());
-    return [queue](std::span<const uint8_t> sent) {
-        std::vector<uint8_t> answer;
-        for (std::size_t i = 0; i < sent.size(); ++i) {
-            if (queue->empty()) {
-                answer.push_back(0xFF);
-            } else {
-                answer.push_back(queue->front());
-                queue->pop_front();
-            }
-        }
-        return answer;
-    };
-}
-
 int run(const devcfg::CommandLine &line) {
     const devcfg::Options &options = line.options;
     vboard::Board &board = vboard::current_board();
@@ -151,7 +134,8 @@ int run(const devcfg::CommandLine &line) {
     board.queue_link_reply(options.link_reply);
     for (int channel = 0; channel < 2; ++channel) {
         if (!options.spi_reply[channel].empty()) {
-            board.attach_spi_device(channel, reply_queue(options.spi_reply[channel]));
+            board.attach_spi_device(channel,
+                                    vboard::reply_queue_device(options.spi_reply[channel]));
         }
     }
     std::shared_ptr<vboard::EdgeRecorder> timing;
