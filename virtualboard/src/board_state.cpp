@@ -194,6 +194,12 @@ void CallRing::clear() {
 CallRecord &CallRing::push(std::size_t capacity, std::uint64_t &dropped) {
     if (slots_.size() < capacity) {  // every slot holds a record: grow
         linearize();
+        if (slots_.size() == slots_.capacity()) {
+            // Room for the whole log at once (its pages are touched only as records arrive), so
+            // it is not copied as it grows; a very large capacity grows by doubling past 2^20.
+            constexpr std::size_t kReserveAtOnce = std::size_t{1} << 20;
+            slots_.reserve(std::min(capacity, std::max(kReserveAtOnce, 2 * slots_.size())));
+        }
         ++size_;
         return slots_.emplace_back();
     }
