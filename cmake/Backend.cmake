@@ -13,12 +13,17 @@ if(NOT _backend MATCHES "^(AUTO|VIRTUAL|WIRINGPI)$")
 endif()
 
 if(NOT _backend STREQUAL "VIRTUAL")
-    set(_hints)
     if(WIRINGPI_ROOT)
-        set(_hints HINTS "${WIRINGPI_ROOT}")
+        # The prefix is searched as given, even outside a cross compiler's sysroot (a toolchain
+        # file's find-root settings would otherwise hide it), before the usual places.
+        find_path(WIRINGPI_INCLUDE_DIR NAMES wiringPi.h wiringPiSPI.h PATHS "${WIRINGPI_ROOT}"
+            PATH_SUFFIXES include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+        find_library(WIRINGPI_LIBRARY NAMES wiringPi PATHS "${WIRINGPI_ROOT}"
+            PATH_SUFFIXES lib "lib/${CMAKE_LIBRARY_ARCHITECTURE}" NO_DEFAULT_PATH
+            NO_CMAKE_FIND_ROOT_PATH)
     endif()
-    find_path(WIRINGPI_INCLUDE_DIR NAMES wiringPi.h wiringPiSPI.h ${_hints} PATH_SUFFIXES include)
-    find_library(WIRINGPI_LIBRARY NAMES wiringPi ${_hints} PATH_SUFFIXES lib)
+    find_path(WIRINGPI_INCLUDE_DIR NAMES wiringPi.h wiringPiSPI.h PATH_SUFFIXES include)
+    find_library(WIRINGPI_LIBRARY NAMES wiringPi PATH_SUFFIXES lib)
     if(WIRINGPI_INCLUDE_DIR AND WIRINGPI_LIBRARY)
         set(_backend "WIRINGPI")
     elseif(_backend STREQUAL "WIRINGPI")
