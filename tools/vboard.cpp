@@ -29,8 +29,8 @@ constexpr int kExitCannotExecute = 126;
 constexpr int kExitNotFound = 127;
 constexpr int kExitSignalBase = 128;
 
-constexpr const char *kUsage = R"(usage: vboard run [OPTIONS] -- PROGRAM [ARGS...]
-       vboard --help
+constexpr const char *kUsage = R"(Usage: vboard run [OPTIONS] -- PROGRAM [ARGS...]
+  or:  vboard --help
 
 Runs PROGRAM on a fresh virtual board: the board's drop-in libwiringPi.so goes first on the
 library path, and the board inside the program sets itself up from the options below when it

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The manual pages render with no warning from man, and devcfg's bash completion offers the steps,
+# options and words a command line can hold.
+# Usage: manpages_test.sh COMPLETION_FILE PAGE...
+set -uo pipefail
+completion=$1
+shift
+fail=0
+for page in "$@"; do
+    warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || { echo "FAILED: $page: $warnings"; fail=1; }
+    MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q '^NAME' || { echo "FAILED: $page: no NAME"; fail=1; }
+done
+
+# shellcheck disable=SC1090
+source "$completion"
+complete_words() {  # complete_words WORD... : what completing the last word offers
+    COMP_WORDS=("$@")
+    COMP_CWORD=$(($# - 1))
+    COMPREPLY=()
+    _devcfg
+    echo "${COMPREPLY[*]}"
+}
+while IFS='|' read -r words want; do
+    # shellcheck disable=SC2086
+    got=$(complete_words devcfg $words)
+    [ "$got" = "$want" ] || { echo "FAILED: completing 'devcfg $words': '$got', expected '$want'"; fail=1; }
+done <<'CASES'
+sp|spi-open spi
+--ti|--timing
+open write 7 x|
+open mode 24 i|in
+spi-open s|s
+CASES
+exit $fail
