@@ -40,6 +40,18 @@ poll|--no-sleep --timeout 50ms|124|vboard: simulated time limit of 50 ms reached
 CASES
 [ "$(tail -n 1 run.vcd)" = "#50000000" ] || failed "timeout: VCD ends at $(tail -n 1 run.vcd)"
 
+# SIGTERM sent to vboard alone reaches the program, whose files are complete; vboard reports it.
+"$vboard" run --log term.log -- "$ending" poll >/dev/null 2>term.err &
+runner=$!
+sleep 0.5
+kill -TERM "$runner"
+wait "$runner"
+status=$?
+[ "$status" = 143 ] || failed "SIGTERM: status $status"
+grep -q 'ended by signal 15 (SIGTERM' term.err || failed "SIGTERM: stderr '$(cat term.err)'"
+[ "$(tail -n 1 term.log | sed 's/^ *[0-9]* ns  //')" = 'delay(1)' ] ||
+    failed "SIGTERM: log ends '$(tail -n 1 term.log)'"
+
 # A refused board file: one line naming file, line and key; status 3; the program never starts.
 printf '[board]\nreal_sleep = "yes"\n' >bad.toml
 err=$("$vboard" run --board bad.toml -- touch started 2>&1 >/dev/null)

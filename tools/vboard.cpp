@@ -244,6 +244,33 @@ int exit_status_of(const std::string &program, int status, bool timed_out) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : kExitRunnerFailed;
 }
 
+// While the program runs, vboard stays to report on it: an interrupt from the terminal reaches the
+// program (it is in the same process group) and vboard waits for its end; a SIGTERM or SIGHUP sent
+// to vboard alone is passed on to the program.
+pid_t g_child = 0;
+
+void forward_signal(int signal_number) {
+    if (g_child > 0) {
+        ::kill(g_child, signal_number);
+    }
+}
+
+void stay_for_the_program(pid_t child) {
+    g_child = child;
+    struct sigaction forward {};
+    forward.sa_handler = forward_signal;
+    sigemptyset(&forward.sa_mask);
+    for (const int signal_number : {SIGTERM, SIGHUP}) {
+        sigaction(signal_number, &forward, nullptr);
+    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (const int signal_number : {SIGINT, SIGQUIT}) {
+        sigaction(signal_number, &ignore, nullptr);
+    }
+}
+
 // A temporary file for the board's report, removed when the run is over.
 struct ReportFile {
     std::string path;
@@ -291,6 +318,7 @@ int run(const RunOptions &options) {
         exec_program(options, report.path, exec_error[1]);
     }
     ::close(exec_error[1]);
+    stay_for_the_program(child);
     int error = 0;
     const bool exec_failed = ::read(exec_error[0], &error, sizeof error) == sizeof error;
     ::close(exec_error[0]);
