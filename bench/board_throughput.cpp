@@ -24,11 +24,8 @@ void configure(vboard::Board &board, Setting setting) {
     }
 }
 
-// Raw digitalWrite calls that toggle a line: one level change each.
-void BM_DigitalWrite(benchmark::State &state) {
-    vboard::Board board;
-    vboard::ScopedBoard use(board);
-    configure(board, static_cast<Setting>(state.range(0)));
+// Raw digitalWrite calls that toggle a line on the current board: one level change each.
+void toggle_a_line(benchmark::State &state) {
     wiringPiSetupGpio();
     pinMode(5, OUTPUT);
     int level = 0;
@@ -37,6 +34,13 @@ void BM_DigitalWrite(benchmark::State &state) {
         level ^= 1;
     }
     state.SetItemsProcessed(state.iterations());
+}
+
+void BM_DigitalWrite(benchmark::State &state) {
+    vboard::Board board;
+    vboard::ScopedBoard use(board);
+    configure(board, static_cast<Setting>(state.range(0)));
+    toggle_a_line(state);
 }
 
 // Bytes sent over the three-wire link through the layer: 26 line operations each.
@@ -99,14 +103,7 @@ void BM_DigitalWriteIdleRules(benchmark::State &state) {
     if (state.range(0) != 0) {
         add_idle_rules(board);
     }
-    wiringPiSetupGpio();
-    pinMode(5, OUTPUT);
-    int level = 0;
-    for (auto _ : state) {
-        digitalWrite(5, level);
-        level ^= 1;
-    }
-    state.SetItemsProcessed(state.iterations());
+    toggle_a_line(state);
 }
 
 void settings(benchmark::internal::Benchmark *bench) {
