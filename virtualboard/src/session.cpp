@@ -135,8 +135,8 @@ bool refuse(const char *variable, const std::string &problem) {
     return false;
 }
 
-}  // namespace
-
+// Sets `board` up as the variables say. Returns false, with one line on standard error naming the
+// variable and the problem, when one of them cannot be used; nothing is applied then.
 bool configure_from_environment(Board &board) {
     std::optional<BoardFile> file;
     if (const char *path = env("VBOARD_BOARD")) {
@@ -201,6 +201,8 @@ bool configure_from_environment(Board &board) {
     }
     return true;
 }
+
+}  // namespace
 
 Board &default_board() {
     // Never destroyed, so wiringPi calls made while the process exits still find a board.

@@ -1,7 +1,7 @@
-// The process's own board, set up from the environment when it first starts, so that a program
-// that only calls wiringPi (directly, or through the layer) runs on a described board and leaves
-// its files behind however it ends. `vboard run` sets these variables; a user can set them by hand
-// and run the program with the board's drop-in libwiringPi.so on the library path.
+// The process's own board (default_board()), set up from the environment when it first starts, so
+// that a program that only calls wiringPi (directly, or through the layer) runs on a described
+// board and leaves its files behind however it ends. `vboard run` sets these variables; a user can
+// set them by hand and run the program with the board's drop-in libwiringPi.so on the library path.
 //
 //   VBOARD_BOARD=FILE      apply this board file (see vboard/board_file.hpp)
 //   VBOARD_VCD=FILE        stream the pin map's lines and MISO to this VCD file
@@ -19,19 +19,11 @@
 #ifndef VBOARD_SESSION_HPP
 #define VBOARD_SESSION_HPP
 
-#include "vboard/board.hpp"
-#include "vboard/export.h"
-
 namespace vboard {
 
 // Exit statuses of a program ended by its board (and of `vboard run`).
 inline constexpr int kExitBoardSetup = 3;  // a board file or an output file could not be used
 inline constexpr int kExitTimeout = 124;   // the board's clock reached VBOARD_TIMEOUT
-
-// Sets `board` up as the variables above say. Returns false, with one line on standard error
-// naming the variable and the problem, when one of them cannot be used; nothing is applied then.
-// Called once by default_board(); exposed for tools that check an environment before running.
-VBOARD_EXPORT bool configure_from_environment(Board &board);
 
 }  // namespace vboard
 
