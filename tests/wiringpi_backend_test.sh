@@ -44,13 +44,4 @@ if run "$work/build/tools/devcfg" --vcd x.vcd open 2>"$work/err"; then
     exit 1
 fi
 grep -q 'needs the virtual board' "$work/err"
-cpack --config "$work/build/CPackConfig.cmake" -B "$work/packages" >/dev/null
-runtime=$(ls "$work/packages"/libdevconfig1_*.deb)
-depends=$(dpkg-deb -f "$runtime" Depends)
-echo "libdevconfig1 depends on: $depends"
-grep -q '^wiringpi' <<<"$depends"
-if ls "$work/packages" | grep -q virtualboard; then
-    echo "FAILED: a real-backend build packaged the virtual board" >&2
-    exit 1
-fi
-echo "the WIRINGPI backend builds, links libwiringPi.so, runs and packages with its dependency"
+echo "the WIRINGPI backend builds, links libwiringPi.so and runs"

@@ -120,7 +120,7 @@ class BoardLock {
     std::atomic<bool> locked_{false};
 };
 
-struct Board::State {
+struct VBOARD_NO_EXPORT Board::State {
     mutable BoardLock mutex;
 
     std::array<Line, kLineCount> lines{};
