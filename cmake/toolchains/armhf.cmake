@@ -26,5 +26,10 @@ set(CMAKE_C_FLAGS_INIT "-mfloat-abi=hard")
 # -Wno-psabi: GCC notes an ABI change of GCC 7.1 on every initializer_list parameter.
 set(CMAKE_CXX_FLAGS_INIT "-mfloat-abi=hard -Wno-psabi")
 
-set(CMAKE_CROSSCOMPILING_EMULATOR "${_armhf_qemu};-L;/usr/${_triplet}")
+# The C library comes from the cross toolchain's tree, with its own loader. Where Debian's armhf
+# libraries are installed too (multiarch, for cross-building packages), the loader would otherwise
+# find that other C library first in /lib/${_triplet}, and a loader and a C library of two builds
+# do not run together.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    "${_armhf_qemu};-L;/usr/${_triplet};-E;LD_LIBRARY_PATH=/usr/${_triplet}/lib")
 set(DEVCONFIG_DEB_ARCHITECTURE armhf CACHE STRING "Debian architecture of the packages")
