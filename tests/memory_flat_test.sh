@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# The virtual board's memory must not grow with the length of a transfer while a VCD streams:
+# The virtual board's memory must not grow with the length of a session while its output streams:
 # compares the peak resident size, less the caller's buffer, for a short and a 16 times longer
-# transfer over the three-wire link. Usage: memory_flat_test.sh BOARD_MEMORY
+# session over the three-wire link. MODE vcd sends one long transfer with a VCD streaming (16 KiB
+# and 256 KiB); MODE transactions frames every byte, streaming the transaction table (65536 and
+# a million transactions). Usage: memory_flat_test.sh BOARD_MEMORY [MODE]
 set -euo pipefail
 program=$1
-board_kib() { "$program" "$1" vcd | sed -n 's/.*less the buffer \([0-9]*\) KiB.*/\1/p'; }
-short=$(board_kib 16384)
-long=$(board_kib 262144)
-echo "board memory while streaming: ${short} KiB for 16 KiB sent, ${long} KiB for 256 KiB sent"
+mode=${2:-vcd}
+if [ "$mode" = transactions ]; then short_n=65536 long_n=1048576; else short_n=16384 long_n=262144; fi
+board_kib() { "$program" "$1" "$mode" | sed -n 's/.*less the buffer \([0-9]*\) KiB.*/\1/p'; }
+short=$(board_kib "$short_n")
+long=$(board_kib "$long_n")
+echo "board memory streaming $mode: ${short} KiB for $short_n bytes, ${long} KiB for $long_n bytes"
 if [ "$long" -gt $((short + 512)) ]; then
-    echo "FAILED: the board grew by $((long - short)) KiB with the transfer"
+    echo "FAILED: the board grew by $((long - short)) KiB with the session"
     exit 1
 fi

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,10 +21,13 @@
 #include "vboard/board_file.hpp"
 #include "vboard/duration.hpp"
 #include "vboard/session.hpp"
+#include "vboard/transactions.hpp"
 
 namespace {
 
 constexpr int kExitUsage = 2;
+constexpr int kExitTransactionsDiffer = 4;
+constexpr int kExitTimingViolated = 5;
 constexpr int kExitRunnerFailed = 125;
 constexpr int kExitCannotExecute = 126;
 constexpr int kExitNotFound = 127;
@@ -44,13 +48,27 @@ Options:
   --timeout DURATION   end PROGRAM when the board's clock reaches DURATION of simulated time;
                        the unit is required: 500us, 50ms, 2s
   --no-sleep           waits move the board's clock without sleeping
+  --transactions FILE  stream the transactions (the bytes on the link and on SPI0, framed by
+                       their select lines) and the timing violations to FILE
+  --format FORMAT      the format of --transactions: text (the default) or jsonl
+  --expect FILE        compare the run's transactions with FILE, a transaction table as
+                       --transactions writes it; buses, select lines, bytes, directions and side
+                       lines must agree, times need not
+  --compare-times TOL  with --expect: start and end times must agree within TOL too (10us)
+  --update             with --expect: write FILE from this run instead of comparing (only when
+                       PROGRAM ends with status 0)
+  --timing-warnings    report timing violations without failing the run
 
-The board's diagnostics are printed on standard error once PROGRAM has ended.
+The board's diagnostics, the timing violations and, with --expect, the first differing
+transactions are printed on standard error once PROGRAM has ended.
 
 Exit status:
   N        PROGRAM's own exit status
   2        a bad command line; nothing was run
-  3        the board file, or an output file, could not be used; nothing was run
+  3        the board file, the --expect file or an output file could not be used; nothing
+           was run
+  4        PROGRAM ended with 0, but its transactions differ from the --expect file
+  5        PROGRAM ended with 0, but the board file's timing checks found violations
   124      PROGRAM was still running when the board's clock reached the timeout
   125      vboard itself failed
   126      PROGRAM could not be executed
@@ -64,6 +82,12 @@ struct RunOptions {
     std::string log;
     std::optional<std::string> timeout;
     bool no_sleep = false;
+    std::string transactions;
+    std::string format = "text";
+    std::string expect;
+    std::optional<std::uint64_t> time_tolerance_ns;
+    bool update = false;
+    bool timing_warnings = false;
     std::vector<std::string> program;  // the program and its arguments
 };
 
@@ -113,6 +137,32 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
             options.timeout = text;
         } else if (word == "--no-sleep") {
             options.no_sleep = true;
+        } else if (word == "--transactions") {
+            if (!value(options.transactions))
+                return parsed;
+        } else if (word == "--format") {
+            if (!value(options.format))
+                return parsed;
+            if (options.format != "text" && options.format != "jsonl") {
+                parsed.error = "--format '" + options.format + "' is not text or jsonl";
+                return parsed;
+            }
+        } else if (word == "--expect") {
+            if (!value(options.expect))
+                return parsed;
+        } else if (word == "--compare-times") {
+            if (!value(text))
+                return parsed;
+            options.time_tolerance_ns = vboard::parse_duration(text);
+            if (!options.time_tolerance_ns) {
+                parsed.error = "--compare-times '" + text +
+                               "' is not a duration with its unit (500ns, 10us, 1ms)";
+                return parsed;
+            }
+        } else if (word == "--update") {
+            options.update = true;
+        } else if (word == "--timing-warnings") {
+            options.timing_warnings = true;
         } else if (word == "--help") {
             parsed.help = true;
             return parsed;
@@ -124,6 +174,18 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
         }
     }
     options.program.assign(words.begin() + static_cast<std::ptrdiff_t>(i), words.end());
+    const auto used = [&words](std::string_view option) {
+        return std::find(words.begin(), words.end(), option) != words.end();
+    };
+    if (options.expect.empty() && (options.update || options.time_tolerance_ns)) {
+        parsed.error =
+            std::string(options.update ? "--update" : "--compare-times") + " needs --expect FILE";
+        return parsed;
+    }
+    if (options.transactions.empty() && used("--format")) {
+        parsed.error = "--format needs --transactions FILE";
+        return parsed;
+    }
     if (options.program.empty()) {
         parsed.error = "run needs a program: vboard run [OPTIONS] -- PROGRAM [ARGS...]";
         return parsed;
@@ -158,7 +220,15 @@ int check_inputs(const RunOptions &options) {
             return vboard::kExitBoardSetup;
         }
     }
-    for (const std::string *path : {&options.vcd, &options.log}) {
+    if (!options.expect.empty() && !options.update) {
+        try {
+            vboard::load_transactions(options.expect);
+        } catch (const vboard::TransactionFileError &error) {
+            std::fprintf(stderr, "vboard: %s\n", error.what());
+            return vboard::kExitBoardSetup;
+        }
+    }
+    for (const std::string *path : {&options.vcd, &options.log, &options.transactions}) {
         if (path->empty()) {
             continue;
         }
@@ -187,13 +257,17 @@ std::string absolute(const std::string &path) {
 
 // In the child: the environment the board reads, then the program. Reports a failed exec through
 // `error_fd` and never returns.
-[[noreturn]] void exec_program(const RunOptions &options, const std::string &report, int error_fd) {
+[[noreturn]] void exec_program(const RunOptions &options, const std::string &report,
+                               const std::string &transactions_copy, int error_fd) {
     set_or_clear("VBOARD_BOARD", absolute(options.board_file));
     set_or_clear("VBOARD_VCD", absolute(options.vcd));
     set_or_clear("VBOARD_LOG", absolute(options.log));
     set_or_clear("VBOARD_TIMEOUT", options.timeout.value_or(""));
     set_or_clear("VBOARD_NO_SLEEP", options.no_sleep ? "1" : "");
     set_or_clear("VBOARD_REPORT", report);
+    set_or_clear("VBOARD_TRANSACTIONS", absolute(options.transactions));
+    set_or_clear("VBOARD_TRANSACTIONS_FORMAT", options.transactions.empty() ? "" : options.format);
+    set_or_clear("VBOARD_TRANSACTIONS_TEXT", transactions_copy);
     std::string library_path = dropin_directory();
     if (const char *previous = std::getenv("LD_LIBRARY_PATH"); previous && *previous) {
         library_path += ":" + std::string(previous);
@@ -211,23 +285,76 @@ std::string absolute(const std::string &path) {
     ::_exit(kExitNotFound);
 }
 
-// Prints what the board reported: its diagnostics, and the time-limit line if it ended the run.
-bool print_report(const std::string &path) {
+struct Report {
+    bool timed_out = false;
+    std::uint64_t violations = 0;
+};
+
+// Prints what the board reported: its diagnostics, the timing violations, and the time-limit line
+// if it ended the run.
+Report print_report(const std::string &path) {
     std::ifstream in(path);
     std::string line;
-    bool timed_out = false;
+    Report report;
     while (std::getline(in, line)) {
         if (line.starts_with("note ")) {
             const std::size_t space = line.find(' ', 5);
             const std::uint64_t ns = std::strtoull(line.c_str() + 5, nullptr, 10);
             std::fprintf(stderr, "vboard: note at %s: %s\n", vboard::format_duration(ns).c_str(),
                          space == std::string::npos ? "" : line.c_str() + space + 1);
+        } else if (line.starts_with("violation ")) {
+            std::fprintf(stderr, "vboard: timing violation at %s\n", line.c_str() + 10);
+        } else if (line.starts_with("violations ")) {
+            char *name = nullptr;
+            const std::uint64_t count = std::strtoull(line.c_str() + 11, &name, 10);
+            report.violations += count;
+            std::fprintf(stderr, "vboard: %s: %llu timing violation%s in all\n",
+                         name != nullptr && *name == ' ' ? name + 1 : "",
+                         static_cast<unsigned long long>(count), count == 1 ? "" : "s");
         } else if (line.starts_with("timeout ")) {
             std::fprintf(stderr, "vboard: %s\n", line.c_str() + 8);
-            timed_out = true;
+            report.timed_out = true;
         }
     }
-    return timed_out;
+    return report;
+}
+
+// --expect and --update: compares the run's transactions with the expected file, or writes it.
+// Returns the status to exit with when PROGRAM itself ended with 0.
+int check_expected(const RunOptions &options, const std::string &got_path, bool program_ok) {
+    if (options.update) {
+        if (!program_ok) {
+            std::fprintf(stderr, "vboard: %s not updated: the program failed\n",
+                         options.expect.c_str());
+            return 0;
+        }
+        std::error_code error;
+        std::filesystem::copy_file(got_path, options.expect,
+                                   std::filesystem::copy_options::overwrite_existing, error);
+        if (error) {
+            std::fprintf(stderr, "vboard: cannot write '%s': %s\n", options.expect.c_str(),
+                         error.message().c_str());
+            return kExitRunnerFailed;
+        }
+        std::fprintf(stderr, "vboard: wrote %s\n", options.expect.c_str());
+        return 0;
+    }
+    try {
+        const vboard::TransactionTable expected = vboard::load_transactions(options.expect);
+        const vboard::TransactionTable got = vboard::load_transactions(got_path);
+        vboard::CompareOptions compare;
+        compare.time_tolerance_ns = options.time_tolerance_ns;
+        const std::string difference = vboard::compare_transactions(expected, got, compare);
+        if (difference.empty()) {
+            return 0;
+        }
+        std::fprintf(stderr, "vboard: the transactions differ from %s\n%s", options.expect.c_str(),
+                     difference.c_str());
+        return kExitTransactionsDiffer;
+    } catch (const vboard::TransactionFileError &error) {
+        std::fprintf(stderr, "vboard: %s\n", error.what());
+        return kExitRunnerFailed;
+    }
 }
 
 int exit_status_of(const std::string &program, int status, bool timed_out) {
@@ -271,34 +398,35 @@ void stay_for_the_program(pid_t child) {
     }
 }
 
-// A temporary file for the board's report, removed when the run is over.
-struct ReportFile {
+// A temporary file, removed when the run is over.
+struct TempFile {
     std::string path;
-    ReportFile() {
+    explicit TempFile(const char *name) {
         const char *dir = std::getenv("TMPDIR");
         std::string pattern =
-            std::string(dir != nullptr && *dir ? dir : "/tmp") + "/vboard-report-XXXXXX";
+            std::string(dir != nullptr && *dir ? dir : "/tmp") + "/vboard-" + name + "-XXXXXX";
         const int fd = ::mkstemp(pattern.data());
         if (fd >= 0) {
             ::close(fd);
             path = pattern;
         }
     }
-    ~ReportFile() {
+    ~TempFile() {
         if (!path.empty()) {
             ::unlink(path.c_str());
         }
     }
-    ReportFile(const ReportFile &) = delete;
-    ReportFile &operator=(const ReportFile &) = delete;
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
 };
 
 int run(const RunOptions &options) {
     if (const int refused = check_inputs(options); refused != 0) {
         return refused;
     }
-    const ReportFile report;
-    if (report.path.empty()) {
+    const TempFile report("report");
+    const TempFile transactions_copy("transactions");
+    if (report.path.empty() || transactions_copy.path.empty()) {
         std::fprintf(stderr, "vboard: cannot make a temporary file: %s\n", std::strerror(errno));
         return kExitRunnerFailed;
     }
@@ -315,7 +443,8 @@ int run(const RunOptions &options) {
     }
     if (child == 0) {
         ::close(exec_error[0]);
-        exec_program(options, report.path, exec_error[1]);
+        exec_program(options, report.path, options.expect.empty() ? "" : transactions_copy.path,
+                     exec_error[1]);
     }
     ::close(exec_error[1]);
     stay_for_the_program(child);
@@ -331,8 +460,19 @@ int run(const RunOptions &options) {
                      std::strerror(error));
         return error == ENOENT ? kExitNotFound : kExitCannotExecute;
     }
-    const bool timed_out = print_report(report.path);
-    return exit_status_of(program, status, timed_out);
+    const Report board = print_report(report.path);
+    const int program_status = exit_status_of(program, status, board.timed_out);
+    const int expected_status =
+        options.expect.empty()
+            ? 0
+            : check_expected(options, transactions_copy.path, program_status == 0);
+    if (program_status != 0) {
+        return program_status;
+    }
+    if (expected_status != 0) {
+        return expected_status;
+    }
+    return board.violations > 0 && !options.timing_warnings ? kExitTimingViolated : 0;
 }
 
 }  // namespace

@@ -338,6 +338,85 @@ void Board::flush_outputs() {
     state_->finish_observers();
 }
 
+namespace {
+
+void check_line(int pin, const char *what) {
+    if (pin < 0 || pin >= kLineCount) {
+        throw std::out_of_range(std::string("vboard: ") + what + " BCM " + std::to_string(pin) +
+                                " is not a line (0-53)");
+    }
+}
+
+void check_event(const TimingEvent &event) {
+    if (event.kind != TimingEvent::Kind::Transaction) {
+        check_line(event.pin, "timing check event on");
+    }
+}
+
+}  // namespace
+
+void Board::set_framing(const FramingOptions &framing) {
+    for (const int pin : framing.selects) {
+        check_line(pin, "select line");
+    }
+    if (framing.side_lines.size() > kMaxSideLines) {
+        throw std::invalid_argument("vboard: at most 16 side lines");
+    }
+    for (const SideLine &side : framing.side_lines) {
+        check_line(side.pin, "side line");
+        if (side.name.empty()) {
+            throw std::invalid_argument("vboard: a side line needs a name");
+        }
+    }
+    std::lock_guard lock(state_->mutex);
+    state_->monitor.set_framing(framing);
+}
+
+FramingOptions Board::framing() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->monitor.framing();
+}
+
+void Board::add_transaction_observer(std::shared_ptr<TransactionObserver> observer) {
+    if (!observer) {
+        throw std::invalid_argument("vboard: add_transaction_observer needs an observer");
+    }
+    std::lock_guard lock(state_->mutex);
+    state_->monitor.add_observer(std::move(observer));
+}
+
+void Board::remove_transaction_observer(const std::shared_ptr<TransactionObserver> &observer) {
+    std::lock_guard lock(state_->mutex);
+    state_->monitor.remove_observer(observer, state_->now);
+}
+
+std::size_t Board::add_timing_check(const TimingCheck &check) {
+    switch (check.kind) {
+        case TimingCheckKind::ClockRate:
+            if (check.limit == 0) {
+                throw std::invalid_argument("vboard: a clock-rate check needs a maximum above 0");
+            }
+            break;
+        case TimingCheckKind::Gap:
+            check_event(check.from);
+            check_event(check.to);
+            break;
+        default: check_line(check.pin, "timing check on"); break;
+    }
+    std::lock_guard lock(state_->mutex);
+    return state_->monitor.add_check(check);
+}
+
+std::vector<TimingViolation> Board::violations() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->monitor.violations();
+}
+
+std::vector<std::uint64_t> Board::violation_counts() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->monitor.violation_counts();
+}
+
 RuleId Board::add_rule(const Rule &rule) {
     std::lock_guard lock(state_->mutex);
     return state_->add_rule(rule);

@@ -6,6 +6,8 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -404,8 +406,161 @@ Rule read_rule(const Reader &in, const toml::table &table, const std::string &pa
     return rule;
 }
 
+// [transactions]: select = [8, 7], side = { dc = 25 }.
+void read_framing(const Reader &in, const toml::table &table, BoardFile &out) {
+    in.only_keys(table, "transactions", {"select", "side"});
+    FramingOptions framing;
+    if (const toml::node *node = table.get("select")) {
+        const toml::array *array = node->as_array();
+        if (array == nullptr) {
+            in.fail(*node, "transactions.select", "an array of select lines, as [8, 7]");
+        }
+        framing.selects.clear();
+        for (std::size_t i = 0; i < array->size(); ++i) {
+            framing.selects.push_back(
+                in.pin((*array)[i], "transactions.select[" + std::to_string(i) + "]"));
+        }
+    }
+    if (const toml::node *node = table.get("side")) {
+        const toml::table *sides = node->as_table();
+        if (sides == nullptr) {
+            in.fail(*node, "transactions.side", "a table of side lines, as { dc = 25 }");
+        }
+        for (auto &&[key, value] : *sides) {
+            const std::string name(key.str());
+            const std::string path = "transactions.side." + name;
+            const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
+                return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-';
+            });
+            if (!plain) {
+                in.fail(value, path, "a name of letters, digits, _ and -");
+            }
+            if (framing.side_lines.size() == kMaxSideLines) {
+                in.fail(value, path, "at most 16 side lines");
+            }
+            framing.side_lines.push_back(SideLine{name, in.pin(value, path)});
+        }
+    }
+    out.framing = framing;
+}
+
+// "rising 18", "falling 18", "transaction" or "transaction spi0".
+TimingEvent read_event(const Reader &in, const toml::node &node, const std::string &key) {
+    const toml::value<std::string> *value = node.as_string();
+    const std::string expected =
+        "an event: \"rising N\", \"falling N\", \"transaction\" or \"transaction BUS\" "
+        "(link, spi0, spi1)";
+    if (value == nullptr) {
+        in.fail(node, key, expected);
+    }
+    std::istringstream words(value->get());
+    std::string kind;
+    std::string argument;
+    std::string extra;
+    words >> kind >> argument >> extra;
+    TimingEvent event;
+    if ((kind == "rising" || kind == "falling") && !argument.empty() && extra.empty()) {
+        event.kind = kind == "rising" ? TimingEvent::Kind::Rising : TimingEvent::Kind::Falling;
+        int pin = -1;
+        const auto [end, error] =
+            std::from_chars(argument.data(), argument.data() + argument.size(), pin);
+        if (error == std::errc() && end == argument.data() + argument.size() && pin >= 0 &&
+            pin < kLineCount) {
+            event.pin = pin;
+            return event;
+        }
+    } else if (kind == "transaction" && extra.empty()) {
+        event.kind = TimingEvent::Kind::Transaction;
+        for (const Bus bus : {Bus::Link, Bus::Spi0, Bus::Spi1}) {
+            if (argument == to_string(bus)) {
+                event.bus = bus;
+            }
+        }
+        if (argument.empty() || event.bus) {
+            return event;
+        }
+    }
+    in.fail(node, key, expected);
+}
+
+struct CheckKind {
+    std::string_view word;
+    TimingCheckKind kind;
+    Keys keys;  // all required
+};
+
+const std::initializer_list<CheckKind> &check_kinds() {
+    static const std::initializer_list<CheckKind> kinds = {
+        {"clock_rate", TimingCheckKind::ClockRate, {"max_hz"}},
+        {"select_to_clock", TimingCheckKind::SelectToClock, {"select", "min"}},
+        {"clock_to_deselect", TimingCheckKind::ClockToDeselect, {"select", "min"}},
+        {"pulse_width", TimingCheckKind::PulseWidth, {"pin", "level", "min"}},
+        {"gap", TimingCheckKind::Gap, {"from", "to", "min"}},
+    };
+    return kinds;
+}
+
+TimingCheck read_timing(const Reader &in, const toml::table &table, const std::string &path) {
+    const toml::node *node = table.get("check");
+    const Keys words = {"clock_rate", "select_to_clock", "clock_to_deselect", "pulse_width", "gap"};
+    if (node == nullptr) {
+        in.fail(table, path + ".check", "what to check: " + join(words));
+    }
+    const std::string word = in.choice(*node, path + ".check", words);
+    const CheckKind &kind = *std::find_if(check_kinds().begin(), check_kinds().end(),
+                                          [&](const CheckKind &k) { return k.word == word; });
+    for (auto &&[key, value] : table) {
+        const std::string_view name = key.str();
+        if (name != "check" && name != "name" && !contains(kind.keys, name)) {
+            throw BoardFileError(in.file(), static_cast<int>(key.source().begin.line),
+                                 path + "." + std::string(name),
+                                 "one of check, name, " + join(kind.keys) +
+                                     " (unknown key for check = \"" + word + "\")");
+        }
+    }
+    for (const std::string_view key : kind.keys) {
+        if (table.get(key) == nullptr) {
+            in.fail(table, path + "." + std::string(key),
+                    "a value for " + std::string(key) + " (check = \"" + word + "\" needs it)");
+        }
+    }
+    TimingCheck check;
+    check.kind = kind.kind;
+    if (const toml::node *name = table.get("name")) {
+        const toml::value<std::string> *text = name->as_string();
+        if (text == nullptr) {
+            in.fail(*name, path + ".name", "a string");
+        }
+        check.name = text->get();
+    }
+    const auto at = [&](std::string_view key) -> const toml::node & { return *table.get(key); };
+    switch (kind.kind) {
+        case TimingCheckKind::ClockRate:
+            check.limit = static_cast<std::uint64_t>(
+                in.integer(at("max_hz"), path + ".max_hz", 1, 1'000'000'000));
+            break;
+        case TimingCheckKind::SelectToClock:
+        case TimingCheckKind::ClockToDeselect:
+            check.pin = in.pin(at("select"), path + ".select");
+            check.limit = in.duration(at("min"), path + ".min");
+            break;
+        case TimingCheckKind::PulseWidth:
+            check.pin = in.pin(at("pin"), path + ".pin");
+            check.level = in.level(at("level"), path + ".level");
+            check.limit = in.duration(at("min"), path + ".min");
+            break;
+        case TimingCheckKind::Gap:
+            check.from = read_event(in, at("from"), path + ".from");
+            check.to = read_event(in, at("to"), path + ".to");
+            check.limit = in.duration(at("min"), path + ".min");
+            break;
+    }
+    return check;
+}
+
 BoardFile read_document(const Reader &in, const toml::table &root) {
-    in.only_keys(root, "", {"board", "costs", "drive", "link", "spi", "rule"});
+    in.only_keys(root, "",
+                 {"board", "costs", "drive", "link", "spi", "rule", "transactions", "timing"});
     BoardFile out;
     if (const toml::node *node = root.get("board")) {
         read_board(in, in.table(*node, "board"), out);
@@ -435,6 +590,19 @@ BoardFile read_document(const Reader &in, const toml::table &root) {
             const std::string path = "rule[" + std::to_string(i) + "]";
             out.rules.push_back(
                 read_rule(in, in.table((*array)[i], path), path, out.link.has_value()));
+        }
+    }
+    if (const toml::node *node = root.get("transactions")) {
+        read_framing(in, in.table(*node, "transactions"), out);
+    }
+    if (const toml::node *node = root.get("timing")) {
+        const toml::array *array = node->as_array();
+        if (array == nullptr) {
+            in.fail(*node, "timing", "[[timing]] sections, one per check");
+        }
+        for (std::size_t i = 0; i < array->size(); ++i) {
+            const std::string path = "timing[" + std::to_string(i) + "]";
+            out.timing.push_back(read_timing(in, in.table((*array)[i], path), path));
         }
     }
     return out;
@@ -523,6 +691,12 @@ void BoardFile::apply(Board &board) const {
     if (link) {
         board.attach_link_device(link->options);
         board.queue_link_reply(link->replies);
+    }
+    if (framing) {
+        board.set_framing(*framing);
+    }
+    for (const TimingCheck &check : timing) {
+        board.add_timing_check(check);
     }
     for (int channel = 0; channel < kSpiChannelCount; ++channel) {
         if (spi[channel]) {

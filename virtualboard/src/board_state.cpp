@@ -65,6 +65,7 @@ const char *spi_line_name(int pin) {
 void Board::State::power_on() {
     finish_observers();
     clear_rules();
+    monitor.clear_checks();
     time_limit.reset();
     time_limit_handler = nullptr;
     poll = PollWatch{};
@@ -97,6 +98,7 @@ void Board::State::finish_observers() {
         observer->finish(now);
     }
     call_observers.clear();
+    monitor.finish(now);
 }
 
 void Board::State::advance_through_events(std::uint64_t target) {
@@ -165,6 +167,9 @@ void Board::State::level_changed(int pin) {
     if (pin == kSpiSclk && link) {
         link_clock_edge(level);
     }
+    if (monitor.active()) {
+        monitor.line_changed(now, pin, lines.data());
+    }
     if (!line_rules[pin].empty()) {
         on_line_change(pin, level);
     }
@@ -175,6 +180,9 @@ void Board::State::set_function(int pin, Function function) {
     settle(pin);
     if (pin == kSpiMosi && link) {
         link_data_function_changed(function);
+    }
+    if (pin == kSpiMosi && monitor.active()) {
+        monitor.data_function_changed(lines.data());
     }
 }
 
@@ -421,7 +429,15 @@ int Board::State::spi_transfer_on_wire(int channel, unsigned char *data, int len
         answer = spi_devices[channel](std::span<const std::uint8_t>(rec.sent));
     }
     answer.resize(static_cast<std::size_t>(len), idle);
+    if (monitor.active()) {  // what the host receives: nothing, with MISO disconnected
+        const std::vector<std::uint8_t> nothing(miso_connected ? 0 : answer.size(), 0);
+        monitor.spi_transfer(now, spi_bits_ns(channel, 1), channel, rec.sent,
+                             miso_connected ? answer : nothing, lines.data());
+    }
     spi_draw_transfer(channel, rec.sent, answer, device);
+    if (monitor.active()) {
+        monitor.spi_transfer_end(now);
+    }
     if (!miso_connected) {
         note("wiringPiSPIDataRW on channel " + std::to_string(channel) + ": BCM 9 (MISO) is " +
              to_string(lines[kSpiMiso].function) + ", not ALT0; the bytes received read 0x00");

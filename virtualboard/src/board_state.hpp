@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bus_monitor.hpp"
 #include "vboard/board.hpp"
 
 namespace vboard {
@@ -144,6 +145,7 @@ struct VBOARD_NO_EXPORT Board::State {
     bool real_sleep = true;
     std::vector<std::shared_ptr<LineObserver>> observers;
     std::vector<std::shared_ptr<CallObserver>> call_observers;
+    BusMonitor monitor;  // transactions and timing checks (bus_monitor.cpp)
     Fidelity fidelity = Fidelity::Flag;
 
     // The rule scheduler (rules.cpp). Rules are indexed by what triggers them, so a line change

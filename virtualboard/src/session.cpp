@@ -20,6 +20,7 @@
 #include "vboard/call_log.hpp"
 #include "vboard/duration.hpp"
 #include "vboard/trace.hpp"
+#include "vboard/transactions.hpp"
 
 namespace vboard {
 namespace {
@@ -56,6 +57,29 @@ class ReportChannel final : public CallObserver {
         write_all(g_report_fd, "note " + std::to_string(time_ns) + " " + text + "\n");
     }
     void finish(std::uint64_t) override {}
+};
+
+// Passes timing violations, and their count per check at the end, to the runner.
+class ViolationChannel final : public TransactionObserver {
+  public:
+    void start(const FramingOptions &) override {}
+    void transaction(const Transaction &) override {}
+    void violation(const TimingViolation &violation) override {
+        names_.resize(std::max(names_.size(), violation.check + 1));
+        names_[violation.check] = violation.name;
+        write_all(g_report_fd, "violation " + violation.to_string() + "\n");
+    }
+    void finish(std::uint64_t, const std::vector<std::uint64_t> &counts) override {
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            if (counts[i] > 0) {
+                write_all(g_report_fd, "violations " + std::to_string(counts[i]) + " " +
+                                           (i < names_.size() ? names_[i] : "check") + "\n");
+            }
+        }
+    }
+
+  private:
+    std::vector<std::string> names_;
 };
 
 void finish_session_outputs() {
@@ -170,12 +194,35 @@ bool configure_from_environment(Board &board) {
             return refuse("VBOARD_LOG", error.what());
         }
     }
+    std::vector<std::shared_ptr<TransactionWriter>> transaction_files;
+    auto format = TransactionWriter::Format::Text;
+    if (const char *name = env("VBOARD_TRANSACTIONS_FORMAT")) {
+        if (std::string(name) == "jsonl") {
+            format = TransactionWriter::Format::JsonLines;
+        } else if (std::string(name) != "text") {
+            return refuse("VBOARD_TRANSACTIONS_FORMAT",
+                          std::string("'") + name + "' is not a format (text or jsonl)");
+        }
+    }
+    // VBOARD_TRANSACTIONS_TEXT: the runner's own copy, as text, to compare with an expected file.
+    for (const auto &[variable, as] :
+         {std::pair{"VBOARD_TRANSACTIONS", format},
+          std::pair{"VBOARD_TRANSACTIONS_TEXT", TransactionWriter::Format::Text}}) {
+        if (const char *path = env(variable)) {
+            try {
+                transaction_files.push_back(std::make_shared<TransactionWriter>(path, as));
+            } catch (const std::exception &error) {
+                return refuse(variable, error.what());
+            }
+        }
+    }
     if (const char *path = env("VBOARD_REPORT")) {
         g_report_fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (g_report_fd < 0) {
             return refuse("VBOARD_REPORT", std::string("cannot write '") + path + "'");
         }
         board.add_call_observer(std::make_shared<ReportChannel>());
+        board.add_transaction_observer(std::make_shared<ViolationChannel>());
     }
 
     if (file) {
@@ -191,12 +238,15 @@ bool configure_from_environment(Board &board) {
     if (log) {
         board.add_call_observer(log);
     }
+    for (const auto &writer : transaction_files) {
+        board.add_transaction_observer(writer);
+    }
     if (timeout) {
         board.set_time_limit(*timeout, [&board](const TimeLimitReport &report) {
             end_at_time_limit(board, report);
         });
     }
-    if (vcd || log || timeout || g_report_fd >= 0) {
+    if (vcd || log || timeout || g_report_fd >= 0 || !transaction_files.empty()) {
         install_signal_handlers();
     }
     return true;

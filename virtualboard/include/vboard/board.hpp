@@ -50,6 +50,7 @@
 
 #include "vboard/export.h"
 #include "vboard/rules.hpp"
+#include "vboard/transactions.hpp"
 
 namespace vboard {
 
@@ -305,6 +306,24 @@ class VBOARD_EXPORT Board {
     RuleId add_rule(const Rule &rule);
     void remove_rule(RuleId id);
     std::uint64_t rule_fired(RuleId id) const;  // times the rule has fired; 0 for an unknown id
+
+    // Transactions (see vboard/transactions.hpp). set_framing throws std::out_of_range for a line
+    // off 0-53 and std::invalid_argument for more than kMaxSideLines side lines or a side line
+    // without a name; it applies from the next byte. Framing is kept by reset().
+    void set_framing(const FramingOptions &framing);
+    FramingOptions framing() const;
+    // Observers of transactions and violations: the same contract as line observers. The board
+    // decodes the buses only while one is added or a timing check is set.
+    void add_transaction_observer(std::shared_ptr<TransactionObserver> observer);
+    void remove_transaction_observer(const std::shared_ptr<TransactionObserver> &observer);
+
+    // Timing checks: add_timing_check returns the check's index and throws std::out_of_range for a
+    // line off 0-53 (a ClockRate check needs a limit above 0: std::invalid_argument). reset()
+    // removes every check. violations() holds the first kViolationsKeptPerCheck of each check, in
+    // time order; violation_counts() all of them, per check.
+    std::size_t add_timing_check(const TimingCheck &check);
+    std::vector<TimingViolation> violations() const;
+    std::vector<std::uint64_t> violation_counts() const;
 
     // Where wiringPi 3.x would end the program (see Fidelity). Kept by reset().
     void set_fidelity(Fidelity fidelity);

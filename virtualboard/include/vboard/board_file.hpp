@@ -1,5 +1,6 @@
 // Board files: a TOML description of a virtual board (its set-up result, call costs, external
-// drives, peripherals and rules), read and checked whole, then applied through Board's public
+// drives, peripherals, rules, the lines that frame transactions and the timing checks), read and
+// checked whole, then applied through Board's public
 // interface. The format is described in the README and in vboard-board(5).
 #ifndef VBOARD_BOARD_FILE_HPP
 #define VBOARD_BOARD_FILE_HPP
@@ -72,6 +73,8 @@ class VBOARD_EXPORT BoardFile {
     std::optional<Link> link;
     std::array<std::optional<Spi>, kSpiChannelCount> spi;
     std::vector<Rule> rules;
+    std::optional<FramingOptions> framing;  // [transactions]
+    std::vector<TimingCheck> timing;        // [[timing]]
 };
 
 }  // namespace vboard

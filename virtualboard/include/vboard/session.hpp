@@ -8,9 +8,13 @@
 //   VBOARD_LOG=FILE        stream the call log and the diagnostics to this text file
 //   VBOARD_TIMEOUT=LENGTH  end the process when the board's clock reaches LENGTH ("50ms", "2s")
 //   VBOARD_NO_SLEEP=1      waits move the clock without sleeping
-//   VBOARD_REPORT=FILE     where the board writes, for the runner, its diagnostics ("note" lines)
-//                          and the time-limit line; without it the time-limit line goes to
-//                          standard error
+//   VBOARD_TRANSACTIONS=FILE         stream the transactions and timing violations to this file
+//   VBOARD_TRANSACTIONS_FORMAT=FMT   its format: text (the default) or jsonl
+//   VBOARD_TRANSACTIONS_TEXT=FILE    a second copy, always text (the runner compares it)
+//   VBOARD_REPORT=FILE     where the board writes, for the runner, its diagnostics ("note" lines),
+//                          timing violations ("violation" lines, then "violations N CHECK" per
+//                          check at the end) and the time-limit line; without it the time-limit
+//                          line goes to standard error
 //
 // The files are complete up to the last wiringPi call whether the program returns from main,
 // calls exit(), is ended by a fatal signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTERM,

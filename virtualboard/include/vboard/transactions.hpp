@@ -1,0 +1,213 @@
+// What the driver said, in bytes: the board groups the bytes that cross its buses into
+// transactions, checks the timing a device demands, and hands both to TransactionObservers.
+//
+// Buses:
+//   link   the three-wire link of BCM 11 (clock) and BCM 10 (data), as the host drives it with
+//          plain line calls. A bit is taken at each rising edge of the clock while BCM 11 is an
+//          output: sent while BCM 10 is an output, received while it is an input. A transaction is
+//          the bytes moved while one of the framing select lines is low (an output the caller
+//          drives, BCM 8 and 7 by default); a byte moved while none is low is a transaction of
+//          its own, unframed (select -1). A select pulse that moves no byte is a transaction with
+//          no bytes.
+//   spi0, spi1   one transaction per hardware SPI transfer that reached the wire: each byte out on
+//          MOSI with the byte in on MISO.
+// A byte cut short (the frame ends, or the data line turns around, before its eighth bit) is kept
+// with its bit count: `bits` below 8 and `value` holding the bits taken, the first in the highest
+// place of those `bits`.
+#ifndef VBOARD_TRANSACTIONS_HPP
+#define VBOARD_TRANSACTIONS_HPP
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vboard/export.h"
+
+namespace vboard {
+
+enum class Bus : std::uint8_t { Link, Spi0, Spi1 };
+enum class Direction : std::uint8_t {
+    Out,       // from the host to the device (link: sent)
+    In,        // from the device to the host (link: received)
+    Exchange,  // hardware SPI: `value` out on MOSI, `reply` in on MISO
+};
+
+VBOARD_EXPORT const char *to_string(Bus bus);  // "link", "spi0", "spi1"
+
+// A line recorded with every byte, a data/command line say, under a short name of its own.
+struct SideLine {
+    std::string name;  // letters, digits, '_' and '-'
+    int pin = -1;
+};
+
+// Which lines frame the link and which lines to record with each byte.
+struct FramingOptions {
+    std::vector<int> selects{8, 7};
+    std::vector<SideLine> side_lines;  // at most kMaxSideLines
+};
+inline constexpr std::size_t kMaxSideLines = 16;
+
+struct TransactionByte {
+    std::uint64_t time_ns = 0;  // when its first bit was taken
+    Direction direction = Direction::Out;
+    std::uint8_t value = 0;
+    std::uint8_t reply = 0;  // Exchange only
+    std::uint8_t bits = 8;
+    std::uint32_t side = 0;  // bit i: the level of side line i when the byte's first bit was taken
+};
+
+struct Transaction {
+    std::uint64_t index = 0;  // 0, 1, 2... in the order they ended
+    Bus bus = Bus::Link;
+    int select = -1;  // the select line (link) or chip enable line (SPI); -1: unframed
+    std::uint64_t start_ns = 0;
+    std::uint64_t end_ns = 0;
+    std::vector<TransactionByte> bytes;
+};
+
+// The timing a device demands, checked on the wires as the run goes.
+enum class TimingCheckKind : std::uint8_t {
+    ClockRate,        // the link clock's rate (1 / rising-to-rising time) at most `limit` Hz
+    SelectToClock,    // `pin` (a select) falling to the next clock edge: at least `limit` ns
+    ClockToDeselect,  // the last clock edge to `pin` rising: at least `limit` ns
+    PulseWidth,       // a pulse of `pin` at `level`: at least `limit` ns
+    Gap,              // `from` to the next `to`: at least `limit` ns
+};
+
+// An event a Gap check starts or ends at: an edge of a line, or the start of a transaction.
+struct TimingEvent {
+    enum class Kind : std::uint8_t { Rising, Falling, Transaction } kind = Kind::Rising;
+    int pin = -1;            // Rising and Falling
+    std::optional<Bus> bus;  // Transaction: on this bus only, or on any
+};
+
+struct TimingCheck {
+    std::string name;  // as reports name it; empty: made from the kind
+    TimingCheckKind kind = TimingCheckKind::ClockRate;
+    std::uint64_t limit = 0;  // Hz for ClockRate, ns for the others
+    int pin = -1;
+    bool level = false;    // PulseWidth: the level of the pulse
+    TimingEvent from, to;  // Gap
+};
+
+struct VBOARD_EXPORT TimingViolation {
+    std::size_t check = 0;  // index of the check, in the order added
+    std::string name;
+    std::uint64_t time_ns = 0;   // when the measured stretch ended
+    std::uint64_t measured = 0;  // Hz for ClockRate, ns for the others
+    std::uint64_t limit = 0;
+    bool rate = false;  // ClockRate: a maximum in Hz; else a minimum in ns
+    // "1.05212 ms: link clock rate: 16.666 MHz, above the maximum of 10 MHz"
+    std::string to_string() const;
+};
+
+// The first violations of each check reach observers and Board::violations(); the rest are
+// counted only, so a long run that breaks a limit on every clock edge stays bounded.
+inline constexpr std::size_t kViolationsKeptPerCheck = 100;
+
+// Receives each transaction as it ends, and each violation as it happens, in time order. Called
+// under the board's lock, so it must not call back into the board.
+class VBOARD_EXPORT TransactionObserver {
+  public:
+    virtual ~TransactionObserver();
+    // Once, when added: the side lines' names, in the order of TransactionByte::side's bits.
+    virtual void start(const FramingOptions &framing) = 0;
+    virtual void transaction(const Transaction &transaction) = 0;
+    virtual void violation(const TimingViolation &violation) = 0;
+    // Once, when removed, at reset, at flush_outputs() or when the board goes: first the
+    // transactions still open are ended and passed on; then `violation_counts[i]` is how many
+    // violations check i had in all.
+    virtual void finish(std::uint64_t time_ns,
+                        const std::vector<std::uint64_t> &violation_counts) = 0;
+};
+
+// The transaction table as text, one line per transaction, with the time columns in us or ms:
+//   "   3     1.052ms     1.130ms  link  BCM8  dc=0 > 12 dc=1 a5 3c < 5a"
+// after a header line "# index start end bus select bytes". The bytes: "name=level" sets a side
+// line for the bytes after it, ">" and "<" set the direction (out, in), "xx" is a byte in hex,
+// "xx/Nb" a partial byte of N bits; a hardware SPI transaction is "> out... < in...". Violations
+// follow as "! TEXT" lines, and a count per check as "!! NAME: N violations" at the end.
+VBOARD_EXPORT std::string format_transaction(const Transaction &transaction,
+                                             const FramingOptions &framing);
+
+// Writes the text table, or JSON Lines (one object per transaction, then one per violation and a
+// closing summary object; the fields are in the README), to a stream the caller keeps open, as
+// each transaction ends. The stream is flushed at finish().
+class VBOARD_EXPORT TransactionWriter : public TransactionObserver {
+  public:
+    enum class Format : std::uint8_t { Text, JsonLines };
+    TransactionWriter(std::ostream &out, Format format);
+    // Writes to the file at `path`, which it owns; throws std::runtime_error naming the file
+    // when it cannot be written.
+    TransactionWriter(const std::string &path, Format format);
+    ~TransactionWriter() override;
+
+    void start(const FramingOptions &framing) override;
+    void transaction(const Transaction &transaction) override;
+    void violation(const TimingViolation &violation) override;
+    void finish(std::uint64_t time_ns, const std::vector<std::uint64_t> &violation_counts) override;
+
+  private:
+    std::unique_ptr<std::ostream> owned_;
+    std::ostream &out_;
+    Format format_;
+    FramingOptions framing_;
+    std::vector<std::string> check_names_;
+};
+
+// Keeps what it is told, for tests and tools that look at a run afterwards.
+class VBOARD_EXPORT TransactionRecorder : public TransactionObserver {
+  public:
+    void start(const FramingOptions &framing) override;
+    void transaction(const Transaction &transaction) override;
+    void violation(const TimingViolation &violation) override;
+    void finish(std::uint64_t time_ns, const std::vector<std::uint64_t> &violation_counts) override;
+
+    FramingOptions framing;
+    std::vector<Transaction> transactions;
+    std::vector<TimingViolation> violations;
+    std::vector<std::uint64_t> violation_counts;
+    bool finished = false;
+};
+
+// A transaction file that cannot be read: what() is "FILE:LINE: expected WHAT".
+class VBOARD_EXPORT TransactionFileError : public std::runtime_error {
+  public:
+    TransactionFileError(const std::string &file, int line, const std::string &expected);
+    int line() const { return line_; }
+
+  private:
+    int line_;
+};
+
+// A transaction file read back: the transactions, with the side-line names the bytes use.
+struct TransactionTable {
+    std::vector<std::string> side_names;
+    std::vector<Transaction> transactions;
+};
+
+// Reads the text table (comments, violation lines and blank lines are skipped). `name` is the
+// file's name in messages. Throws TransactionFileError.
+VBOARD_EXPORT TransactionTable parse_transactions(std::string_view text, const std::string &name);
+VBOARD_EXPORT TransactionTable load_transactions(const std::string &path);
+
+struct CompareOptions {
+    // Times are left out unless this is set: then start and end must agree within it.
+    std::optional<std::uint64_t> time_tolerance_ns;
+    std::size_t context = 2;  // transactions shown before the first difference
+};
+
+// Compares a run with what was expected. Empty when they agree; else a readable report of the
+// first difference, the expected and the got transactions side by side with their index.
+VBOARD_EXPORT std::string compare_transactions(const TransactionTable &expected,
+                                               const TransactionTable &got,
+                                               const CompareOptions &options = {});
+
+}  // namespace vboard
+
+#endif  // VBOARD_TRANSACTIONS_HPP

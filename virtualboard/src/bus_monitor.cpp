@@ -1,0 +1,333 @@
+// The bus monitor: bytes on the link and SPI0 grouped into transactions, and the timing checks.
+
+#include "bus_monitor.hpp"
+
+#include <algorithm>
+
+#include "board_state.hpp"
+
+namespace vboard {
+namespace {
+
+constexpr int kClock = kSpiSclk;
+constexpr int kData = kSpiMosi;
+constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
+
+bool edge_matches(const TimingEvent &event, int pin, bool level) {
+    return event.pin == pin && ((event.kind == TimingEvent::Kind::Rising && level) ||
+                                (event.kind == TimingEvent::Kind::Falling && !level));
+}
+
+bool transaction_matches(const TimingEvent &event, Bus bus) {
+    return event.kind == TimingEvent::Kind::Transaction && (!event.bus || *event.bus == bus);
+}
+
+std::string event_name(const TimingEvent &event) {
+    switch (event.kind) {
+        case TimingEvent::Kind::Rising: return "BCM " + std::to_string(event.pin) + " rising";
+        case TimingEvent::Kind::Falling: return "BCM " + std::to_string(event.pin) + " falling";
+        case TimingEvent::Kind::Transaction: break;
+    }
+    return event.bus ? std::string("a transaction on ") + to_string(*event.bus)
+                     : std::string("a transaction");
+}
+
+std::string default_name(const TimingCheck &check) {
+    const std::string pin = "BCM " + std::to_string(check.pin);
+    switch (check.kind) {
+        case TimingCheckKind::ClockRate: return "link clock rate";
+        case TimingCheckKind::SelectToClock: return "select " + pin + " to first clock edge";
+        case TimingCheckKind::ClockToDeselect: return "last clock edge to deselect " + pin;
+        case TimingCheckKind::PulseWidth:
+            return (check.level ? "high" : "low") + (" pulse on " + pin);
+        case TimingCheckKind::Gap: return event_name(check.from) + " to " + event_name(check.to);
+    }
+    return "timing";
+}
+
+}  // namespace
+
+void BusMonitor::set_framing(const FramingOptions &framing) { framing_ = framing; }
+
+void BusMonitor::add_observer(std::shared_ptr<TransactionObserver> observer) {
+    observer->start(framing_);
+    observers_.push_back(std::move(observer));
+}
+
+bool BusMonitor::remove_observer(const std::shared_ptr<TransactionObserver> &observer,
+                                 std::uint64_t now) {
+    const auto found = std::find(observers_.begin(), observers_.end(), observer);
+    if (found == observers_.end()) {
+        return false;
+    }
+    (*found)->finish(now, violation_counts());
+    observers_.erase(found);
+    return true;
+}
+
+std::size_t BusMonitor::add_check(const TimingCheck &check) {
+    CheckState state;
+    state.check = check;
+    if (state.check.name.empty()) {
+        state.check.name = default_name(check);
+    }
+    checks_.push_back(std::move(state));
+    return checks_.size() - 1;
+}
+
+void BusMonitor::clear_checks() {
+    checks_.clear();
+    kept_.clear();
+    last_rise_.reset();
+}
+
+std::vector<std::uint64_t> BusMonitor::violation_counts() const {
+    std::vector<std::uint64_t> counts;
+    counts.reserve(checks_.size());
+    for (const CheckState &state : checks_) {
+        counts.push_back(state.count);
+    }
+    return counts;
+}
+
+std::uint32_t BusMonitor::side_levels(const Line *lines) const {
+    std::uint32_t side = 0;
+    for (std::size_t i = 0; i < framing_.side_lines.size(); ++i) {
+        if (lines[framing_.side_lines[i].pin].level) {
+            side |= 1U << i;
+        }
+    }
+    return side;
+}
+
+void BusMonitor::line_changed(std::uint64_t now, int pin, const Line *lines) {
+    const Line &line = lines[pin];
+    const bool link_clock = pin == kClock && line.function == Function::Output;
+    if (!checks_.empty()) {
+        check_edge(now, pin, line.level, link_clock);
+    }
+    if (link_clock && line.level) {
+        const Function data = lines[kData].function;
+        if (data == Function::Output || data == Function::Input) {
+            take_bit(now, data == Function::Output ? Direction::Out : Direction::In,
+                     lines[kData].level, lines);
+        }
+    }
+    if (line.function == Function::Output &&
+        std::find(framing_.selects.begin(), framing_.selects.end(), pin) !=
+            framing_.selects.end()) {
+        if (!line.level && !frame_) {
+            open_frame(now, pin);
+        } else if (line.level && frame_ && frame_->select == pin) {
+            close_frame(now);
+        }
+    }
+}
+
+void BusMonitor::data_function_changed(const Line *lines) {
+    if (pending_.bits == 0) {
+        return;
+    }
+    const Function data = lines[kData].function;
+    const bool same = (data == Function::Output && pending_.direction == Direction::Out) ||
+                      (data == Function::Input && pending_.direction == Direction::In);
+    if (!same) {
+        end_pending_byte();  // the line turned around in the middle of a byte
+    }
+}
+
+void BusMonitor::take_bit(std::uint64_t now, Direction direction, bool bit, const Line *lines) {
+    if (pending_.bits > 0 && pending_.direction != direction) {
+        end_pending_byte();
+    }
+    if (pending_.bits == 0) {
+        pending_ = PendingByte{direction, 0, 0, now, now, side_levels(lines)};
+        if (!frame_) {
+            transaction_started(now, Bus::Link);
+        }
+    }
+    pending_.value = static_cast<std::uint8_t>((pending_.value << 1) | (bit ? 1U : 0U));
+    pending_.last = now;
+    if (++pending_.bits == 8) {
+        end_pending_byte();
+    }
+}
+
+void BusMonitor::end_pending_byte() {
+    if (pending_.bits == 0) {
+        return;
+    }
+    const TransactionByte byte{pending_.time, pending_.direction, pending_.value, 0,
+                               pending_.bits, pending_.side};
+    const std::uint64_t last = pending_.last;
+    pending_ = PendingByte{};
+    if (frame_) {
+        frame_->bytes.push_back(byte);
+        return;
+    }
+    Transaction unframed;
+    unframed.start_ns = byte.time_ns;
+    unframed.end_ns = last;
+    unframed.bytes.push_back(byte);
+    emit(unframed);
+}
+
+void BusMonitor::open_frame(std::uint64_t now, int select) {
+    end_pending_byte();  // bits clocked before the frame are not part of it
+    frame_.emplace();
+    frame_->select = select;
+    frame_->start_ns = now;
+    transaction_started(now, Bus::Link);
+}
+
+void BusMonitor::close_frame(std::uint64_t now) {
+    end_pending_byte();
+    frame_->end_ns = now;
+    emit(*frame_);
+    frame_.reset();
+}
+
+void BusMonitor::spi_transfer(std::uint64_t start, std::uint64_t byte_ns, int channel,
+                              std::span<const std::uint8_t> out, std::span<const std::uint8_t> in,
+                              const Line *lines) {
+    transaction_started(start, channel == 0 ? Bus::Spi0 : Bus::Spi1);
+    if (observers_.empty()) {
+        return;
+    }
+    spi_.emplace();
+    spi_->bus = channel == 0 ? Bus::Spi0 : Bus::Spi1;
+    spi_->select = channel == 0 ? kSpiCe0 : kSpiCe1;
+    spi_->start_ns = start;
+    const std::uint32_t side = side_levels(lines);
+    spi_->bytes.reserve(out.size());
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        spi_->bytes.push_back(
+            TransactionByte{start + i * byte_ns, Direction::Exchange, out[i], in[i], 8, side});
+    }
+}
+
+void BusMonitor::spi_transfer_end(std::uint64_t now) {
+    if (spi_) {
+        spi_->end_ns = now;
+        emit(*spi_);
+        spi_.reset();
+    }
+}
+
+void BusMonitor::emit(Transaction &transaction) {
+    transaction.index = next_index_++;
+    for (const auto &observer : observers_) {
+        observer->transaction(transaction);
+    }
+}
+
+void BusMonitor::check_edge(std::uint64_t now, int pin, bool level, bool link_clock) {
+    for (std::size_t i = 0; i < checks_.size(); ++i) {
+        CheckState &state = checks_[i];
+        const TimingCheck &check = state.check;
+        switch (check.kind) {
+            case TimingCheckKind::ClockRate:
+                if (link_clock && level && last_rise_ && now > *last_rise_) {
+                    const std::uint64_t period = now - *last_rise_;
+                    if (period * check.limit < kNsPerSecond) {
+                        measured(i, now, kNsPerSecond / period);
+                    }
+                }
+                break;
+            case TimingCheckKind::SelectToClock:
+                if (pin == check.pin) {
+                    state.since = level ? std::nullopt : std::optional<std::uint64_t>(now);
+                } else if (pin == kClock && state.since) {
+                    if (now - *state.since < check.limit) {
+                        measured(i, now, now - *state.since);
+                    }
+                    state.since.reset();
+                }
+                break;
+            case TimingCheckKind::ClockToDeselect:
+                if (pin == check.pin) {
+                    if (level && state.since && state.last_clock &&
+                        now - *state.last_clock < check.limit) {
+                        measured(i, now, now - *state.last_clock);
+                    }
+                    state.since = level ? std::nullopt : std::optional<std::uint64_t>(now);
+                    state.last_clock.reset();
+                } else if (pin == kClock && state.since) {
+                    state.last_clock = now;
+                }
+                break;
+            case TimingCheckKind::PulseWidth:
+                if (pin == check.pin) {
+                    if (level == check.level) {
+                        state.since = now;
+                    } else if (state.since) {
+                        if (now - *state.since < check.limit) {
+                            measured(i, now, now - *state.since);
+                        }
+                        state.since.reset();
+                    }
+                }
+                break;
+            case TimingCheckKind::Gap:
+                if (state.since && edge_matches(check.to, pin, level)) {
+                    if (now - *state.since < check.limit) {
+                        measured(i, now, now - *state.since);
+                    }
+                    state.since.reset();
+                }
+                if (edge_matches(check.from, pin, level)) {
+                    state.since = now;
+                }
+                break;
+        }
+    }
+    if (link_clock && level) {
+        last_rise_ = now;
+    }
+}
+
+void BusMonitor::transaction_started(std::uint64_t now, Bus bus) {
+    for (std::size_t i = 0; i < checks_.size(); ++i) {
+        CheckState &state = checks_[i];
+        if (state.check.kind != TimingCheckKind::Gap) {
+            continue;
+        }
+        if (state.since && transaction_matches(state.check.to, bus)) {
+            if (now - *state.since < state.check.limit) {
+                measured(i, now, now - *state.since);
+            }
+            state.since.reset();
+        }
+        if (transaction_matches(state.check.from, bus)) {
+            state.since = now;
+        }
+    }
+}
+
+void BusMonitor::measured(std::size_t index, std::uint64_t now, std::uint64_t value) {
+    CheckState &state = checks_[index];
+    if (++state.count > kViolationsKeptPerCheck) {
+        return;
+    }
+    const TimingViolation violation{
+        index, state.check.name,  now,
+        value, state.check.limit, state.check.kind == TimingCheckKind::ClockRate};
+    kept_.push_back(violation);
+    for (const auto &observer : observers_) {
+        observer->violation(violation);
+    }
+}
+
+void BusMonitor::finish(std::uint64_t now) {
+    if (frame_) {
+        close_frame(now);
+    }
+    end_pending_byte();
+    const std::vector<std::uint64_t> counts = violation_counts();
+    for (const auto &observer : observers_) {
+        observer->finish(now, counts);
+    }
+    observers_.clear();
+}
+
+}  // namespace vboard

@@ -1,0 +1,87 @@
+// The board's bus monitor: decodes the bytes on the link and on SPI0 into transactions, and
+// checks the timing a device demands, from the line changes the board makes. Private to the
+// library; the board calls it under its lock, and only while someone listens or checks.
+#ifndef VBOARD_BUS_MONITOR_HPP
+#define VBOARD_BUS_MONITOR_HPP
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "vboard/board.hpp"
+#include "vboard/transactions.hpp"
+
+namespace vboard {
+
+struct Line;
+
+class BusMonitor {
+  public:
+    bool active() const { return !observers_.empty() || !checks_.empty(); }
+
+    void set_framing(const FramingOptions &framing);
+    const FramingOptions &framing() const { return framing_; }
+
+    void add_observer(std::shared_ptr<TransactionObserver> observer);
+    bool remove_observer(const std::shared_ptr<TransactionObserver> &observer, std::uint64_t now);
+    std::size_t add_check(const TimingCheck &check);
+    void clear_checks();
+    const std::vector<TimingViolation> &violations() const { return kept_; }
+    std::vector<std::uint64_t> violation_counts() const;
+
+    // The board's hooks, with its lines (kLineCount of them) as they stand after the change.
+    void line_changed(std::uint64_t now, int pin, const Line *lines);
+    void data_function_changed(const Line *lines);
+    // A hardware SPI transfer about to be drawn on the wire, from `start`, a byte each `byte_ns`.
+    void spi_transfer(std::uint64_t start, std::uint64_t byte_ns, int channel,
+                      std::span<const std::uint8_t> out, std::span<const std::uint8_t> in,
+                      const Line *lines);
+    void spi_transfer_end(std::uint64_t now);
+
+    // Ends the transaction in progress and every observer; the checks stay.
+    void finish(std::uint64_t now);
+
+  private:
+    struct PendingByte {
+        Direction direction = Direction::Out;
+        std::uint8_t value = 0;
+        std::uint8_t bits = 0;
+        std::uint64_t time = 0;  // its first bit
+        std::uint64_t last = 0;  // its latest bit
+        std::uint32_t side = 0;
+    };
+    struct CheckState {
+        TimingCheck check;
+        std::uint64_t count = 0;
+        std::optional<std::uint64_t> since;       // when the stretch being measured began
+        std::optional<std::uint64_t> last_clock;  // ClockToDeselect: the latest clock edge
+    };
+
+    std::uint32_t side_levels(const Line *lines) const;
+    void take_bit(std::uint64_t now, Direction direction, bool bit, const Line *lines);
+    void end_pending_byte();
+    void open_frame(std::uint64_t now, int select);
+    void close_frame(std::uint64_t now);
+    void emit(Transaction &transaction);
+    void check_edge(std::uint64_t now, int pin, bool level, bool link_clock);
+    void transaction_started(std::uint64_t now, Bus bus);
+    void measured(std::size_t index, std::uint64_t now, std::uint64_t value);
+
+    FramingOptions framing_;
+    std::vector<std::shared_ptr<TransactionObserver>> observers_;
+    std::vector<CheckState> checks_;
+    std::vector<TimingViolation> kept_;
+
+    std::optional<Transaction> frame_;  // the link transaction in progress
+    std::optional<Transaction> spi_;    // the SPI transfer being drawn
+    PendingByte pending_;
+    std::optional<std::uint64_t> last_rise_;  // the link clock's latest rising edge
+    std::uint64_t next_index_ = 0;
+};
+
+}  // namespace vboard
+
+#endif  // VBOARD_BUS_MONITOR_HPP
