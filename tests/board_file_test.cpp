@@ -45,6 +45,23 @@ pin = 17
 drive = 23
 to = "high"
 after = "1ms"
+
+[transactions]
+select = [22]
+side = { dc = 25, rs = 4 }
+
+[[timing]]
+check = "gap"
+from = "falling 17"
+to = "transaction spi1"
+min = "10us"
+
+[[timing]]
+name = "reset"
+check = "pulse_width"
+pin = 17
+level = "high"
+min = "3ms"
 )";
 
 TEST_F(BoardTest, FullBoardFileSetsEveryPart) {
@@ -75,6 +92,19 @@ TEST_F(BoardTest, FullBoardFileSetsEveryPart) {
     digitalWrite(17, 1);
     delay(2);
     EXPECT_TRUE(board.level(23));
+
+    const vboard::FramingOptions framing = board.framing();
+    EXPECT_THAT(framing.selects, ElementsAre(22));
+    ASSERT_EQ(framing.side_lines.size(), 2U);
+    EXPECT_EQ(framing.side_lines[0].name + "=" + std::to_string(framing.side_lines[0].pin),
+              "dc=25");
+    // A 2 ms pulse, under its 3 ms; then an SPI transfer starting after the write's 1 us and the
+    // transfer's own 5 us, under 10 us.
+    digitalWrite(17, 0);
+    wiringPiSPIDataRW(1, echo.data(), 2);
+    ASSERT_EQ(board.violations().size(), 2U);
+    EXPECT_EQ(board.violations()[0].name, "reset");
+    EXPECT_EQ(board.violations()[1].name, "BCM 17 falling to a transaction on spi1");
 }
 
 struct BadFile {
@@ -87,7 +117,7 @@ const BadFile kBadFiles[] = {
     {"syntax", "[board\n", ""},
     {"unknown_section", "\n[boards]\n",
      "b.toml:2: boards: expected one of board, costs, drive, "
-     "link, spi, rule (unknown key)"},
+     "link, spi, rule, transactions, timing (unknown key)"},
     {"unknown_key", "[board]\nsleep = false\n",
      "b.toml:2: board.sleep: expected one of setup_result, real_sleep, log_capacity, fidelity "
      "(unknown key)"},
@@ -131,6 +161,24 @@ const BadFile kBadFiles[] = {
      "b.toml:3: syntax: expected ASCII text (board files are ASCII: write us for microseconds)"},
     {"read_bit_not_one_bit", "[[spi]]\nchannel = 0\nmodel = \"registers\"\nread_bit = 0x81\n",
      "b.toml:4: spi[0].read_bit: expected a single bit, as 0x80 or 0x01"},
+    {"side_line_name", "[transactions]\nside = { \"d c\" = 25 }\n",
+     "b.toml:2: transactions.side.d c: expected a name of letters, digits, _ and -"},
+    {"select_off_the_bank", "[transactions]\nselect = [8, 60]\n",
+     "b.toml:2: transactions.select[1]: expected an integer from 0 to 53"},
+    {"timing_check_unknown", "[[timing]]\ncheck = \"setup\"\n",
+     "b.toml:2: timing[0].check: expected \"clock_rate\" or \"select_to_clock\" or "
+     "\"clock_to_deselect\" or \"pulse_width\" or \"gap\""},
+    {"timing_check_missing_key", "[[timing]]\ncheck = \"pulse_width\"\npin = 17\nmin = \"1ms\"\n",
+     "b.toml:1: timing[0].level: expected a value for level (check = \"pulse_width\" needs it)"},
+    {"timing_key_of_another_check",
+     "[[timing]]\ncheck = \"clock_rate\"\nmax_hz = 1\nmin = \"1ms\"\n",
+     "b.toml:4: timing[0].min: expected one of check, name, max_hz (unknown key for check = "
+     "\"clock_rate\")"},
+    {"gap_event",
+     "[[timing]]\ncheck = \"gap\"\nfrom = \"rising 99\"\nto = \"transaction\"\n"
+     "min = \"1ms\"\n",
+     "b.toml:3: timing[0].from: expected an event: \"rising N\", \"falling N\", "
+     "\"transaction\" or \"transaction BUS\" (link, spi0, spi1)"},
 };
 
 class BadBoardFiles : public ::testing::TestWithParam<BadFile> {};

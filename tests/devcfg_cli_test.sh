@@ -32,7 +32,8 @@ expect 2 "'2'" -- open write 5 2
 expect 2 "'sideways'" -- open mode 5 sideways
 expect 2 "'zz'" -- open send a5 zz
 expect 2 "'0x123'" -- open send 0x123
-expect 2 "'x'" -- open spi x a5
+expect 2 "'x'" -- open spi-open m 1000000 spi x a5
+expect 2 "'spi m' with no 'spi-open m'" -- open spi m 01
 expect 2 "'send'" -- open send
 expect 2 "'--bogus'" -- --bogus open
 expect 2 "'g1'" -- --link-reply g1 open
@@ -51,6 +52,12 @@ if [ -n "$out" ]; then echo "FAILED: a bad command line still ran: '$out'"; fail
 
 out=$(run_devcfg --no-sleep open mode 5 out write 5 1 read 5)
 if ! grep -qx 'read 5 = 1' <<<"$out"; then echo "FAILED: read after write printed '$out'"; fail=1; fi
+
+# spi after open with no alt0 puts nothing on the wire: said on standard error when it runs.
+run_devcfg --no-sleep open spi-open m 1000000 spi m 01 alt0 spi m 02 close >/dev/null 2>/tmp/devcfg_err.$$
+if [ "$(grep -c "^devcfg: spi m: BCM 11, 10, 8 and 7 are GPIO outputs since 'open'" /tmp/devcfg_err.$$)" != 1 ]; then
+    echo "FAILED: spi without alt0: stderr '$(cat /tmp/devcfg_err.$$)'"; fail=1
+fi
 
 for step in open close mode write read send recv spi-open spi alt0 delay-ms delay-us; do
     if ! run_devcfg --help | grep -q "^  $step"; then echo "FAILED: --help does not list $step"; fail=1; fi

@@ -76,7 +76,7 @@ TEST(DevcfgParser, ReadsAWholeSession) {
 }
 
 TEST(DevcfgParser, OneSpiStepCarriesAtMostTheSpidevBuffer) {
-    std::vector<std::string_view> words{"spi", "m"};
+    std::vector<std::string_view> words{"spi-open", "m", "1000000", "spi", "m"};
     words.insert(words.end(), 4096, "a5");
     EXPECT_TRUE(parse(words).command_line);
     words.push_back("a5");
@@ -117,7 +117,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{{"send"}, "'send'"}, BadLine{{"send", "close"}, "'send'"},
         BadLine{{"send", "100"}, "'100'"}, BadLine{{"send", "0x"}, "'0x'"},
         BadLine{{"send", "0xg1"}, "'0xg1'"}, BadLine{{"spi", "x", "1"}, "'x'"},
-        BadLine{{"spi", "m"}, "'spi'"}, BadLine{{"spi-open", "m", "0"}, "'0'"},
+        BadLine{{"spi-open", "m", "1000", "spi", "m"}, "'spi'"},
+        // a channel no earlier spi-open opened, even when the other one was
+        BadLine{{"open", "spi", "m", "01"}, "'spi m' with no 'spi-open m' before it"},
+        BadLine{{"spi-open", "m", "1000", "spi", "s", "01", "spi-open", "s", "1000"},
+                "'spi s' with no 'spi-open s'"},
+        BadLine{{"--format", "jsonl", "open"}, "'--format' without '--transactions FILE'"},
+        BadLine{{"--transactions", "t.txt", "--format", "csv", "open"}, "'csv'"},
+        BadLine{{"spi-open", "m", "0"}, "'0'"},
         BadLine{{"spi-open", "m", "125000001"}, "'125000001'"}, BadLine{{"recv", "0"}, "'0'"},
         BadLine{{"recv", "a5"}, "'a5'"}, BadLine{{"delay-ms", "4294967296"}, "'4294967296'"},
         BadLine{{"delay-us", "65536"}, "'65536'"},

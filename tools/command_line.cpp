@@ -115,6 +115,9 @@ class Parser {
         if (error_.empty() && line.steps.empty() && !line.options.help) {
             error_ = "no step given; expected at least one step (see --help)";
         }
+        if (error_.empty() && format_given_ && line.options.transactions_path.empty()) {
+            error_ = "'--format' without '--transactions FILE'; expected both";
+        }
         if (!error_.empty()) {
             return ParseResult{std::nullopt, error_};
         }
@@ -176,10 +179,28 @@ class Parser {
         } else if (word == "--no-sleep") {
             virtual_only();
             options.no_sleep = true;
+        } else if (word == "--transactions") {
+            virtual_only();
+            if (const auto path = next(word, "a file name")) {
+                if (path->empty()) {
+                    fail("empty file name after '--transactions'");
+                }
+                options.transactions_path = std::string(*path);
+            }
+        } else if (word == "--format") {
+            virtual_only();
+            format_given_ = true;
+            if (const auto format = next(word, "a format, text or jsonl")) {
+                if (*format != "text" && *format != "jsonl") {
+                    fail("bad format " + quoted(*format) +
+                         " after '--format'; expected text or jsonl");
+                }
+                options.transactions_jsonl = *format == "jsonl";
+            }
         } else {
             fail("unknown option " + quoted(word) +
                  "; expected --help, --link-reply, --spi-m-reply, --spi-s-reply, --setup-fail, "
-                 "--vcd, --log, --timing or --no-sleep");
+                 "--vcd, --log, --timing, --no-sleep, --transactions or --format");
         }
     }
 
@@ -309,12 +330,21 @@ class Parser {
                 break;
             case StepKind::SpiOpen: {
                 s.channel = channel(word).value_or(0);
+                opened_[static_cast<std::size_t>(s.channel)] = true;
                 s.speed_hz = static_cast<int>(
                     number(word, 1, kMaxSpeedHz, "a speed in Hz from 1 to 125000000").value_or(0));
                 break;
             }
             case StepKind::Spi:
                 s.channel = channel(word).value_or(0);
+                if (error_.empty() && !opened_[static_cast<std::size_t>(s.channel)]) {
+                    // A channel belongs to the process: with no spi-open before it, the transfer
+                    // fails and nothing comes back.
+                    const std::string name = s.channel == 0 ? "m" : "s";
+                    fail("'spi " + name + "' with no 'spi-open " + name +
+                         "' before it; expected 'spi-open " + name +
+                         " SPEED' first, to open the channel");
+                }
                 if (error_.empty()) {
                     s.bytes = bytes(word);
                 }
@@ -341,6 +371,8 @@ class Parser {
     std::span<const std::string_view> words_;
     std::size_t pos_ = 0;
     std::string error_;
+    std::array<bool, 2> opened_{};  // the SPI channels an earlier spi-open opens
+    bool format_given_ = false;
 };
 
 }  // namespace
@@ -365,8 +397,9 @@ Steps:
   send BYTE...           send bytes over the three-wire link (clock BCM 11, data BCM 10)
   recv [N]               receive N bytes (default 1) over the link; prints them
   spi-open m|s SPEED     open SPI0 channel 0 (m, CE0) or 1 (s, CE1) at SPEED Hz, mode 0
-  spi m|s BYTE...        full-duplex hardware SPI write of up to 4096 bytes; prints the
-                         bytes clocked in
+  spi m|s BYTE...        full-duplex hardware SPI write of up to 4096 bytes, on a channel
+                         an earlier spi-open opened; prints the bytes clocked in (after open,
+                         'alt0' must come first, or nothing reaches the wire)
   alt0                   hand BCM 11, 10, 8 and 7 back to SPI0 (ALT0), as hardware SPI needs
   delay-ms N             DEV_Delay_ms: sleep N milliseconds
   delay-us N             DEV_Delay_us: busy-wait N x 10 loop passes
@@ -384,6 +417,9 @@ Virtual board only (refused on a real Pi):
   --log                  print the wiringPi call log at the end
   --timing               print a text timing view of the pin map's lines at the end
   --no-sleep             delays move the virtual clock without sleeping
+  --transactions FILE    write the transactions (the bytes on the link, framed by BCM 8 and
+                         7, and on SPI0) to FILE as a table
+  --format text|jsonl    the format of --transactions (text by default)
 
 Exit status: 0 when every step ran, 1 when 'open' or 'spi-open' failed, 2 for a bad command line.
 

@@ -48,6 +48,8 @@ struct Options {
     bool print_log = false;
     bool timing = false;
     bool no_sleep = false;
+    std::string transactions_path;
+    bool transactions_jsonl = false;
 
     bool needs_virtual_board() const;
     // The first virtual-board option given, spelled as on the command line, for messages.

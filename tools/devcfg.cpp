@@ -18,6 +18,7 @@
 #include "vboard/board.hpp"
 #include "vboard/devices.hpp"
 #include "vboard/trace.hpp"
+#include "vboard/transactions.hpp"
 #endif
 
 namespace {
@@ -41,11 +42,15 @@ std::string hex(std::span<const uint8_t> bytes) {
 
 const char *channel_name(int channel) { return channel == 0 ? "m" : "s"; }
 
+// After open, BCM 11, 10, 8 and 7 are GPIO outputs until alt0 hands them back to SPI0.
+bool g_spi_lines_are_gpio = false;
+
 // Runs one step; returns false when the run must stop (a failed open or spi-open).
 bool run_step(const devcfg::Step &step) {
     using devcfg::StepKind;
     switch (step.kind) {
         case StepKind::Open:
+            g_spi_lines_are_gpio = true;
             std::fflush(stdout);
             if (DEV_ModuleInit() != 0) {
                 std::fflush(stdout);
@@ -82,6 +87,12 @@ bool run_step(const devcfg::Step &step) {
             break;
         }
         case StepKind::Spi: {
+            if (g_spi_lines_are_gpio) {
+                std::fprintf(stderr,
+                             "devcfg: spi %s: BCM 11, 10, 8 and 7 are GPIO outputs since 'open', "
+                             "so nothing reaches the wire; put 'alt0' before it\n",
+                             channel_name(step.channel));
+            }
             std::vector<uint8_t> bytes = step.bytes;
             const auto len = static_cast<uint32_t>(bytes.size());
             if (step.channel == 0) {
@@ -93,6 +104,7 @@ bool run_step(const devcfg::Step &step) {
             break;
         }
         case StepKind::Alt0:
+            g_spi_lines_are_gpio = false;
             for (const int pin : {DEV_SCLK_PIN, DEV_MOSI_PIN, DEV_CS_M_PIN, DEV_CS_S_PIN}) {
                 pinModeAlt(pin, kAlt0);
             }
@@ -146,6 +158,19 @@ int run(const devcfg::CommandLine &line) {
     if (vcd) {
         board.add_observer(vcd);
     }
+    std::shared_ptr<vboard::TransactionWriter> transactions;
+    if (!options.transactions_path.empty()) {
+        try {
+            transactions = std::make_shared<vboard::TransactionWriter>(
+                options.transactions_path, options.transactions_jsonl
+                                               ? vboard::TransactionWriter::Format::JsonLines
+                                               : vboard::TransactionWriter::Format::Text);
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "devcfg: --transactions: %s\n", error.what());
+            return kExitUsage;
+        }
+        board.add_transaction_observer(transactions);
+    }
 
     const bool completed = run_steps(line.steps);
     std::fflush(stdout);
@@ -155,6 +180,9 @@ int run(const devcfg::CommandLine &line) {
         if (!vcd->ok()) {
             std::fprintf(stderr, "devcfg: --vcd: writing '%s' failed\n", options.vcd_path.c_str());
         }
+    }
+    if (transactions) {
+        board.remove_transaction_observer(transactions);
     }
     if (options.print_log) {
         std::printf("call log (%zu calls", board.call_count());
