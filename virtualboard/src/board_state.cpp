@@ -65,7 +65,7 @@ const char *spi_line_name(int pin) {
 void Board::State::power_on() {
     finish_observers();
     clear_rules();
-    monitor.clear_checks();
+    monitor.reset();
     time_limit.reset();
     time_limit_handler = nullptr;
     poll = PollWatch{};

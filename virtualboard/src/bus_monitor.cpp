@@ -75,10 +75,11 @@ std::size_t BusMonitor::add_check(const TimingCheck &check) {
     return checks_.size() - 1;
 }
 
-void BusMonitor::clear_checks() {
+void BusMonitor::reset() {
     checks_.clear();
     kept_.clear();
     last_rise_.reset();
+    next_index_ = 0;
 }
 
 std::vector<std::uint64_t> BusMonitor::violation_counts() const {

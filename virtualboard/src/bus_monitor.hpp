@@ -28,7 +28,8 @@ class BusMonitor {
     void add_observer(std::shared_ptr<TransactionObserver> observer);
     bool remove_observer(const std::shared_ptr<TransactionObserver> &observer, std::uint64_t now);
     std::size_t add_check(const TimingCheck &check);
-    void clear_checks();
+    // Back to power-on: no checks, no violations, the next transaction numbered 0.
+    void reset();
     const std::vector<TimingViolation> &violations() const { return kept_; }
     std::vector<std::uint64_t> violation_counts() const;
 
