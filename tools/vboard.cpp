@@ -20,6 +20,7 @@
 
 #include "vboard/board_file.hpp"
 #include "vboard/duration.hpp"
+#include "vboard/report.hpp"
 #include "vboard/session.hpp"
 #include "vboard/transactions.hpp"
 
@@ -58,6 +59,8 @@ Options:
   --update             with --expect: write FILE from this run instead of comparing (only when
                        PROGRAM ends with status 0)
   --timing-warnings    report timing violations without failing the run
+  --report FILE        write one self-contained HTML page of the run: the waveform with the
+                       decoded bytes, the transactions, what went wrong and the 40-pin header
 
 The board's diagnostics, the timing violations and, with --expect, the first differing
 transactions are printed on standard error once PROGRAM has ended.
@@ -88,6 +91,7 @@ struct RunOptions {
     std::optional<std::uint64_t> time_tolerance_ns;
     bool update = false;
     bool timing_warnings = false;
+    std::string report;
     std::vector<std::string> program;  // the program and its arguments
 };
 
@@ -163,6 +167,9 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
             options.update = true;
         } else if (word == "--timing-warnings") {
             options.timing_warnings = true;
+        } else if (word == "--report") {
+            if (!value(options.report))
+                return parsed;
         } else if (word == "--help") {
             parsed.help = true;
             return parsed;
@@ -228,7 +235,8 @@ int check_inputs(const RunOptions &options) {
             return vboard::kExitBoardSetup;
         }
     }
-    for (const std::string *path : {&options.vcd, &options.log, &options.transactions}) {
+    for (const std::string *path :
+         {&options.vcd, &options.log, &options.transactions, &options.report}) {
         if (path->empty()) {
             continue;
         }
@@ -268,6 +276,12 @@ std::string absolute(const std::string &path) {
     set_or_clear("VBOARD_TRANSACTIONS", absolute(options.transactions));
     set_or_clear("VBOARD_TRANSACTIONS_FORMAT", options.transactions.empty() ? "" : options.format);
     set_or_clear("VBOARD_TRANSACTIONS_TEXT", transactions_copy);
+    set_or_clear("VBOARD_HTML", absolute(options.report));
+    std::string title;
+    for (const std::string &word : options.program) {
+        title += (title.empty() ? "" : " ") + word;
+    }
+    set_or_clear("VBOARD_HTML_TITLE", options.report.empty() ? "" : title);
     std::string library_path = dropin_directory();
     if (const char *previous = std::getenv("LD_LIBRARY_PATH"); previous && *previous) {
         library_path += ":" + std::string(previous);
@@ -287,6 +301,7 @@ std::string absolute(const std::string &path) {
 
 struct Report {
     bool timed_out = false;
+    std::string timeout_line;
     std::uint64_t violations = 0;
 };
 
@@ -314,6 +329,7 @@ Report print_report(const std::string &path) {
         } else if (line.starts_with("timeout ")) {
             std::fprintf(stderr, "vboard: %s\n", line.c_str() + 8);
             report.timed_out = true;
+            report.timeout_line = line.substr(8);
         }
     }
     return report;
@@ -355,6 +371,20 @@ int check_expected(const RunOptions &options, const std::string &got_path, bool 
         std::fprintf(stderr, "vboard: %s\n", error.what());
         return kExitRunnerFailed;
     }
+}
+
+// How the program ended, in words, for the report.
+std::string ending_of(const std::string &program, int status, const Report &board) {
+    if (board.timed_out) {
+        return program + " was stopped: " + board.timeout_line;
+    }
+    if (WIFSIGNALED(status)) {
+        const int signal_number = WTERMSIG(status);
+        const char *abbrev = sigabbrev_np(signal_number);
+        return program + " was ended by signal " + std::to_string(signal_number) + " (SIG" +
+               (abbrev != nullptr ? abbrev : "?") + ")";
+    }
+    return program + " exited with status " + std::to_string(WEXITSTATUS(status));
 }
 
 int exit_status_of(const std::string &program, int status, bool timed_out) {
@@ -466,6 +496,20 @@ int run(const RunOptions &options) {
         options.expect.empty()
             ? 0
             : check_expected(options, transactions_copy.path, program_status == 0);
+    if (!options.report.empty()) {
+        std::string ending = ending_of(program, status, board);
+        if (board.violations > 0) {
+            ending += "; " + std::to_string(board.violations) + " timing violations";
+        }
+        if (expected_status == kExitTransactionsDiffer) {
+            ending += "; its transactions differ from " + options.expect;
+        }
+        if (!vboard::replace_report_ending(options.report, ending)) {
+            std::fprintf(stderr,
+                         "vboard: %s: the program left no report (it never called wiringPi)\n",
+                         options.report.c_str());
+        }
+    }
     if (program_status != 0) {
         return program_status;
     }

@@ -36,6 +36,18 @@ constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
 
 bool valid_pin(int pin) { return pin >= 0 && pin < kLineCount; }
 
+const char *spi_line_name(int pin) {
+    switch (pin) {
+        case kSpiSclk: return "SCLK";
+        case kSpiMosi: return "MOSI";
+        case kSpiMiso: return "MISO";
+        case kSpiCe0: return "CE0";
+        default: return "CE1";
+    }
+}
+
+}  // namespace
+
 std::optional<Function> function_from_alt_code(int code) {
     switch (code) {
         case 0: return Function::Input;
@@ -49,18 +61,6 @@ std::optional<Function> function_from_alt_code(int code) {
         default: return std::nullopt;
     }
 }
-
-const char *spi_line_name(int pin) {
-    switch (pin) {
-        case kSpiSclk: return "SCLK";
-        case kSpiMosi: return "MOSI";
-        case kSpiMiso: return "MISO";
-        case kSpiCe0: return "CE0";
-        default: return "CE1";
-    }
-}
-
-}  // namespace
 
 void Board::State::power_on() {
     finish_observers();

@@ -19,6 +19,7 @@
 #include "vboard/board_file.hpp"
 #include "vboard/call_log.hpp"
 #include "vboard/duration.hpp"
+#include "vboard/report.hpp"
 #include "vboard/trace.hpp"
 #include "vboard/transactions.hpp"
 
@@ -216,6 +217,15 @@ bool configure_from_environment(Board &board) {
             }
         }
     }
+    std::string html_path;
+    if (const char *path = env("VBOARD_HTML")) {
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            return refuse("VBOARD_HTML", std::string("cannot write '") + path + "'");
+        }
+        ::close(fd);
+        html_path = path;
+    }
     if (const char *path = env("VBOARD_REPORT")) {
         g_report_fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (g_report_fd < 0) {
@@ -241,12 +251,17 @@ bool configure_from_environment(Board &board) {
     for (const auto &writer : transaction_files) {
         board.add_transaction_observer(writer);
     }
+    if (!html_path.empty()) {
+        const char *title = env("VBOARD_HTML_TITLE");
+        HtmlReport::attach(board, {html_path, title != nullptr ? title : "", ReportLimits{}});
+    }
     if (timeout) {
         board.set_time_limit(*timeout, [&board](const TimeLimitReport &report) {
             end_at_time_limit(board, report);
         });
     }
-    if (vcd || log || timeout || g_report_fd >= 0 || !transaction_files.empty()) {
+    if (vcd || log || timeout || g_report_fd >= 0 || !transaction_files.empty() ||
+        !html_path.empty()) {
         install_signal_handlers();
     }
     return true;

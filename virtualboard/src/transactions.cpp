@@ -9,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "json.hpp"
 #include "vboard/duration.hpp"
 
 namespace vboard {
@@ -112,24 +113,6 @@ std::string format_line(const Transaction &transaction, const std::vector<std::s
                   format_ms(transaction.start_ns).c_str(), format_ms(transaction.end_ns).c_str(),
                   to_string(transaction.bus), select_token(transaction.select).c_str());
     return head + bytes_text(transaction, names);
-}
-
-std::string json_string(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            out += "\\u00";
-            out += kHex[u >> 4];
-            out += kHex[u & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 std::string json_transaction(const Transaction &transaction,

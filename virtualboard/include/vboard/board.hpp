@@ -44,6 +44,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -69,6 +70,9 @@ enum class Function : std::uint8_t { Input, Output, Alt0, Alt1, Alt2, Alt3, Alt4
 enum class Pull : std::uint8_t { Off, Down, Up };
 
 VBOARD_EXPORT const char *to_string(Function function);
+// The function that pinModeAlt's code selects (the BCM2835's function-select bits: 0 input,
+// 1 output, 4 ALT0 ... 7 ALT3, 3 ALT4, 2 ALT5), or nothing for another code.
+VBOARD_EXPORT std::optional<Function> function_from_alt_code(int code);
 VBOARD_EXPORT const char *to_string(Pull pull);
 
 // The wiringPi function a log entry records.

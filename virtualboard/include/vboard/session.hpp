@@ -11,6 +11,8 @@
 //   VBOARD_TRANSACTIONS=FILE         stream the transactions and timing violations to this file
 //   VBOARD_TRANSACTIONS_FORMAT=FMT   its format: text (the default) or jsonl
 //   VBOARD_TRANSACTIONS_TEXT=FILE    a second copy, always text (the runner compares it)
+//   VBOARD_HTML=FILE       write the run's HTML report (vboard/report.hpp) to this file at the end
+//   VBOARD_HTML_TITLE=TEXT the report's title, the program's name say
 //   VBOARD_REPORT=FILE     where the board writes, for the runner, its diagnostics ("note" lines),
 //                          timing violations ("violation" lines, then "violations N CHECK" per
 //                          check at the end) and the time-limit line; without it the time-limit

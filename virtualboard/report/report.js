@@ -1,0 +1,427 @@
+// The report page: draws the run from the data the board wrote into the page. Every text that
+// came from the run goes in as text (textContent), never as markup.
+'use strict';
+(() => {
+  const data = JSON.parse(document.getElementById('data').textContent);
+  const ending = JSON.parse(document.getElementById('ending').textContent);
+  const $ = (id) => document.getElementById(id);
+
+  const FUNCTIONS = ['input', 'output', 'ALT0', 'ALT1', 'ALT2', 'ALT3', 'ALT4', 'ALT5'];
+  const PIN_MAP = { 11: 'DEV_SCLK_PIN', 10: 'DEV_MOSI_PIN', 8: 'DEV_CS_M_PIN', 7: 'DEV_CS_S_PIN',
+    25: 'DEV_OUT_A_PIN', 17: 'DEV_OUT_B_PIN', 24: 'DEV_IN_PIN', 18: 'DEV_EN_PIN' };
+  const SPI0 = { 11: 'SCLK', 10: 'MOSI', 9: 'MISO', 8: 'CE0', 7: 'CE1' };
+  // The header as it sits on the board, physical pin 1 first: a BCM line or a supply.
+  const HEADER = ['3V3', '5V', 2, '5V', 3, 'GND', 4, 14, 'GND', 15, 17, 18, 27, 'GND', 22, 23,
+    '3V3', 24, 10, 'GND', 9, 25, 11, 8, 'GND', 7, 0, 1, 5, 'GND', 6, 12, 13, 'GND', 19, 16, 26,
+    20, 'GND', 21];
+  const LANES = [11, 10, 9, 8, 7, 25, 17, 24, 18];
+  const sideNames = new Map(data.side.map(([pin, name]) => [pin, name]));
+
+  // ---- times -------------------------------------------------------------------------------
+  function formatTime(ns) {
+    if (ns >= 1e9) return (ns / 1e9).toFixed(6).replace(/\.?0+$/, '') + ' s';
+    if (ns >= 1e6) return (ns / 1e6).toFixed(6).replace(/\.?0+$/, '') + ' ms';
+    if (ns >= 1e3) return (ns / 1e3).toFixed(3).replace(/\.?0+$/, '') + ' us';
+    return Math.round(ns) + ' ns';
+  }
+
+  // ---- line levels ---------------------------------------------------------------------------
+  function decode(part) {
+    const lines = new Map();
+    for (const [pin, deltas] of Object.entries(part.lines)) {
+      const times = new Float64Array(deltas.length);
+      let t = part.base;
+      for (let i = 0; i < deltas.length; ++i) { t += deltas[i]; times[i] = t; }
+      lines.set(Number(pin), times);
+    }
+    return { base: part.base, levels: part.levels, lines };
+  }
+  const head = decode(data.head);
+  const tail = decode(data.tail);
+  const gap = data.gap;
+  const hasTail = tail.lines.size > 0;
+
+  // Index of the first time above t (edges at or before t have happened).
+  function upper(times, t) {
+    let lo = 0, hi = times.length;
+    while (lo < hi) { const mid = (lo + hi) >> 1; if (times[mid] <= t) lo = mid + 1; else hi = mid; }
+    return lo;
+  }
+  function partAt(t) { return hasTail && t >= tail.base ? tail : head; }
+  // The level of `pin` at `t`, or null inside the stretch the report left out.
+  function levelAt(pin, t) {
+    if (gap && t > gap.from && t < gap.to) return null;
+    const part = partAt(t);
+    const times = part.lines.get(pin);
+    const flips = times ? upper(times, t) : 0;
+    return (part.levels[pin] ^ (flips & 1)) === 1 ? 1 : 0;
+  }
+
+  // ---- functions -----------------------------------------------------------------------------
+  function functionAt(pin, t) {
+    const f = data.functions;
+    const useTail = f.tail.length > 0 && t >= f.tail[0][0];
+    let code = useTail ? f.tail_start[pin] : f.start[pin];
+    for (const [time, p, c] of useTail ? f.tail : f.head) {
+      if (time > t) break;
+      if (p === pin) code = c;
+    }
+    return code;
+  }
+
+  // ---- transactions --------------------------------------------------------------------------
+  const transactions = data.transactions.head.concat(data.transactions.tail);
+  let selected = -1;  // position in `transactions`
+
+  // ---- the view -------------------------------------------------------------------------------
+  const runStart = data.start;
+  const runEnd = Math.max(data.end, runStart + 1);
+  let view = [runStart, runEnd];
+  let cursor = null;
+
+  const lanes = LANES.slice();
+  data.changed.forEach((changed, pin) => { if (changed && !lanes.includes(pin)) lanes.push(pin); });
+  for (const pin of sideNames.keys()) if (!lanes.includes(pin)) lanes.push(pin);
+
+  function laneLabel(pin) {
+    const parts = ['BCM ' + pin];
+    if (SPI0[pin]) parts.push(SPI0[pin]);
+    if (PIN_MAP[pin]) parts.push(PIN_MAP[pin]);
+    if (sideNames.has(pin)) parts.push(sideNames.get(pin));
+    return parts.join(' ');
+  }
+
+  const canvas = $('wave');
+  const ctx = canvas.getContext('2d');
+  const LABEL_W = 190, LANE_H = 30, AXIS_H = 24;
+  let width = 0;
+  const plotW = () => Math.max(1, width - LABEL_W);
+  const xOf = (t) => LABEL_W + (t - view[0]) / (view[1] - view[0]) * plotW();
+  const tOf = (x) => view[0] + (x - LABEL_W) / plotW() * (view[1] - view[0]);
+  const laneTop = (i) => AXIS_H + i * LANE_H;
+
+  function setView(from, to) {
+    const span = Math.max(to - from, 10);
+    from = Math.max(runStart, Math.min(from, runEnd - span));
+    view = [from, Math.min(runEnd, from + span)];
+    if (view[1] - view[0] < 10) view = [runStart, runEnd];
+    $('view-range').textContent = formatTime(view[0]) + ' to ' + formatTime(view[1]);
+    $('view-range').dataset.start = String(view[0]);
+    $('view-range').dataset.end = String(view[1]);
+    draw();
+  }
+  function zoom(factor, at) {
+    const centre = at ?? (view[0] + view[1]) / 2;
+    const span = (view[1] - view[0]) * factor;
+    const left = (centre - view[0]) / (view[1] - view[0]);
+    setView(centre - span * left, centre - span * left + span);
+  }
+  function pan(fraction) {
+    const span = view[1] - view[0];
+    setView(view[0] + span * fraction, view[1] + span * fraction);
+  }
+
+  function drawAxis() {
+    ctx.fillStyle = '#5d6b7c';
+    ctx.font = '11px system-ui, sans-serif';
+    const span = view[1] - view[0];
+    const step = Math.pow(10, Math.floor(Math.log10(span / 6)));
+    const tick = [1, 2, 5, 10].map((m) => m * step).find((s) => span / s <= 10) || step * 10;
+    ctx.strokeStyle = '#eef1f4';
+    for (let t = Math.ceil(view[0] / tick) * tick; t <= view[1]; t += tick) {
+      const x = xOf(t);
+      ctx.beginPath(); ctx.moveTo(x, AXIS_H - 4); ctx.lineTo(x, laneTop(lanes.length)); ctx.stroke();
+      ctx.fillText(formatTime(t), x + 2, 12);
+    }
+  }
+
+  function drawFrames() {
+    transactions.forEach((tr, i) => {
+      if (tr.e < view[0] || tr.s > view[1]) return;
+      const x0 = Math.max(LABEL_W, xOf(tr.s)), x1 = Math.min(width, Math.max(xOf(tr.e), x0 + 1));
+      ctx.fillStyle = i === selected ? 'rgba(255, 170, 0, 0.22)' : 'rgba(31, 111, 235, 0.08)';
+      ctx.fillRect(x0, AXIS_H, x1 - x0, laneTop(lanes.length) - AXIS_H);
+    });
+  }
+
+  function drawLane(pin, row) {
+    const top = laneTop(row), hi = top + 6, lo = top + LANE_H - 8;
+    ctx.fillStyle = row % 2 ? '#fbfcfd' : '#fff';
+    ctx.fillRect(0, top, LABEL_W, LANE_H);
+    ctx.fillStyle = '#1c2430';
+    ctx.font = '12px system-ui, sans-serif';
+    ctx.fillText(laneLabel(pin), 6, top + LANE_H / 2 + 4);
+    ctx.strokeStyle = '#1a7f37';
+    ctx.lineWidth = 1.5;
+    const parts = hasTail ? [[head, runStart, gap ? gap.from : tail.base], [tail, gap ? gap.to : tail.base, runEnd]]
+      : [[head, runStart, runEnd]];
+    for (const [part, from, to] of parts) {
+      const a = Math.max(from, view[0]), b = Math.min(to, view[1]);
+      if (a >= b) continue;
+      const times = part.lines.get(pin) || new Float64Array(0);
+      let i = upper(times, a);
+      let level = (part.levels[pin] ^ (i & 1)) === 1;
+      const y = (l) => (l ? hi : lo);
+      let lastX = Math.floor(xOf(a)), dense = false;
+      ctx.beginPath();
+      ctx.moveTo(xOf(a), y(level));
+      // Edges that fall in one pixel column are drawn as one bar across the lane.
+      const closeDense = () => {
+        if (!dense) return;
+        ctx.moveTo(lastX + 0.5, hi); ctx.lineTo(lastX + 0.5, lo); ctx.moveTo(lastX + 0.5, y(level));
+        dense = false;
+      };
+      for (; i < times.length && times[i] <= b; ++i) {
+        const ex = xOf(times[i]);
+        if (Math.floor(ex) === lastX) { level = !level; dense = true; continue; }
+        closeDense();
+        ctx.lineTo(ex, y(level));
+        level = !level;
+        ctx.lineTo(ex, y(level));
+        lastX = Math.floor(ex);
+      }
+      closeDense();
+      ctx.lineTo(xOf(b), level ? hi : lo);
+      ctx.stroke();
+    }
+    if (gap && gap.to > view[0] && gap.from < view[1]) {
+      const x0 = Math.max(LABEL_W, xOf(gap.from)), x1 = Math.min(width, xOf(gap.to));
+      ctx.fillStyle = 'rgba(120, 120, 120, 0.25)';
+      ctx.fillRect(x0, top + 2, Math.max(1, x1 - x0), LANE_H - 4);
+    }
+  }
+
+  // The byte boxes drawn over the data lines: where a click selects their transaction.
+  let byteBoxes = [];
+  function drawBytes() {
+    byteBoxes = [];
+    ctx.font = '11px ui-monospace, monospace';
+    transactions.forEach((tr, i) => {
+      if (tr.e < view[0] || tr.s > view[1] || tr.b.length === 0) return;
+      tr.b.forEach((b, k) => {
+        const start = b[0];
+        const stop = k + 1 < tr.b.length ? tr.b[k + 1][0] : tr.e;
+        const boxes = tr.bus === 'link' ? [[10, b[2], b[4]]] : [[10, b[2], 8], [9, b[3], 8]];
+        for (const [pin, value, bits] of boxes) {
+          const row = lanes.indexOf(pin);
+          if (row < 0) continue;
+          const x0 = Math.max(LABEL_W, xOf(start)), x1 = Math.min(width, xOf(stop));
+          if (x1 < LABEL_W || x0 > width) continue;
+          const top = laneTop(row) + 3;
+          ctx.fillStyle = b[1] === 1 ? 'rgba(154, 103, 0, 0.18)' : 'rgba(31, 111, 235, 0.16)';
+          ctx.fillRect(x0, top, Math.max(1, x1 - x0 - 1), LANE_H - 6);
+          const label = value.toString(16).padStart(2, '0') + (bits !== 8 ? '/' + bits + 'b' : '');
+          if (x1 - x0 > label.length * 7 + 4) {
+            ctx.fillStyle = '#0b3d91';
+            ctx.fillText(label, x0 + 3, top + LANE_H / 2 + 1);
+          }
+          byteBoxes.push({ x0, x1, top, bottom: top + LANE_H - 6, transaction: i });
+        }
+      });
+    });
+  }
+
+  function draw() {
+    const box = $('wave-box');
+    width = box.clientWidth;
+    const height = laneTop(lanes.length) + 4;
+    const ratio = window.devicePixelRatio || 1;
+    canvas.width = width * ratio; canvas.height = height * ratio;
+    canvas.style.height = height + 'px';
+    ctx.setTransform(ratio, 0, 0, ratio, 0, 0);
+    ctx.clearRect(0, 0, width, height);
+    drawAxis();
+    drawFrames();
+    lanes.forEach((pin, row) => drawLane(pin, row));
+    drawBytes();
+    if (cursor !== null && cursor >= view[0] && cursor <= view[1]) {
+      ctx.strokeStyle = '#d1242f'; ctx.lineWidth = 1;
+      ctx.beginPath(); ctx.moveTo(xOf(cursor), AXIS_H - 6); ctx.lineTo(xOf(cursor), height); ctx.stroke();
+    }
+  }
+
+  // ---- interaction on the waveform -------------------------------------------------------------
+  let drag = null;
+  canvas.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    const x = event.offsetX;
+    zoom(event.deltaY < 0 ? 0.8 : 1.25, x > LABEL_W ? tOf(x) : undefined);
+  }, { passive: false });
+  canvas.addEventListener('mousedown', (event) => { drag = { x: event.offsetX, view: view.slice(), moved: false }; });
+  window.addEventListener('mouseup', (event) => {
+    if (drag && !drag.moved && event.target === canvas) click(event.offsetX, event.offsetY);
+    drag = null;
+  });
+  canvas.addEventListener('mousemove', (event) => {
+    const x = event.offsetX;
+    if (x > LABEL_W) $('cursor-time').textContent = formatTime(tOf(x));
+    if (!drag) return;
+    const dx = x - drag.x;
+    if (Math.abs(dx) > 3) drag.moved = true;
+    if (drag.moved) {
+      const dt = dx / plotW() * (drag.view[1] - drag.view[0]);
+      setView(drag.view[0] - dt, drag.view[1] - dt);
+    }
+  });
+  function click(x, y) {
+    if (x <= LABEL_W) return;
+    const hit = byteBoxes.find((b) => x >= b.x0 && x <= b.x1 && y >= b.top && y <= b.bottom);
+    if (hit) { select(hit.transaction, false); return; }
+    cursor = tOf(x);
+    showHeaderAt(cursor);
+    draw();
+  }
+  $('zoom-in').addEventListener('click', () => zoom(0.5));
+  $('zoom-out').addEventListener('click', () => zoom(2));
+  $('pan-left').addEventListener('click', () => pan(-0.25));
+  $('pan-right').addEventListener('click', () => pan(0.25));
+  $('fit').addEventListener('click', () => setView(runStart, runEnd));
+  window.addEventListener('resize', draw);
+
+  // ---- the transaction table -------------------------------------------------------------------
+  const tbody = $('transactions').tBodies[0];
+  const rows = [];
+  function cell(row, text) { const td = row.insertCell(); td.textContent = text; return td; }
+  function addRow(tr, position) {
+    const row = tbody.insertRow();
+    row.dataset.index = String(tr.i);
+    row.dataset.start = String(tr.s);
+    cell(row, String(tr.i)); cell(row, formatTime(tr.s)); cell(row, formatTime(tr.e));
+    cell(row, tr.bus); cell(row, tr.sel < 0 ? '-' : 'BCM ' + tr.sel); cell(row, tr.text);
+    row.addEventListener('click', () => select(position, true));
+    rows.push(row);
+  }
+  data.transactions.head.forEach((tr, i) => addRow(tr, i));
+  if (data.transactions.dropped > 0) {
+    const row = tbody.insertRow();
+    row.className = 'left-out';
+    const td = row.insertCell();
+    td.colSpan = 6;
+    td.textContent = data.transactions.dropped + ' transactions left out here';
+  }
+  data.transactions.tail.forEach((tr, i) => addRow(tr, data.transactions.head.length + i));
+  $('transaction-count').textContent = '(' + (transactions.length + data.transactions.dropped) + ')';
+
+  function select(position, moveView) {
+    if (selected >= 0) rows[selected].classList.remove('selected');
+    selected = position;
+    const tr = transactions[position];
+    rows[position].classList.add('selected');
+    rows[position].scrollIntoView({ block: 'nearest' });
+    if (moveView) {
+      const pad = Math.max((tr.e - tr.s) * 0.1, 100);
+      setView(tr.s - pad, tr.e + pad);
+    } else {
+      draw();
+    }
+  }
+
+  // ---- what happened -----------------------------------------------------------------------------
+  const events = [];
+  for (const [t, text] of data.notes) events.push([t, 'note', 'diagnostic', text]);
+  for (const [t, , text] of data.violations) events.push([t, 'violation', 'timing', text]);
+  events.sort((a, b) => a[0] - b[0]);
+  events.push([data.end, 'ending', 'end', ending || 'the run ended']);
+  const list = $('events');
+  for (const [t, kind, label, text] of events) {
+    const item = document.createElement('li');
+    item.className = kind;
+    const jump = document.createElement('button');
+    jump.type = 'button'; jump.className = 'jump'; jump.textContent = formatTime(t);
+    jump.title = 'Show this moment';
+    jump.addEventListener('click', () => {
+      const span = Math.min(view[1] - view[0], Math.max((runEnd - runStart) / 50, 1000));
+      cursor = t;
+      setView(t - span / 2, t + span / 2);
+      showHeaderAt(t);
+    });
+    const tag = document.createElement('span');
+    tag.className = 'kind'; tag.textContent = label;
+    const body = document.createElement('span');
+    body.textContent = text;
+    item.append(jump, tag, body);
+    list.append(item);
+  }
+  if (data.notes_dropped > 0) {
+    const item = document.createElement('li');
+    item.textContent = data.notes_dropped + ' more diagnostics left out';
+    list.append(item);
+  }
+  for (const [name, count] of data.violation_counts) {
+    if (count > 100) {
+      const item = document.createElement('li');
+      item.textContent = name + ': ' + count + ' violations in all, the first 100 listed';
+      list.append(item);
+    }
+  }
+
+  // ---- the header ---------------------------------------------------------------------------------
+  const pinRows = $('pin-header').tBodies[0];
+  const pinCells = new Map();  // BCM line -> {fn, level} cells
+  function supplyClass(name) { return name === 'GND' ? 'fn-ground' : 'fn-power'; }
+  function roleOf(bcm) {
+    return [PIN_MAP[bcm], sideNames.get(bcm)].filter(Boolean).join(' ') || (SPI0[bcm] ? 'SPI0 ' + SPI0[bcm] : '');
+  }
+  for (let r = 0; r < 20; ++r) {
+    const row = pinRows.insertRow();
+    const left = HEADER[2 * r], right = HEADER[2 * r + 1];
+    const side = (entry, physical, mirrored) => {
+      const bcm = typeof entry === 'number' ? entry : null;
+      const cells = [];
+      const name = cell(row, bcm === null ? entry : 'BCM ' + bcm + (roleOf(bcm) ? ' ' + roleOf(bcm) : ''));
+      const fn = cell(row, bcm === null ? '' : '');
+      const level = cell(row, '');
+      level.className = 'level';
+      const phys = cell(row, String(physical));
+      phys.className = 'phys';
+      cells.push(name, fn, level, phys);
+      if (mirrored) { row.append(phys, level, fn, name); }
+      if (bcm === null) { name.className = supplyClass(entry); fn.className = supplyClass(entry); }
+      else { pinCells.set(bcm, { row, name, fn, level }); level.dataset.bcm = String(bcm); }
+    };
+    side(left, 2 * r + 1, false);
+    side(right, 2 * r + 2, true);
+  }
+
+  let headerTime = runEnd;
+  function showHeaderAt(t) {
+    headerTime = Math.max(runStart, Math.min(runEnd, t));
+    for (const [bcm, cells] of pinCells) {
+      const code = headerTime >= runEnd ? data.functions.end[bcm] : functionAt(bcm, headerTime);
+      const level = headerTime >= runEnd ? data.end_levels[bcm] : levelAt(bcm, headerTime);
+      const fname = FUNCTIONS[code];
+      const cls = code === 0 ? 'fn-input' : code === 1 ? 'fn-output' : 'fn-alt';
+      cells.name.className = cls; cells.fn.className = cls;
+      cells.fn.textContent = fname;
+      cells.level.dataset.level = level === null ? '' : String(level);
+      cells.level.textContent = level === null ? '?' : String(level);
+    }
+    $('header-time').value = (headerTime / 1e6).toFixed(6);
+    $('header-slider').value = String(Math.round((headerTime - runStart) / (runEnd - runStart) * 1000));
+    $('header-note').textContent = (headerTime >= runEnd ? 'At the end of the run, ' : 'At ') +
+      formatTime(headerTime) + (gap && headerTime > gap.from && headerTime < gap.to
+        ? ': inside the stretch the report left out, so levels are unknown (?)' : '');
+  }
+  $('header-slider').addEventListener('input', (event) => {
+    showHeaderAt(runStart + Number(event.target.value) / 1000 * (runEnd - runStart));
+  });
+  $('header-time').addEventListener('change', (event) => {
+    const ms = Number(event.target.value);
+    if (Number.isFinite(ms)) { showHeaderAt(ms * 1e6); cursor = headerTime; draw(); }
+  });
+  $('header-end').addEventListener('click', () => showHeaderAt(runEnd));
+
+  // ---- the page ----------------------------------------------------------------------------------
+  $('title').textContent = data.title || 'a run';
+  document.title = 'vboard report: ' + (data.title || 'a run');
+  $('summary').textContent = 'Simulated time ' + formatTime(runStart) + ' to ' + formatTime(data.end) +
+    '; ' + (ending || 'the run ended') + '.';
+  if (gap) {
+    $('left-out').hidden = false;
+    $('left-out').textContent = 'This report keeps the first and the last line changes of the run: ' +
+      gap.count + ' changes between ' + formatTime(gap.from) + ' and ' + formatTime(gap.to) +
+      ' are left out (shaded grey).';
+  }
+  setView(runStart, runEnd);
+  showHeaderAt(runEnd);
+})();
