@@ -20,10 +20,13 @@ struct StepName {
 };
 
 constexpr StepName kSteps[] = {
-    {"open", StepKind::Open},   {"close", StepKind::Close},      {"mode", StepKind::Mode},
-    {"write", StepKind::Write}, {"read", StepKind::Read},        {"send", StepKind::Send},
-    {"recv", StepKind::Recv},   {"spi-open", StepKind::SpiOpen}, {"spi", StepKind::Spi},
-    {"alt0", StepKind::Alt0},   {"delay-ms", StepKind::DelayMs}, {"delay-us", StepKind::DelayUs},
+    {"open", StepKind::Open},        {"close", StepKind::Close},
+    {"mode", StepKind::Mode},        {"write", StepKind::Write},
+    {"read", StepKind::Read},        {"send", StepKind::Send},
+    {"recv", StepKind::Recv},        {"spi-open", StepKind::SpiOpen},
+    {"spi", StepKind::Spi},          {"alt0", StepKind::Alt0},
+    {"delay-ms", StepKind::DelayMs}, {"delay-us", StepKind::DelayUs},
+    {"readall", StepKind::ReadAll},
 };
 
 std::optional<StepKind> step_kind(std::string_view word) {
@@ -187,6 +190,14 @@ class Parser {
                 }
                 options.transactions_path = std::string(*path);
             }
+        } else if (word == "--report") {
+            virtual_only();
+            if (const auto path = next(word, "a file name")) {
+                if (path->empty()) {
+                    fail("empty file name after '--report'");
+                }
+                options.report_path = std::string(*path);
+            }
         } else if (word == "--format") {
             virtual_only();
             format_given_ = true;
@@ -200,7 +211,7 @@ class Parser {
         } else {
             fail("unknown option " + quoted(word) +
                  "; expected --help, --link-reply, --spi-m-reply, --spi-s-reply, --setup-fail, "
-                 "--vcd, --log, --timing, --no-sleep, --transactions or --format");
+                 "--vcd, --log, --timing, --no-sleep, --transactions, --format or --report");
         }
     }
 
@@ -303,15 +314,22 @@ class Parser {
         if (!kind) {
             fail("unknown step " + quoted(word) +
                  "; expected open, close, mode, write, read, send, recv, spi-open, spi, alt0, "
-                 "delay-ms or delay-us");
+                 "delay-ms, delay-us or readall");
             return;
         }
         Step s;
         s.kind = *kind;
         switch (*kind) {
-            case StepKind::Open:
+            case StepKind::Open: opened_layer_ = true; break;
             case StepKind::Close:
             case StepKind::Alt0: break;
+            case StepKind::ReadAll:
+                if (!opened_layer_) {
+                    fail(
+                        "'readall' with no 'open' before it; expected 'open' first, which starts "
+                        "wiringPi");
+                }
+                break;
             case StepKind::Mode:
                 s.pin = pin(word).value_or(0);
                 s.output = one_of(word, "direction", "in", "out") == "out";
@@ -373,6 +391,7 @@ class Parser {
     std::string error_;
     std::array<bool, 2> opened_{};  // the SPI channels an earlier spi-open opens
     bool format_given_ = false;
+    bool opened_layer_ = false;
 };
 
 }  // namespace
@@ -403,6 +422,8 @@ Steps:
   alt0                   hand BCM 11, 10, 8 and 7 back to SPI0 (ALT0), as hardware SPI needs
   delay-ms N             DEV_Delay_ms: sleep N milliseconds
   delay-us N             DEV_Delay_us: busy-wait N x 10 loop passes
+  readall                print the 40-pin header: each line's function and level, read
+                         through wiringPi (after open)
 
 PIN is a BCM line number, 0 to 53. BYTE is hex: a5, A5 or 0xa5. Bytes are printed as hex.
 
@@ -420,6 +441,7 @@ Virtual board only (refused on a real Pi):
   --transactions FILE    write the transactions (the bytes on the link, framed by BCM 8 and
                          7, and on SPI0) to FILE as a table
   --format text|jsonl    the format of --transactions (text by default)
+  --report FILE          write an HTML page of the session: waveform, transactions, header
 
 Exit status: 0 when every step ran, 1 when 'open' or 'spi-open' failed, 2 for a bad command line.
 

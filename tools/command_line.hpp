@@ -24,7 +24,8 @@ enum class StepKind {
     Spi,
     Alt0,
     DelayMs,
-    DelayUs
+    DelayUs,
+    ReadAll
 };
 
 struct Step {
@@ -49,6 +50,7 @@ struct Options {
     bool timing = false;
     bool no_sleep = false;
     std::string transactions_path;
+    std::string report_path;
     bool transactions_jsonl = false;
 
     bool needs_virtual_board() const;

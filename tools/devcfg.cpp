@@ -4,6 +4,7 @@
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
 
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <span>
@@ -13,10 +14,12 @@
 
 #include "DEV_Config.h"
 #include "command_line.hpp"
+#include "header_table.hpp"
 
 #if DEVCFG_VIRTUAL_BOARD
 #include "vboard/board.hpp"
 #include "vboard/devices.hpp"
+#include "vboard/report.hpp"
 #include "vboard/trace.hpp"
 #include "vboard/transactions.hpp"
 #endif
@@ -111,6 +114,14 @@ bool run_step(const devcfg::Step &step) {
             break;
         case StepKind::DelayMs: DEV_Delay_ms(step.count); break;
         case StepKind::DelayUs: DEV_Delay_us(static_cast<uint16_t>(step.count)); break;
+        case StepKind::ReadAll: {
+            std::array<devcfg::HeaderLine, devcfg::kHeaderLines> lines{};
+            for (int pin = 0; pin < devcfg::kHeaderLines; ++pin) {
+                lines[pin] = {getAlt(pin), digitalRead(pin)};
+            }
+            std::fputs(devcfg::header_table(lines).c_str(), stdout);
+            break;
+        }
     }
     return true;
 }
@@ -171,6 +182,17 @@ int run(const devcfg::CommandLine &line) {
         }
         board.add_transaction_observer(transactions);
     }
+    std::shared_ptr<vboard::HtmlReport> report;
+    if (!options.report_path.empty()) {
+        std::FILE *probe = std::fopen(options.report_path.c_str(), "w");
+        if (probe == nullptr) {
+            std::fprintf(stderr, "devcfg: --report: cannot write '%s'\n",
+                         options.report_path.c_str());
+            return kExitUsage;
+        }
+        std::fclose(probe);
+        report = vboard::HtmlReport::attach(board, {"", "devcfg", vboard::ReportLimits{}});
+    }
 
     const bool completed = run_steps(line.steps);
     std::fflush(stdout);
@@ -183,6 +205,17 @@ int run(const devcfg::CommandLine &line) {
     }
     if (transactions) {
         board.remove_transaction_observer(transactions);
+    }
+    if (report) {
+        board.remove_observer(report);
+        board.remove_call_observer(report);
+        board.remove_transaction_observer(report);
+        try {
+            report->write(options.report_path,
+                          completed ? "every step ran" : "a step failed; the run stopped there");
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "devcfg: --report: %s\n", error.what());
+        }
     }
     if (options.print_log) {
         std::printf("call log (%zu calls", board.call_count());

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -14,10 +15,12 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "header_table.hpp"
 #include "vboard/board_file.hpp"
 #include "vboard/duration.hpp"
 #include "vboard/report.hpp"
@@ -35,11 +38,13 @@ constexpr int kExitNotFound = 127;
 constexpr int kExitSignalBase = 128;
 
 constexpr const char *kUsage = R"(Usage: vboard run [OPTIONS] -- PROGRAM [ARGS...]
+  or:  vboard readall [OPTIONS] -- PROGRAM [ARGS...]
   or:  vboard --help
 
 Runs PROGRAM on a fresh virtual board: the board's drop-in libwiringPi.so goes first on the
 library path, and the board inside the program sets itself up from the options below when it
-first starts. PROGRAM's standard input, output and error pass through untouched.
+first starts. PROGRAM's standard input, output and error pass through untouched. readall does the same, then
+prints the 40-pin header as the run left it: each line's function and level.
 
 Options:
   --board FILE         describe the board with this board file (TOML; see vboard-board(5))
@@ -92,6 +97,7 @@ struct RunOptions {
     bool update = false;
     bool timing_warnings = false;
     std::string report;
+    bool readall = false;
     std::vector<std::string> program;  // the program and its arguments
 };
 
@@ -300,6 +306,7 @@ std::string absolute(const std::string &path) {
 }
 
 struct Report {
+    std::optional<std::array<devcfg::HeaderLine, devcfg::kHeaderLines>> header;
     bool timed_out = false;
     std::string timeout_line;
     std::uint64_t violations = 0;
@@ -326,6 +333,19 @@ Report print_report(const std::string &path) {
             std::fprintf(stderr, "vboard: %s: %llu timing violation%s in all\n",
                          name != nullptr && *name == ' ' ? name + 1 : "",
                          static_cast<unsigned long long>(count), count == 1 ? "" : "s");
+        } else if (line.starts_with("header ")) {
+            std::istringstream words(line.substr(7));
+            std::array<int, 2 * vboard::kLineCount> values{};
+            for (int &value : values) {
+                words >> value;
+            }
+            std::array<devcfg::HeaderLine, devcfg::kHeaderLines> header{};
+            for (int pin = 0; pin < devcfg::kHeaderLines; ++pin) {
+                header[pin] = {values[pin], values[vboard::kLineCount + pin]};
+            }
+            if (words) {
+                report.header = header;
+            }
         } else if (line.starts_with("timeout ")) {
             std::fprintf(stderr, "vboard: %s\n", line.c_str() + 8);
             report.timed_out = true;
@@ -496,10 +516,21 @@ int run(const RunOptions &options) {
         options.expect.empty()
             ? 0
             : check_expected(options, transactions_copy.path, program_status == 0);
+    if (options.readall) {
+        if (board.header) {
+            std::fflush(stdout);
+            std::fputs(devcfg::header_table(*board.header).c_str(), stdout);
+        } else {
+            std::fprintf(stderr,
+                         "vboard: readall: the program left no header (it never called "
+                         "wiringPi)\n");
+        }
+    }
     if (!options.report.empty()) {
         std::string ending = ending_of(program, status, board);
         if (board.violations > 0) {
-            ending += "; " + std::to_string(board.violations) + " timing violations";
+            ending += "; " + std::to_string(board.violations) +
+                      (board.violations == 1 ? " timing violation" : " timing violations");
         }
         if (expected_status == kExitTransactionsDiffer) {
             ending += "; its transactions differ from " + options.expect;
@@ -532,7 +563,7 @@ int main(int argc, char **argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    if (words[0] != "run") {
+    if (words[0] != "run" && words[0] != "readall") {
         std::fprintf(stderr, "vboard: unknown subcommand '%s'; try vboard --help\n",
                      std::string(words[0]).c_str());
         return kExitUsage;
@@ -546,5 +577,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "vboard: %s\n", parsed.error.c_str());
         return kExitUsage;
     }
-    return run(*parsed.options);
+    RunOptions options = *parsed.options;
+    options.readall = words[0] == "readall";
+    return run(options);
 }

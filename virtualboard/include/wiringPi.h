@@ -58,6 +58,9 @@ int digitalRead(int pin);
  */
 void pinModeAlt(int pin, int mode);
 
+/* Returns the function-select code of `pin`, as pinModeAlt takes it (0 input, 1 output, ...). */
+int getAlt(int pin);
+
 /* Sleeps the calling thread for `howLong` milliseconds. */
 void delay(unsigned int howLong);
 

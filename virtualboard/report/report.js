@@ -200,7 +200,10 @@
       if (tr.e < view[0] || tr.s > view[1] || tr.b.length === 0) return;
       tr.b.forEach((b, k) => {
         const start = b[0];
-        const stop = k + 1 < tr.b.length ? tr.b[k + 1][0] : tr.e;
+        let stop = k + 1 < tr.b.length ? tr.b[k + 1][0] : tr.e;
+        // Where the page left bytes out, the byte before the gap lasts as long as the one before.
+        const last = k > 0 ? start - tr.b[k - 1][0] : 0;
+        if (tr.left_out > 0 && last > 0 && stop - start > 4 * last) stop = start + last;
         const boxes = tr.bus === 'link' ? [[10, b[2], b[4]]] : [[10, b[2], 8], [9, b[3], 8]];
         for (const [pin, value, bits] of boxes) {
           const row = lanes.indexOf(pin);
@@ -367,14 +370,12 @@
     const left = HEADER[2 * r], right = HEADER[2 * r + 1];
     const side = (entry, physical, mirrored) => {
       const bcm = typeof entry === 'number' ? entry : null;
-      const cells = [];
       const name = cell(row, bcm === null ? entry : 'BCM ' + bcm + (roleOf(bcm) ? ' ' + roleOf(bcm) : ''));
-      const fn = cell(row, bcm === null ? '' : '');
+      const fn = cell(row, '');
       const level = cell(row, '');
       level.className = 'level';
       const phys = cell(row, String(physical));
       phys.className = 'phys';
-      cells.push(name, fn, level, phys);
       if (mirrored) { row.append(phys, level, fn, name); }
       if (bcm === null) { name.className = supplyClass(entry); fn.className = supplyClass(entry); }
       else { pinCells.set(bcm, { row, name, fn, level }); level.dataset.bcm = String(bcm); }

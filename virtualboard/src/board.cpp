@@ -67,6 +67,7 @@ const char *to_string(Call call) {
         case Call::SpiSetup: return "wiringPiSPISetup";
         case Call::SpiSetupMode: return "wiringPiSPISetupMode";
         case Call::SpiDataRW: return "wiringPiSPIDataRW";
+        case Call::GetAlt: return "getAlt";
     }
     return "?";
 }

@@ -48,6 +48,11 @@ const char *spi_line_name(int pin) {
 
 }  // namespace
 
+int alt_code(Function function) {
+    static constexpr int kCodes[] = {0, 1, 4, 5, 6, 7, 3, 2};  // in the order of Function
+    return kCodes[static_cast<int>(function)];
+}
+
 std::optional<Function> function_from_alt_code(int code) {
     switch (code) {
         case 0: return Function::Input;
@@ -260,7 +265,8 @@ Flag Board::State::check_line_call(int pin) {
 Flag Board::State::line_call_before_setup() {
     if (fidelity == Fidelity::WiringPi3) {
         const std::string call = current->to_string();
-        if (current->call == Call::DigitalWrite || current->call == Call::DigitalRead) {
+        if (current->call == Call::DigitalWrite || current->call == Call::DigitalRead ||
+            current->call == Call::GetAlt) {
             std::fprintf(stderr, "wiringPi: %s called before wiringPiSetupGpio: ignored\n",
                          call.c_str());
         } else {
@@ -334,6 +340,15 @@ int Board::State::digital_read(int pin) {
     } else {
         poll = PollWatch{pin, level, now, 1};
     }
+    advance(costs.read_ns);
+    return static_cast<int>(rec.result);
+}
+
+int Board::State::get_alt(int pin) {
+    CallRecord &rec = record(Call::GetAlt, {pin});
+    rec.flag = check_line_call(pin);
+    rec.has_result = true;
+    rec.result = rec.flag == Flag::None ? alt_code(lines[pin].function) : 0;
     advance(costs.read_ns);
     return static_cast<int>(rec.result);
 }

@@ -266,6 +266,7 @@ struct VBOARD_NO_EXPORT Board::State {
     void pull_up_dn_control(int pin, int pud);
     void digital_write(int pin, int value);
     int digital_read(int pin);
+    int get_alt(int pin);
     void pin_mode_alt(int pin, int code);
     int spi_setup(Call call, int channel, int speed, int mode);
     int spi_data_rw(int channel, unsigned char *data, int len);

@@ -92,12 +92,13 @@ std::string bytes_text(const Transaction &transaction, const FramingOptions &fra
     return rest;
 }
 
-std::string transaction_json(const Transaction &t, const FramingOptions &framing) {
-    std::string out = "{\"i\":" + std::to_string(t.index) + ",\"bus\":\"" + to_string(t.bus) +
-                      "\",\"sel\":" + std::to_string(t.select) +
-                      ",\"s\":" + std::to_string(t.start_ns) +
-                      ",\"e\":" + std::to_string(t.end_ns) +
-                      ",\"text\":" + json_string(bytes_text(t, framing)) + ",\"b\":[";
+std::string transaction_json(const Transaction &t, const std::string &text,
+                             std::uint64_t bytes_left_out) {
+    std::string out =
+        "{\"i\":" + std::to_string(t.index) + ",\"bus\":\"" + to_string(t.bus) +
+        "\",\"sel\":" + std::to_string(t.select) + ",\"s\":" + std::to_string(t.start_ns) +
+        ",\"e\":" + std::to_string(t.end_ns) + ",\"left_out\":" + std::to_string(bytes_left_out) +
+        ",\"text\":" + json_string(text) + ",\"b\":[";
     for (std::size_t i = 0; i < t.bytes.size(); ++i) {
         const TransactionByte &b = t.bytes[i];
         out += (i == 0 ? "[" : ",[") + std::to_string(b.time_ns) + "," +
@@ -192,7 +193,24 @@ void HtmlReport::note(std::uint64_t time_ns, const std::string &text) {
 
 void HtmlReport::start(const FramingOptions &framing) { framing_ = framing; }
 
-void HtmlReport::transaction(const Transaction &transaction) { transactions_.push(transaction); }
+void HtmlReport::transaction(const Transaction &transaction) {
+    const std::size_t head = options_.limits.bytes_head;
+    const std::size_t tail = options_.limits.bytes_tail;
+    if (transaction.bytes.size() <= head + tail) {
+        transactions_.push(Kept{transaction, bytes_text(transaction, framing_), 0});
+        return;
+    }
+    Kept kept{transaction, "", transaction.bytes.size() - head - tail};
+    Transaction part = transaction;
+    part.bytes.assign(transaction.bytes.begin(), transaction.bytes.begin() + head);
+    kept.text = bytes_text(part, framing_) + " ... " + std::to_string(kept.bytes_left_out) +
+                " bytes left out ...";
+    part.bytes.assign(transaction.bytes.end() - tail, transaction.bytes.end());
+    kept.text += " " + bytes_text(part, framing_);
+    kept.transaction.bytes.erase(kept.transaction.bytes.begin() + head,
+                                 kept.transaction.bytes.end() - tail);
+    transactions_.push(kept);
+}
 
 void HtmlReport::violation(const TimingViolation &violation) {
     violations_.push_back(violation);
@@ -263,14 +281,14 @@ std::string HtmlReport::data_json() const {
 
     out += ",\"transactions\":{\"head\":[";
     bool first = true;
-    for (const Transaction &t : transactions_.head()) {
-        out += (first ? "" : ",") + transaction_json(t, framing_);
+    for (const Kept &t : transactions_.head()) {
+        out += (first ? "" : ",") + transaction_json(t.transaction, t.text, t.bytes_left_out);
         first = false;
     }
     out += "],\"dropped\":" + std::to_string(transactions_.dropped()) + ",\"tail\":[";
     first = true;
-    for (const Transaction &t : transactions_.tail()) {
-        out += (first ? "" : ",") + transaction_json(t, framing_);
+    for (const Kept &t : transactions_.tail()) {
+        out += (first ? "" : ",") + transaction_json(t.transaction, t.text, t.bytes_left_out);
         first = false;
     }
     out += "]}";

@@ -83,8 +83,28 @@ class ViolationChannel final : public TransactionObserver {
     std::vector<std::string> names_;
 };
 
+// Tells the runner each line's function-select code and level as the run ends, for its header
+// table: "header C0 ... C53 L0 ... L53". The board's lock is held.
+void report_header(const Board::State &state) {
+    if (g_report_fd < 0) {
+        return;
+    }
+    std::string line = "header";
+    for (const Line &l : state.lines) {
+        line += " " + std::to_string(alt_code(l.function));
+    }
+    for (const Line &l : state.lines) {
+        line += l.level ? " 1" : " 0";
+    }
+    write_all(g_report_fd, line + "\n");
+}
+
 void finish_session_outputs() {
     if (Board *board = g_session.load()) {
+        {
+            std::lock_guard lock(board->state().mutex);
+            report_header(board->state());
+        }
         board->flush_outputs();
     }
 }
@@ -95,6 +115,7 @@ void on_fatal_signal(int signal_number) {
         // A thread inside a wiringPi call holds the lock and its writers may be mid-line: leave
         // them rather than deadlock.
         if (state.mutex.try_lock()) {
+            report_header(state);
             state.finish_observers();
             state.mutex.unlock();
         }
@@ -121,6 +142,7 @@ void install_signal_handlers() {
 void end_at_time_limit(Board &board, const TimeLimitReport &report) {
     Board::State &state = board.state();  // the board's lock is held: finish in place
     state.call_done();
+    report_header(state);
     state.finish_observers();
     const std::string text = report.to_string();
     if (g_report_fd >= 0) {

@@ -52,6 +52,10 @@ VBOARD_EXPORT int digitalRead(int pin) {
     return on_board([=](auto &s) { return s.digital_read(pin); });
 }
 
+VBOARD_EXPORT int getAlt(int pin) {
+    return on_board([=](auto &s) { return s.get_alt(pin); });
+}
+
 VBOARD_EXPORT void pinModeAlt(int pin, int mode) {
     on_board([=](auto &s) { s.pin_mode_alt(pin, mode); });
 }

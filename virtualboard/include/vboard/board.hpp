@@ -73,6 +73,8 @@ VBOARD_EXPORT const char *to_string(Function function);
 // The function that pinModeAlt's code selects (the BCM2835's function-select bits: 0 input,
 // 1 output, 4 ALT0 ... 7 ALT3, 3 ALT4, 2 ALT5), or nothing for another code.
 VBOARD_EXPORT std::optional<Function> function_from_alt_code(int code);
+// The code that selects `function`, as wiringPi's getAlt returns it.
+VBOARD_EXPORT int alt_code(Function function);
 VBOARD_EXPORT const char *to_string(Pull pull);
 
 // The wiringPi function a log entry records.
@@ -88,6 +90,7 @@ enum class Call : std::uint8_t {
     SpiSetup,
     SpiSetupMode,
     SpiDataRW,
+    GetAlt,
 };
 
 // Why a call did not do what it asked. Codes are never reused.

@@ -27,6 +27,8 @@ struct ReportLimits {
     std::size_t edges_tail = 50'000;   // ... and from its end
     std::size_t transactions_head = 2'000;
     std::size_t transactions_tail = 500;
+    std::size_t bytes_head = 2'048;      // bytes kept of one long transaction, from its start
+    std::size_t bytes_tail = 512;        // ... and from its end
     std::size_t functions_head = 5'000;  // changes of a line's function
     std::size_t functions_tail = 1'000;
     std::size_t notes = 1'000;  // diagnostics, the first ones
@@ -131,6 +133,12 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
         std::uint64_t time;
         std::string text;
     };
+    // A transaction as the page shows it: a long one keeps its first and last bytes.
+    struct Kept {
+        Transaction transaction;
+        std::string text;  // the bytes column
+        std::uint64_t bytes_left_out = 0;
+    };
 
     void finished_one();
     std::string data_json() const;
@@ -147,7 +155,7 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
     std::array<Function, kLineCount> tail_functions_{};
     HeadTail<Edge> edges_;
     HeadTail<FunctionChange> function_changes_;
-    HeadTail<Transaction> transactions_;
+    HeadTail<Kept> transactions_;
     std::vector<Note> notes_;
     std::uint64_t notes_dropped_ = 0;
     std::vector<TimingViolation> violations_;

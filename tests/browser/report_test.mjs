@@ -1,0 +1,73 @@
+// Opens a vboard report of the example driver's run in Debian's chromium, headless, and checks
+// what a person would: the page loads offline with no console error, the table holds the run's
+// bytes, choosing a transaction brings the waveform to it, the header shows BCM 18 (EN) high
+// after open and low after close, and a board-file label written as markup shows as text.
+// Usage: node report_test.mjs REPORT.html SCREENSHOT.png
+import { chromium } from 'playwright-core';
+import { mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+
+const [reportPath, screenshotPath] = process.argv.slice(2);
+const url = 'file://' + resolve(reportPath);
+const failures = [];
+const check = (ok, what) => { if (!ok) failures.push(what); };
+
+const profile = mkdtempSync(join(tmpdir(), 'vboard-report-chromium-'));
+const context = await chromium.launchPersistentContext(profile, {
+  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+  headless: true,
+  viewport: { width: 1400, height: 1100 },
+  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});
+try {
+  const page = context.pages()[0] || await context.newPage();
+  const errors = [];
+  page.on('console', (message) => { if (message.type() === 'error') errors.push(message.text()); });
+  page.on('pageerror', (error) => errors.push(error.message));
+  const fetched = [];
+  page.on('request', (request) => { if (request.url() !== url) fetched.push(request.url()); });
+  await page.goto(url, { waitUntil: 'load' });
+
+  check(errors.length === 0, 'console errors: ' + errors.join(' | '));
+  check(fetched.length === 0, 'the page fetched: ' + fetched.join(' '));
+
+  const rows = await page.$$eval('#transactions tbody tr', (trs) => trs.map((tr) => ({
+    index: tr.dataset.index, start: Number(tr.dataset.start), text: tr.cells[5]?.textContent })));
+  check(rows.some((r) => r.text === 'dc=0 > 12 dc=1 a5 3c'), 'no store command row: ' + JSON.stringify(rows));
+  check(rows.some((r) => r.text === 'dc=0 > 71 dc=1 < 5a'), 'no status read row: ' + JSON.stringify(rows));
+
+  const run = await page.$eval('#view-range', (o) => [Number(o.dataset.start), Number(o.dataset.end)]);
+  const store = rows.find((r) => r.text === 'dc=0 > 12 dc=1 a5 3c');
+  if (store) {
+    await page.click(`#transactions tbody tr[data-index="${store.index}"]`);
+    const view = await page.$eval('#view-range', (o) => [Number(o.dataset.start), Number(o.dataset.end)]);
+    check(view[0] <= store.start && store.start <= view[1], `the view ${view} does not hold ${store.start}`);
+    check(view[1] - view[0] < (run[1] - run[0]) / 10, `the view ${view} did not zoom to the transaction`);
+    check(await page.$eval(`#transactions tbody tr[data-index="${store.index}"]`,
+      (tr) => tr.classList.contains('selected')), 'the chosen row is not marked');
+  }
+
+  const en = 'td.level[data-bcm="18"]';
+  await page.fill('#header-time', '2');
+  await page.dispatchEvent('#header-time', 'change');
+  check(await page.$eval(en, (td) => td.dataset.level) === '1', 'BCM 18 is not high at 2 ms, after open');
+  await page.click('#header-end');
+  check(await page.$eval(en, (td) => td.dataset.level) === '0', 'BCM 18 is not low at the end, after close');
+
+  const events = await page.$$eval('#events li', (items) => items.map((li) => li.textContent));
+  check(events.some((text) => text.includes('<script>window.injected = 1</script>')),
+    'the markup label does not show as text: ' + JSON.stringify(events));
+  check(await page.evaluate(() => window.injected === undefined), 'the markup label ran as script');
+
+  await page.screenshot({ path: screenshotPath, fullPage: true });
+} finally {
+  await context.close();
+  rmSync(profile, { recursive: true, force: true });
+}
+if (failures.length > 0) {
+  for (const failure of failures) console.log('FAILED: ' + failure);
+  process.exit(1);
+}
+console.log('the report opens offline in chromium and shows the run');
