@@ -59,7 +59,16 @@ if [ "$(grep -c "^devcfg: spi m: BCM 11, 10, 8 and 7 are GPIO outputs since 'ope
     echo "FAILED: spi without alt0: stderr '$(cat /tmp/devcfg_err.$$)'"; fail=1
 fi
 
-for step in open close mode write read send recv spi-open spi alt0 delay-ms delay-us; do
+# readall: the header after open (EN high, the pin map's outputs low) and after close (EN low).
+out=$(run_devcfg --no-sleep open readall close readall 2>/dev/null)
+en=$(grep -o '| [01] | OUT  | DEV_EN    |  18 |' <<<"$out" | cut -c3)
+if [ "$(echo $en)" != "1 0" ]; then echo "FAILED: readall shows EN as '$en'"; fail=1; fi
+if ! grep -q '|  11 | DEV_SCLK  |  OUT | 0 | 23 || 24 | 0 | OUT  | DEV_CS_M  |   8 |' <<<"$out"; then
+    echo "FAILED: readall after open: $out"; fail=1
+fi
+expect 2 "'readall' with no 'open'" -- readall
+
+for step in open close mode write read send recv spi-open spi alt0 delay-ms delay-us readall; do
     if ! run_devcfg --help | grep -q "^  $step"; then echo "FAILED: --help does not list $step"; fail=1; fi
 done
 rm -f /tmp/devcfg_err.$$
