@@ -140,8 +140,8 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
         std::uint64_t bytes_left_out = 0;
     };
 
-    void finished_one();
-    std::string data_json() const;
+    VBOARD_NO_EXPORT void finished_one();
+    VBOARD_NO_EXPORT std::string data_json() const;
 
     Options options_;
     std::uint64_t start_ns_ = 0;
