@@ -11,6 +11,7 @@
 #include "DEV_Config.h"
 #include "vboard/board.hpp"
 #include "vboard/trace.hpp"
+#include "vboard/transactions.hpp"
 
 namespace {
 
@@ -69,16 +70,28 @@ void add_idle_rules(vboard::Board &board) {
     }
 }
 
-// A long link transfer as `vboard run --vcd` runs it: the pin map streaming to a VCD file, no call
-// log kept in memory, and a dozen idle rules. Reports how much simulated time the board gets
-// through per second of real time.
-void BM_LinkTransferSimulatedPerReal(benchmark::State &state) {
-    vboard::Board board;
-    vboard::ScopedBoard use(board);
+// A board as `vboard run --vcd --no-sleep` sets it up: waits only move the clock, no call log in
+// memory, the link's device attached and the pin map streaming to a VCD file.
+void stream_like_the_runner(vboard::Board &board) {
     board.set_real_sleep(false);
     board.set_log_capacity(0);
     board.attach_link_device();
     board.add_observer(std::make_shared<vboard::VcdWriter>("/dev/null"));
+}
+
+void count_simulated_time(benchmark::State &state, const vboard::Board &board,
+                          std::uint64_t start_ns) {
+    const double simulated_s = static_cast<double>(board.now_ns() - start_ns) / 1e9;
+    state.counters["simulated_s_per_s"] =
+        benchmark::Counter(simulated_s, benchmark::Counter::kIsRate);
+}
+
+// A long link transfer as `vboard run --vcd` runs it, with a dozen idle rules (argument 12).
+// Reports how much simulated time the board gets through per second of real time.
+void BM_LinkTransferSimulatedPerReal(benchmark::State &state) {
+    vboard::Board board;
+    vboard::ScopedBoard use(board);
+    stream_like_the_runner(board);
     if (state.range(0) != 0) {
         add_idle_rules(board);
     }
@@ -89,10 +102,42 @@ void BM_LinkTransferSimulatedPerReal(benchmark::State &state) {
     for (auto _ : state) {
         DEV_SPI_SendData_nByte(block.data(), static_cast<uint32_t>(block.size()));
     }
-    const double simulated_s = static_cast<double>(board.now_ns() - start_ns) / 1e9;
-    state.counters["simulated_s_per_s"] =
-        benchmark::Counter(simulated_s, benchmark::Counter::kIsRate);
+    count_simulated_time(state, board, start_ns);
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(block.size()));
+}
+
+// Framed 16-byte commands over the link with a VCD streaming, as `vboard run --vcd` runs them,
+// and with the transactions streaming too and two timing checks on the wires (argument 1), as
+// `vboard run --transactions` with a board file's checks runs them.
+void BM_FramedCommandsSimulatedPerReal(benchmark::State &state) {
+    vboard::Board board;
+    vboard::ScopedBoard use(board);
+    stream_like_the_runner(board);
+    if (state.range(0) != 0) {
+        board.add_transaction_observer(std::make_shared<vboard::TransactionWriter>(
+            "/dev/null", vboard::TransactionWriter::Format::Text));
+        vboard::TimingCheck rate;
+        rate.kind = vboard::TimingCheckKind::ClockRate;
+        rate.limit = 20'000'000;
+        board.add_timing_check(rate);
+        vboard::TimingCheck setup;
+        setup.kind = vboard::TimingCheckKind::SelectToClock;
+        setup.pin = DEV_CS_M_PIN;
+        setup.limit = 50;
+        board.add_timing_check(setup);
+    }
+    wiringPiSetupGpio();
+    pinMode(DEV_SCLK_PIN, OUTPUT);
+    pinMode(DEV_CS_M_PIN, OUTPUT);
+    std::vector<uint8_t> command(16, 0x5A);
+    const std::uint64_t start_ns = board.now_ns();
+    for (auto _ : state) {
+        DEV_Digital_Write(DEV_CS_M_PIN, 0);
+        DEV_SPI_SendData_nByte(command.data(), static_cast<uint32_t>(command.size()));
+        DEV_Digital_Write(DEV_CS_M_PIN, 1);
+    }
+    count_simulated_time(state, board, start_ns);
+    state.SetItemsProcessed(state.iterations());
 }
 
 // One digitalWrite toggling a line with no rule and with a dozen idle rules on the board.
@@ -114,6 +159,7 @@ BENCHMARK(BM_DigitalWrite)->Apply(settings);
 BENCHMARK(BM_LinkSend)->Apply(settings);
 BENCHMARK(BM_LinkTransferSimulatedPerReal)->ArgName("idle_rules")->Arg(0)->Arg(12);
 BENCHMARK(BM_DigitalWriteIdleRules)->ArgName("idle_rules")->Arg(0)->Arg(12);
+BENCHMARK(BM_FramedCommandsSimulatedPerReal)->ArgName("transactions")->Arg(0)->Arg(1);
 
 }  // namespace
 

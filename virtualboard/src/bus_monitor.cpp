@@ -52,6 +52,7 @@ void BusMonitor::set_framing(const FramingOptions &framing) { framing_ = framing
 void BusMonitor::add_observer(std::shared_ptr<TransactionObserver> observer) {
     observer->start(framing_);
     observers_.push_back(std::move(observer));
+    update_active();
 }
 
 bool BusMonitor::remove_observer(const std::shared_ptr<TransactionObserver> &observer,
@@ -62,6 +63,7 @@ bool BusMonitor::remove_observer(const std::shared_ptr<TransactionObserver> &obs
     }
     (*found)->finish(now, violation_counts());
     observers_.erase(found);
+    update_active();
     return true;
 }
 
@@ -72,6 +74,7 @@ std::size_t BusMonitor::add_check(const TimingCheck &check) {
         state.check.name = default_name(check);
     }
     checks_.push_back(std::move(state));
+    update_active();
     return checks_.size() - 1;
 }
 
@@ -80,6 +83,7 @@ void BusMonitor::reset() {
     kept_.clear();
     last_rise_.reset();
     next_index_ = 0;
+    update_active();
 }
 
 std::vector<std::uint64_t> BusMonitor::violation_counts() const {
@@ -329,6 +333,7 @@ void BusMonitor::finish(std::uint64_t now) {
         observer->finish(now, counts);
     }
     observers_.clear();
+    update_active();
 }
 
 }  // namespace vboard

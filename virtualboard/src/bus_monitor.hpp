@@ -20,7 +20,8 @@ struct Line;
 
 class BusMonitor {
   public:
-    bool active() const { return !observers_.empty() || !checks_.empty(); }
+    // Whether anyone listens or checks: the board's line operations test only this.
+    bool active() const { return active_; }
 
     void set_framing(const FramingOptions &framing);
     const FramingOptions &framing() const { return framing_; }
@@ -70,6 +71,7 @@ class BusMonitor {
     void check_edge(std::uint64_t now, int pin, bool level, bool link_clock);
     void transaction_started(std::uint64_t now, Bus bus);
     void measured(std::size_t index, std::uint64_t now, std::uint64_t value);
+    void update_active() { active_ = !observers_.empty() || !checks_.empty(); }
 
     FramingOptions framing_;
     std::vector<std::shared_ptr<TransactionObserver>> observers_;
@@ -81,6 +83,7 @@ class BusMonitor {
     PendingByte pending_;
     std::optional<std::uint64_t> last_rise_;  // the link clock's latest rising edge
     std::uint64_t next_index_ = 0;
+    bool active_ = false;  // kept as !observers_.empty() || !checks_.empty()
 };
 
 }  // namespace vboard
