@@ -70,4 +70,6 @@ if command -v python3 >/dev/null; then
 fi
 "$vboard" run --format jsonl -- true 2>/dev/null; [ $? = 2 ] || failed "--format without --transactions"
 "$vboard" run --update -- true 2>/dev/null; [ $? = 2 ] || failed "--update without --expect"
+# The program's own words are not vboard's options.
+[ "$("$vboard" run -- echo --format jsonl 2>&1)" = '--format jsonl' ] || failed "a program's --format was taken"
 exit $fail

@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -111,6 +110,7 @@ struct Parsed {
 Parsed parse_run(const std::vector<std::string_view> &words) {
     Parsed parsed;
     RunOptions options;
+    bool format_given = false;
     std::size_t i = 0;
     const auto value = [&](std::string &out) {
         if (i + 1 >= words.size()) {
@@ -151,6 +151,7 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
             if (!value(options.transactions))
                 return parsed;
         } else if (word == "--format") {
+            format_given = true;
             if (!value(options.format))
                 return parsed;
             if (options.format != "text" && options.format != "jsonl") {
@@ -187,15 +188,12 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
         }
     }
     options.program.assign(words.begin() + static_cast<std::ptrdiff_t>(i), words.end());
-    const auto used = [&words](std::string_view option) {
-        return std::find(words.begin(), words.end(), option) != words.end();
-    };
     if (options.expect.empty() && (options.update || options.time_tolerance_ns)) {
         parsed.error =
             std::string(options.update ? "--update" : "--compare-times") + " needs --expect FILE";
         return parsed;
     }
-    if (options.transactions.empty() && used("--format")) {
+    if (options.transactions.empty() && format_given) {
         parsed.error = "--format needs --transactions FILE";
         return parsed;
     }
