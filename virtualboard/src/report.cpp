@@ -40,7 +40,8 @@ template <typename Array>
 std::string int_array(const Array &values) {
     std::string out = "[";
     for (std::size_t i = 0; i < values.size(); ++i) {
-        out += (i == 0 ? "" : ",") + std::to_string(static_cast<int>(values[i]));
+        out += i == 0 ? "" : ",";
+        out += std::to_string(static_cast<int>(values[i]));
     }
     return out + "]";
 }
@@ -101,9 +102,10 @@ std::string transaction_json(const Transaction &t, const std::string &text,
         ",\"text\":" + json_string(text) + ",\"b\":[";
     for (std::size_t i = 0; i < t.bytes.size(); ++i) {
         const TransactionByte &b = t.bytes[i];
-        out += (i == 0 ? "[" : ",[") + std::to_string(b.time_ns) + "," +
-               std::to_string(static_cast<int>(b.direction)) + "," + std::to_string(b.value) + "," +
-               std::to_string(b.reply) + "," + std::to_string(b.bits) + "]";
+        out += i == 0 ? "[" : ",[";
+        out += std::to_string(b.time_ns) + "," + std::to_string(static_cast<int>(b.direction)) +
+               "," + std::to_string(b.value) + "," + std::to_string(b.reply) + "," +
+               std::to_string(b.bits) + "]";
     }
     return out + "]}";
 }
@@ -206,7 +208,8 @@ void HtmlReport::transaction(const Transaction &transaction) {
     kept.text = bytes_text(part, framing_) + " ... " + std::to_string(kept.bytes_left_out) +
                 " bytes left out ...";
     part.bytes.assign(transaction.bytes.end() - tail, transaction.bytes.end());
-    kept.text += " " + bytes_text(part, framing_);
+    kept.text += ' ';
+    kept.text += bytes_text(part, framing_);
     kept.transaction.bytes.erase(kept.transaction.bytes.begin() + head,
                                  kept.transaction.bytes.end() - tail);
     transactions_.push(kept);
@@ -250,7 +253,8 @@ std::string HtmlReport::data_json() const {
     out += ",\"changed\":" + int_array(changed_);
     out += ",\"side\":[";
     for (std::size_t i = 0; i < framing_.side_lines.size(); ++i) {
-        out += (i == 0 ? "[" : ",[") + std::to_string(framing_.side_lines[i].pin) + "," +
+        out += i == 0 ? "[" : ",[";
+        out += std::to_string(framing_.side_lines[i].pin) + "," +
                json_string(framing_.side_lines[i].name) + "]";
     }
     out += "],\"selects\":" + int_array(framing_.selects);
@@ -266,8 +270,9 @@ std::string HtmlReport::data_json() const {
         std::string text = "[";
         bool first = true;
         for (const FunctionChange &c : changes) {
-            text += (first ? "[" : ",[") + std::to_string(c.time) + "," + std::to_string(c.pin) +
-                    "," + std::to_string(function_code(c.function)) + "]";
+            text += first ? "[" : ",[";
+            text += std::to_string(c.time) + "," + std::to_string(c.pin) + "," +
+                    std::to_string(function_code(c.function)) + "]";
             first = false;
         }
         return text + "]";
@@ -282,34 +287,36 @@ std::string HtmlReport::data_json() const {
     out += ",\"transactions\":{\"head\":[";
     bool first = true;
     for (const Kept &t : transactions_.head()) {
-        out += (first ? "" : ",") + transaction_json(t.transaction, t.text, t.bytes_left_out);
+        out += first ? "" : ",";
+        out += transaction_json(t.transaction, t.text, t.bytes_left_out);
         first = false;
     }
     out += "],\"dropped\":" + std::to_string(transactions_.dropped()) + ",\"tail\":[";
     first = true;
     for (const Kept &t : transactions_.tail()) {
-        out += (first ? "" : ",") + transaction_json(t.transaction, t.text, t.bytes_left_out);
+        out += first ? "" : ",";
+        out += transaction_json(t.transaction, t.text, t.bytes_left_out);
         first = false;
     }
     out += "]}";
 
     out += ",\"notes\":[";
     for (std::size_t i = 0; i < notes_.size(); ++i) {
-        out += (i == 0 ? "[" : ",[") + std::to_string(notes_[i].time) + "," +
-               json_string(notes_[i].text) + "]";
+        out += i == 0 ? "[" : ",[";
+        out += std::to_string(notes_[i].time) + "," + json_string(notes_[i].text) + "]";
     }
     out += "],\"notes_dropped\":" + std::to_string(notes_dropped_);
     out += ",\"violations\":[";
     for (std::size_t i = 0; i < violations_.size(); ++i) {
-        out += (i == 0 ? "[" : ",[") + std::to_string(violations_[i].time_ns) + "," +
-               json_string(violations_[i].name) + "," + json_string(violations_[i].to_string()) +
-               "]";
+        out += i == 0 ? "[" : ",[";
+        out += std::to_string(violations_[i].time_ns) + "," + json_string(violations_[i].name) +
+               "," + json_string(violations_[i].to_string()) + "]";
     }
     out += "],\"violation_counts\":[";
     for (std::size_t i = 0; i < violation_counts_.size(); ++i) {
         const std::string name = i < violation_names_.size() ? violation_names_[i] : "";
-        out += (i == 0 ? "[" : ",[") + json_string(name) + "," +
-               std::to_string(violation_counts_[i]) + "]";
+        out += i == 0 ? "[" : ",[";
+        out += json_string(name) + "," + std::to_string(violation_counts_[i]) + "]";
     }
     return out + "]}";
 }

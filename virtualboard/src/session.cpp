@@ -91,7 +91,8 @@ void report_header(const Board::State &state) {
     }
     std::string line = "header";
     for (const Line &l : state.lines) {
-        line += " " + std::to_string(alt_code(l.function));
+        line += ' ';
+        line += std::to_string(alt_code(l.function));
     }
     for (const Line &l : state.lines) {
         line += l.level ? " 1" : " 0";

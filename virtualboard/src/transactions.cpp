@@ -63,7 +63,8 @@ std::string side_tokens(std::uint32_t side, std::uint32_t shown,
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::uint32_t bit = 1U << i;
         if ((shown & bit) != 0) {
-            text += " " + names[i] + ((side & bit) != 0 ? "=1" : "=0");
+            text += ' ';
+            text += names[i] + ((side & bit) != 0 ? "=1" : "=0");
         }
     }
     return text;
@@ -85,11 +86,13 @@ std::string bytes_text(const Transaction &transaction, const std::vector<std::st
     if (transaction.bus != Bus::Link) {
         text += side_tokens(transaction.bytes.front().side, ~0U, names) + " >";
         for (const TransactionByte &byte : transaction.bytes) {
-            text += " " + hex_byte(byte.value);
+            text += ' ';
+            text += hex_byte(byte.value);
         }
         text += " <";
         for (const TransactionByte &byte : transaction.bytes) {
-            text += " " + hex_byte(byte.reply);
+            text += ' ';
+            text += hex_byte(byte.reply);
         }
         return text;
     }
@@ -101,7 +104,8 @@ std::string bytes_text(const Transaction &transaction, const std::vector<std::st
         if (previous == nullptr || previous->direction != byte.direction) {
             text += byte.direction == Direction::In ? " <" : " >";
         }
-        text += " " + byte_token(byte.value, byte.bits);
+        text += ' ';
+        text += byte_token(byte.value, byte.bits);
     }
     return text;
 }
@@ -135,8 +139,8 @@ std::string json_transaction(const Transaction &transaction,
         }
         out += ",\"bits\":" + std::to_string(byte.bits) + ",\"side\":{";
         for (std::size_t s = 0; s < names.size(); ++s) {
-            out += (s == 0 ? "" : ",") + json_string(names[s]) + ":" +
-                   (((byte.side >> s) & 1U) != 0 ? "1" : "0");
+            out += s == 0 ? "" : ",";
+            out += json_string(names[s]) + ":" + (((byte.side >> s) & 1U) != 0 ? "1" : "0");
         }
         out += "}}";
     }
