@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -110,13 +109,33 @@ std::string bytes_text(const Transaction &transaction, const std::vector<std::st
     return text;
 }
 
+// Appends `text` padded with spaces to `width`, on the left or on the right.
+void pad(std::string &out, std::string_view text, std::size_t width, bool right_align) {
+    const std::size_t fill = text.size() < width ? width - text.size() : 0;
+    if (right_align) {
+        out.append(fill, ' ');
+    }
+    out += text;
+    if (!right_align) {
+        out.append(fill, ' ');
+    }
+}
+
+// "     3     1.052120ms     1.130120ms  link  BCM8  ": index, start, end, bus, select.
 std::string format_line(const Transaction &transaction, const std::vector<std::string> &names) {
-    char head[96];
-    std::snprintf(head, sizeof head, "%6llu %14s %14s  %-5s %-6s",
-                  static_cast<unsigned long long>(transaction.index),
-                  format_ms(transaction.start_ns).c_str(), format_ms(transaction.end_ns).c_str(),
-                  to_string(transaction.bus), select_token(transaction.select).c_str());
-    return head + bytes_text(transaction, names);
+    std::string line;
+    line.reserve(64 + 3 * transaction.bytes.size());
+    pad(line, std::to_string(transaction.index), 6, true);
+    line += ' ';
+    pad(line, format_ms(transaction.start_ns), 14, true);
+    line += ' ';
+    pad(line, format_ms(transaction.end_ns), 14, true);
+    line += "  ";
+    pad(line, to_string(transaction.bus), 5, false);
+    line += ' ';
+    pad(line, select_token(transaction.select), 6, false);
+    line += bytes_text(transaction, names);
+    return line;
 }
 
 std::string json_transaction(const Transaction &transaction,
@@ -192,6 +211,7 @@ TransactionWriter::~TransactionWriter() = default;
 
 void TransactionWriter::start(const FramingOptions &framing) {
     framing_ = framing;
+    side_names_ = side_names(framing);
     if (format_ == Format::Text) {
         out_ << kHeader << '\n';
         if (!framing.side_lines.empty()) {
@@ -205,9 +225,8 @@ void TransactionWriter::start(const FramingOptions &framing) {
 }
 
 void TransactionWriter::transaction(const Transaction &transaction) {
-    const std::vector<std::string> names = side_names(framing_);
-    out_ << (format_ == Format::Text ? format_line(transaction, names)
-                                     : json_transaction(transaction, names))
+    out_ << (format_ == Format::Text ? format_line(transaction, side_names_)
+                                     : json_transaction(transaction, side_names_))
          << '\n';
 }
 

@@ -157,6 +157,7 @@ class VBOARD_EXPORT TransactionWriter : public TransactionObserver {
     std::ostream &out_;
     Format format_;
     FramingOptions framing_;
+    std::vector<std::string> side_names_;
     std::vector<std::string> check_names_;
 };
 
