@@ -42,7 +42,7 @@ template <typename T>
 class HeadTail {
   public:
     HeadTail(std::size_t head, std::size_t tail) : head_limit_(head), tail_limit_(tail) {}
-    // Adds `item`; returns the item that left the tail to make room, if one did.
+    // Adds `item`. Returns true when an item left the tail to make room, and puts it in `evicted`.
     bool push(const T &item, T *evicted = nullptr) {
         if (head_.size() < head_limit_) {
             head_.push_back(item);
