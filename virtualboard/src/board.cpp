@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include "board_state.hpp"
+#include "models/builtin_models.h"
 #include "vboard/duration.hpp"
 
 namespace vboard {
@@ -68,6 +70,7 @@ const char *to_string(Call call) {
         case Call::SpiSetupMode: return "wiringPiSPISetupMode";
         case Call::SpiDataRW: return "wiringPiSPIDataRW";
         case Call::GetAlt: return "getAlt";
+        case Call::DeviceLog: return "device";
     }
     return "?";
 }
@@ -88,40 +91,43 @@ const char *to_string(Flag flag) {
 }
 
 std::string CallRecord::to_string() const {
-    std::string text = vboard::to_string(call);
-    text += '(';
+    if (call == Call::DeviceLog) {
+        return text;
+    }
+    std::string out = vboard::to_string(call);
+    out += '(';
     for (std::size_t i = 0; i < arg_count; ++i) {
         if (i > 0) {
-            text += ", ";
+            out += ", ";
         }
         if (call == Call::SpiDataRW && i == 1) {
             // the buffer sits between channel and length, as in the call
             if (buffer == nullptr) {
-                text += "NULL, ";
+                out += "NULL, ";
             } else if (flag == Flag::None || flag == Flag::NotAlt0) {
-                text += '[';
+                out += '[';
                 for (std::size_t b = 0; b < sent.size(); ++b) {
                     char hex[4];
                     std::snprintf(hex, sizeof hex, b == 0 ? "%02x" : " %02x", sent[b]);
-                    text += hex;
+                    out += hex;
                 }
-                text += "], ";
+                out += "], ";
             } else {
-                text += "<buffer>, ";
+                out += "<buffer>, ";
             }
         }
-        text += std::to_string(args[i]);
+        out += std::to_string(args[i]);
     }
-    text += ')';
+    out += ')';
     if (has_result) {
-        text += " = " + std::to_string(result);
+        out += " = " + std::to_string(result);
     }
     if (flag != Flag::None) {
-        text += " [";
-        text += vboard::to_string(flag);
-        text += ']';
+        out += " [";
+        out += vboard::to_string(flag);
+        out += ']';
     }
-    return text;
+    return out;
 }
 
 Board::Board() : state_(std::make_unique<State>()) { state_->power_on(); }
@@ -155,30 +161,28 @@ void Board::reset() {
 
 void Board::set_setup_result(int result) {
     std::lock_guard lock(state_->mutex);
-    state_->setup_result = result;
+    state_->run->setup_result = result;
 }
 
 bool Board::is_set_up() const {
     std::lock_guard lock(state_->mutex);
-    return state_->set_up;
+    return state_->run->set_up;
 }
 
 void Board::drive(int pin, bool level) {
     std::lock_guard lock(state_->mutex);
-    state_->lines[checked_pin(pin)].test_drive = level;
-    state_->settle(pin);
+    state_->set_external_drive(checked_pin(pin), level);
 }
 
 void Board::release(int pin) {
     std::lock_guard lock(state_->mutex);
-    state_->lines[checked_pin(pin)].test_drive.reset();
-    state_->settle(pin);
+    state_->set_external_drive(checked_pin(pin), std::nullopt);
 }
 
 LineState Board::line(int pin) const {
     std::lock_guard lock(state_->mutex);
-    const Line &line = state_->lines[checked_pin(pin)];
-    const std::optional<bool> drive = line.test_drive ? line.test_drive : line.device_drive;
+    const Line &line = state_->run->lines[checked_pin(pin)];
+    const std::optional<bool> drive = line.external_drive ? line.external_drive : line.device_drive;
     return LineState{line.function,         line.pull, line.latch, drive.has_value(),
                      drive.value_or(false), line.level};
 }
@@ -191,106 +195,145 @@ bool Board::level(int pin) const { return line(pin).level; }
 
 SpiChannelState Board::spi_channel(int channel) const {
     std::lock_guard lock(state_->mutex);
-    return state_->spi[checked_channel(channel)];
+    return state_->run->spi[checked_channel(channel)];
 }
 
 void Board::attach_spi_device(int channel, SpiDevice device) {
     std::lock_guard lock(state_->mutex);
-    state_->spi_devices[checked_channel(channel)] = std::move(device);
+    DeviceSet &devices = state_->run->devices;
+    if (device) {
+        devices.attach_function(checked_channel(channel), std::move(device));
+    } else if (DeviceSlot *old =
+                   devices.find(checked_channel(channel) == 0 ? Bus::Spi0 : Bus::Spi1, -1)) {
+        devices.detach(old->id());
+    }
 }
 
 void Board::detach_spi_device(int channel) { attach_spi_device(channel, nullptr); }
 
-void Board::attach_link_device(const LinkDeviceOptions &options) {
-    if (options.enable_pin != -1) {
-        checked_pin(options.enable_pin);
+Device Board::attach_device(const DeviceSpec &spec) {
+    for (const auto &[name, pin] : spec.lines) {
+        checked_pin(pin);
+    }
+    if (spec.select != -1) {
+        checked_pin(spec.select);
     }
     std::lock_guard lock(state_->mutex);
-    if (state_->link) {
-        state_->link_stop_replying();
+    return Device(this, state_->run->devices.attach(spec).id());
+}
+
+void Board::detach_device(const Device &device) {
+    std::lock_guard lock(state_->mutex);
+    if (device.board_ == this) {
+        state_->run->devices.detach(device.id_);
     }
-    state_->link.emplace();
-    state_->link->options = options;
+}
+
+Device Board::device(const std::string &name) {
+    std::lock_guard lock(state_->mutex);
+    const DeviceSlot *slot = state_->run->devices.find(name);
+    if (slot == nullptr) {
+        throw std::out_of_range("vboard: no device named '" + name + "' on the board");
+    }
+    return Device(this, slot->id());
+}
+
+void Board::attach_link_device(const LinkDeviceOptions &options) {
+    DeviceSpec spec;
+    spec.model = "replies";
+    spec.name = "link";
+    spec.bus = Bus::Link;
+    if (options.enable_pin != -1) {
+        spec.lines.emplace_back("enable", checked_pin(options.enable_pin));
+        spec.params.push_back({"enable_level", std::string(options.enable_level ? "high" : "low")});
+        spec.params.push_back({"enable_for", std::to_string(options.enable_hold_ns) + "ns"});
+    }
+    detach_link_device();
+    const Device device = attach_device(spec);
+    std::lock_guard lock(state_->mutex);
+    state_->run->link_device = device.id_;
 }
 
 void Board::detach_link_device() {
     std::lock_guard lock(state_->mutex);
-    if (state_->link) {
-        state_->link_stop_replying();
-        state_->link.reset();
-    }
+    state_->run->devices.detach(std::exchange(state_->run->link_device, 0));
 }
 
 bool Board::has_link_device() const {
     std::lock_guard lock(state_->mutex);
-    return state_->link.has_value();
+    return state_->run->devices.find(state_->run->link_device) != nullptr;
+}
+
+Device Board::link_device() {
+    std::lock_guard lock(state_->mutex);
+    return Device(this, state_->run->link_device);
 }
 
 void Board::queue_link_reply(std::span<const std::uint8_t> bytes) {
-    std::lock_guard lock(state_->mutex);
-    if (!state_->link) {
+    if (!has_link_device()) {
         throw std::logic_error("vboard: queue_link_reply needs attach_link_device first");
     }
-    state_->link->replies.insert(state_->link->replies.end(), bytes.begin(), bytes.end());
+    link_device().queue_replies(bytes);
 }
 
 std::size_t Board::link_replies_pending() const {
-    std::lock_guard lock(state_->mutex);
-    if (!state_->link) {
+    if (!has_link_device()) {
         return 0;
     }
-    return state_->link->replies.size() + (state_->link->tx_active ? 1 : 0);
+    return const_cast<Board *>(this)->link_device().replies_pending();
 }
 
 std::vector<std::uint8_t> Board::link_bytes_received() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->link ? state_->link->received : std::vector<std::uint8_t>{};
+    if (!has_link_device()) {
+        return {};
+    }
+    return const_cast<Board *>(this)->link_device().received();
 }
 
 std::vector<CallRecord> Board::calls() const {
     std::lock_guard lock(state_->mutex);
-    return state_->log.copy();
+    return state_->run->log.copy();
 }
 
 std::uint64_t Board::calls_dropped() const {
     std::lock_guard lock(state_->mutex);
-    return state_->dropped;
+    return state_->run->dropped;
 }
 
 void Board::set_log_capacity(std::size_t capacity) {
     std::lock_guard lock(state_->mutex);
-    state_->log_capacity = capacity;
-    state_->log.shrink_to(capacity, state_->dropped);
+    state_->settings.log_capacity = capacity;
+    state_->run->log.shrink_to(capacity, state_->run->dropped);
 }
 
 std::size_t Board::log_capacity() const {
     std::lock_guard lock(state_->mutex);
-    return state_->log_capacity;
+    return state_->settings.log_capacity;
 }
 
 std::uint64_t Board::now_ns() const {
     std::lock_guard lock(state_->mutex);
-    return state_->now;
+    return state_->run->now;
 }
 
 CallCosts Board::costs() const {
     std::lock_guard lock(state_->mutex);
-    return state_->costs;
+    return state_->settings.costs;
 }
 
 void Board::set_costs(const CallCosts &costs) {
     std::lock_guard lock(state_->mutex);
-    state_->costs = costs;
+    state_->settings.costs = costs;
 }
 
 void Board::set_real_sleep(bool real_sleep) {
     std::lock_guard lock(state_->mutex);
-    state_->real_sleep = real_sleep;
+    state_->settings.real_sleep = real_sleep;
 }
 
 bool Board::real_sleep() const {
     std::lock_guard lock(state_->mutex);
-    return state_->real_sleep;
+    return state_->settings.real_sleep;
 }
 
 void Board::add_observer(std::shared_ptr<LineObserver> observer) {
@@ -300,20 +343,15 @@ void Board::add_observer(std::shared_ptr<LineObserver> observer) {
     std::lock_guard lock(state_->mutex);
     std::array<bool, kLineCount> levels{};
     for (int pin = 0; pin < kLineCount; ++pin) {
-        levels[pin] = state_->lines[pin].level;
+        levels[pin] = state_->run->lines[pin].level;
     }
-    observer->start(state_->now, levels);
-    state_->observers.push_back(std::move(observer));
+    observer->start(state_->run->now, levels);
+    state_->run->observers.add_line_observer(std::move(observer));
 }
 
 void Board::remove_observer(const std::shared_ptr<LineObserver> &observer) {
     std::lock_guard lock(state_->mutex);
-    auto &observers = state_->observers;
-    const auto found = std::find(observers.begin(), observers.end(), observer);
-    if (found != observers.end()) {
-        (*found)->finish(state_->now);
-        observers.erase(found);
-    }
+    state_->run->observers.remove_line_observer(observer);
 }
 
 void Board::add_call_observer(std::shared_ptr<CallObserver> observer) {
@@ -321,17 +359,12 @@ void Board::add_call_observer(std::shared_ptr<CallObserver> observer) {
         throw std::invalid_argument("vboard: add_call_observer needs an observer");
     }
     std::lock_guard lock(state_->mutex);
-    state_->call_observers.push_back(std::move(observer));
+    state_->run->observers.add_call_observer(std::move(observer));
 }
 
 void Board::remove_call_observer(const std::shared_ptr<CallObserver> &observer) {
     std::lock_guard lock(state_->mutex);
-    auto &observers = state_->call_observers;
-    const auto found = std::find(observers.begin(), observers.end(), observer);
-    if (found != observers.end()) {
-        (*found)->finish(state_->now);
-        observers.erase(found);
-    }
+    state_->run->observers.remove_call_observer(observer);
 }
 
 void Board::flush_outputs() {
@@ -370,12 +403,12 @@ void Board::set_framing(const FramingOptions &framing) {
         }
     }
     std::lock_guard lock(state_->mutex);
-    state_->monitor.set_framing(framing);
+    state_->settings.framing = framing;
 }
 
 FramingOptions Board::framing() const {
     std::lock_guard lock(state_->mutex);
-    return state_->monitor.framing();
+    return state_->settings.framing;
 }
 
 void Board::add_transaction_observer(std::shared_ptr<TransactionObserver> observer) {
@@ -383,12 +416,12 @@ void Board::add_transaction_observer(std::shared_ptr<TransactionObserver> observ
         throw std::invalid_argument("vboard: add_transaction_observer needs an observer");
     }
     std::lock_guard lock(state_->mutex);
-    state_->monitor.add_observer(std::move(observer));
+    state_->run->monitor.add_observer(std::move(observer));
 }
 
 void Board::remove_transaction_observer(const std::shared_ptr<TransactionObserver> &observer) {
     std::lock_guard lock(state_->mutex);
-    state_->monitor.remove_observer(observer, state_->now);
+    state_->run->monitor.remove_observer(observer, state_->run->now);
 }
 
 std::size_t Board::add_timing_check(const TimingCheck &check) {
@@ -405,75 +438,75 @@ std::size_t Board::add_timing_check(const TimingCheck &check) {
         default: check_line(check.pin, "timing check on"); break;
     }
     std::lock_guard lock(state_->mutex);
-    return state_->monitor.add_check(check);
+    return state_->run->monitor.add_check(check);
 }
 
 std::vector<TimingViolation> Board::violations() const {
     std::lock_guard lock(state_->mutex);
-    return state_->monitor.violations();
+    return state_->run->monitor.violations();
 }
 
 std::vector<std::uint64_t> Board::violation_counts() const {
     std::lock_guard lock(state_->mutex);
-    return state_->monitor.violation_counts();
+    return state_->run->monitor.violation_counts();
 }
 
 RuleId Board::add_rule(const Rule &rule) {
     std::lock_guard lock(state_->mutex);
-    return state_->add_rule(rule);
+    return state_->run->rules.add(rule);
 }
 
 void Board::remove_rule(RuleId id) {
     std::lock_guard lock(state_->mutex);
-    state_->remove_rule(id);
+    state_->run->rules.remove(id);
 }
 
 std::uint64_t Board::rule_fired(RuleId id) const {
     std::lock_guard lock(state_->mutex);
-    return id < state_->rules.size() ? state_->rules[id].fired : 0;
+    return state_->run->rules.fired(id);
 }
 
 void Board::set_fidelity(Fidelity fidelity) {
     std::lock_guard lock(state_->mutex);
-    state_->fidelity = fidelity;
+    state_->settings.fidelity = fidelity;
 }
 
 Fidelity Board::fidelity() const {
     std::lock_guard lock(state_->mutex);
-    return state_->fidelity;
+    return state_->settings.fidelity;
 }
 
 void Board::set_time_limit(std::uint64_t limit_ns, TimeLimitHandler handler) {
     std::lock_guard lock(state_->mutex);
-    state_->time_limit = limit_ns;
-    state_->time_limit_handler = std::move(handler);
+    state_->run->time_limit = limit_ns;
+    state_->run->time_limit_handler = std::move(handler);
 }
 
 void Board::clear_time_limit() {
     std::lock_guard lock(state_->mutex);
-    state_->time_limit.reset();
-    state_->time_limit_handler = nullptr;
+    state_->run->time_limit.reset();
+    state_->run->time_limit_handler = nullptr;
 }
 
 std::size_t Board::call_count() const {
     std::lock_guard lock(state_->mutex);
-    return state_->log.size();
+    return state_->run->log.size();
 }
 
 void Board::clear_calls() {
     std::lock_guard lock(state_->mutex);
-    state_->log.clear();
-    state_->dropped = 0;
+    state_->run->log.clear();
+    state_->run->dropped = 0;
 }
 
 std::vector<std::string> Board::diagnostics() const {
     std::lock_guard lock(state_->mutex);
-    return state_->diagnostics;
+    return state_->run->diagnostics;
 }
 
 void Board::clear_diagnostics() {
     std::lock_guard lock(state_->mutex);
-    state_->diagnostics.clear();
+    state_->run->diagnostics.clear();
 }
 
 Board &current_board() {

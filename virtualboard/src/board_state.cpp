@@ -1,4 +1,5 @@
-// The electrical model, the peripherals and the wiringPi operations of the virtual board.
+// The board's core: power-on, the clock and its timeline, the listeners, and the wiringPi
+// operations.
 
 #include "board_state.hpp"
 
@@ -34,6 +35,10 @@ bool spi_idle_level(int pin) { return pin == kSpiCe0 || pin == kSpiCe1; }
 
 constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
 
+// Zero-delay events that keep waking each other would stop the clock; past this many at one
+// moment the board stops its rules and says so.
+constexpr std::uint64_t kMaxEventsAtOneMoment = 100'000;
+
 bool valid_pin(int pin) { return pin >= 0 && pin < kLineCount; }
 
 const char *spi_line_name(int pin) {
@@ -67,88 +72,130 @@ std::optional<Function> function_from_alt_code(int code) {
     }
 }
 
+RunState::RunState(Engine &engine, const BoardSettings &settings)
+    : observers(engine),
+      link(engine),
+      monitor(engine, settings.framing),
+      rules(engine),
+      devices(engine, link) {
+    listeners.add(&observers, 0);
+    listeners.add(&link, 0);
+    listeners.add(&monitor, 0);
+    listeners.add(&rules, 0);
+}
+
 void Board::State::power_on() {
-    finish_observers();
-    clear_rules();
-    monitor.reset();
-    time_limit.reset();
-    time_limit_handler = nullptr;
-    poll = PollWatch{};
-    current = nullptr;
-    now = 0;
+    if (run) {
+        finish_observers();
+    }
+    run.reset();
+    RunState &r = run.emplace(*this, settings);
     for (int pin = 0; pin < kLineCount; ++pin) {
-        controller[pin] = spi_idle_level(pin);
-        Line &line = lines[pin];
-        line = Line{};
+        r.controller[pin] = spi_idle_level(pin);
+        Line &line = r.lines[pin];
         line.function = is_spi0_line(pin) ? Function::Alt0 : Function::Input;
         line.pull = power_on_pull(pin);
         line.level = compute_level(pin);
     }
-    setup_result = 0;
-    set_up = false;
-    spi = {};
-    spi_devices = {};
-    link.reset();
-    log.clear();
-    dropped = 0;
-    diagnostics.clear();
 }
 
 void Board::State::finish_observers() {
-    for (const auto &observer : observers) {
-        observer->finish(now);
-    }
-    observers.clear();
-    for (const auto &observer : call_observers) {
-        observer->finish(now);
-    }
-    call_observers.clear();
-    monitor.finish(now);
+    RunState &r = *run;
+    r.devices.finish();  // their last notes reach the observers
+    r.observers.finish(r.now);
+    r.monitor.finish(r.now);
+}
+
+void Board::State::leave(Listener *listener) {
+    run->listeners.remove(listener);
+    run->timeline.forget(listener);
 }
 
 void Board::State::advance_through_events(std::uint64_t target) {
-    if (time_limit && target >= *time_limit) {
-        run_timeline_until(*time_limit);
-        now = std::max(now, *time_limit);
+    RunState &r = *run;
+    if (r.time_limit && target >= *r.time_limit) {
+        run_timeline_until(*r.time_limit);
+        r.now = std::max(r.now, *r.time_limit);
         reach_time_limit();
     }
     run_timeline_until(target);
 }
 
+void Board::State::run_timeline_until(std::uint64_t time) {
+    RunState &r = *run;
+    std::uint64_t moment = r.now;
+    std::uint64_t at_moment = 0;
+    while (!r.timeline.empty() && r.timeline.next_time() <= time) {
+        const TimedEvent event = r.timeline.pop();
+        r.now = std::max(r.now, event.time);
+        at_moment = r.now == moment ? at_moment + 1 : 0;
+        moment = r.now;
+        if (at_moment > kMaxEventsAtOneMoment) {
+            note("rules keep waking each other at " + std::to_string(r.now) +
+                 " ns with no time passing; the board stopped its rules");
+            r.rules.stop_all();
+            r.timeline.clear();
+            return;
+        }
+        event.target->timed(event.what, event.detail);
+    }
+}
+
 void Board::State::reach_time_limit() {
+    RunState &r = *run;
     TimeLimitReport report;
-    report.limit_ns = *time_limit;
-    if (current != nullptr) {
-        CallRecord in_progress = *current;
+    report.limit_ns = *r.time_limit;
+    if (r.current != nullptr) {
+        CallRecord in_progress = *r.current;
         in_progress.has_result = false;
         report.call = in_progress.to_string();
     }
-    if (poll.reads >= 2) {
+    if (r.poll.reads >= 2) {
         report.polling = true;
-        report.poll_pin = poll.pin;
-        report.poll_level = poll.level;
-        report.poll_since_ns = poll.since;
-        report.poll_reads = poll.reads;
+        report.poll_pin = r.poll.pin;
+        report.poll_level = r.poll.level;
+        report.poll_since_ns = r.poll.since;
+        report.poll_reads = r.poll.reads;
     }
-    time_limit.reset();
-    const TimeLimitHandler handler = std::move(time_limit_handler);
-    time_limit_handler = nullptr;
+    r.time_limit.reset();
+    const TimeLimitHandler handler = std::move(r.time_limit_handler);
+    r.time_limit_handler = nullptr;
     if (handler) {
         handler(report);
     }
 }
 
 void Board::State::note(std::string text) {
-    for (const auto &observer : call_observers) {
-        observer->note(now, text);
-    }
-    diagnostics.push_back(std::move(text));
+    run->observers.note(run->now, text);
+    run->diagnostics.push_back(std::move(text));
 }
 
-void Board::State::tell_call_observers() {
-    for (const auto &observer : call_observers) {
-        observer->call(*current);
+void Board::State::log_text(std::string text) {
+    RunState &r = *run;
+    if (r.current != nullptr) {  // inside a call: logged after it, so the call keeps its record
+        r.device_logs.emplace_back(r.now, std::move(text));
+    } else {
+        push_log_text(r.now, std::move(text));
     }
+}
+
+void Board::State::flush_device_logs() {
+    std::vector<std::pair<std::uint64_t, std::string>> logs = std::move(run->device_logs);
+    run->device_logs.clear();
+    for (auto &[time, text] : logs) {
+        push_log_text(time, std::move(text));
+    }
+}
+
+void Board::State::push_log_text(std::uint64_t time, std::string text) {
+    RunState &r = *run;
+    CallRecord *rec =
+        settings.log_capacity > 0 ? &r.log.push(settings.log_capacity, r.dropped) : &r.unlogged;
+    *rec = CallRecord{};
+    rec->call = Call::DeviceLog;
+    rec->time_ns = time;
+    rec->text = std::move(text);
+    r.observers.call(*rec);
 }
 
 void Board::State::end_process_as_wiringpi(const std::string &message) {
@@ -161,97 +208,19 @@ void Board::State::end_process_as_wiringpi(const std::string &message) {
     std::exit(1);
 }
 
-void Board::State::level_changed(int pin) {
-    Line &line = lines[pin];
-    const bool level = !line.level;
-    line.level = level;
-    line.changed_at = now;
-    for (const auto &observer : observers) {
-        observer->change(now, pin, level);
-    }
-    if (pin == kSpiSclk && link) {
-        link_clock_edge(level);
-    }
-    if (monitor.active()) {
-        monitor.line_changed(now, pin, lines.data());
-    }
-    if (!line_rules[pin].empty()) {
-        on_line_change(pin, level);
-    }
-}
-
 void Board::State::set_function(int pin, Function function) {
-    lines[pin].function = function;
+    RunState &r = *run;
+    r.lines[pin].function = function;
     settle(pin);
-    if (pin == kSpiMosi && link) {
-        link_data_function_changed(function);
-    }
-    if (pin == kSpiMosi && monitor.active()) {
-        monitor.data_function_changed(lines.data());
-    }
-}
-
-void Board::State::set_device_drive(int pin, std::optional<bool> level) {
-    lines[pin].device_drive = level;
-    settle(pin);
-}
-
-// ---- The call log -------------------------------------------------------------------------------
-
-void CallRing::clear() {
-    slots_.clear();
-    head_ = 0;
-    size_ = 0;
-}
-
-CallRecord &CallRing::push(std::size_t capacity, std::uint64_t &dropped) {
-    if (slots_.size() < capacity) {  // every slot holds a record: grow
-        linearize();
-        if (slots_.size() == slots_.capacity()) {
-            // Room for the whole log at once (its pages are touched only as records arrive), so
-            // it is not copied as it grows; a very large capacity grows by doubling past 2^20.
-            constexpr std::size_t kReserveAtOnce = std::size_t{1} << 20;
-            slots_.reserve(std::min(capacity, std::max(kReserveAtOnce, 2 * slots_.size())));
-        }
-        ++size_;
-        return slots_.emplace_back();
-    }
-    CallRecord &oldest = slots_[head_];
-    head_ = (head_ + 1) % slots_.size();
-    ++dropped;
-    return oldest;
-}
-
-void CallRing::shrink_to(std::size_t capacity, std::uint64_t &dropped) {
-    if (size_ <= capacity) {
-        return;
-    }
-    linearize();
-    const std::size_t excess = size_ - capacity;
-    slots_.erase(slots_.begin(), slots_.begin() + static_cast<std::ptrdiff_t>(excess));
-    size_ = capacity;
-    dropped += excess;
-}
-
-std::vector<CallRecord> CallRing::copy() const {
-    std::vector<CallRecord> out;
-    out.reserve(size_);
-    for (std::size_t i = 0; i < size_; ++i) {
-        out.push_back(slots_[(head_ + i) % slots_.size()]);
-    }
-    return out;
-}
-
-void CallRing::linearize() {
-    std::rotate(slots_.begin(), slots_.begin() + static_cast<std::ptrdiff_t>(head_), slots_.end());
-    head_ = 0;
+    const LineView view(r.lines);
+    r.listeners.each(kFunctionChanges, [&](Listener &l) { l.function_changed(view, pin); });
 }
 
 // ---- The wiringPi operations
 // ----------------------------------------------------------------------
 
 Flag Board::State::check_line_call(int pin) {
-    if (!set_up) {
+    if (!run->set_up) {
         return line_call_before_setup();
     }
     if (!valid_pin(pin)) {
@@ -263,10 +232,10 @@ Flag Board::State::check_line_call(int pin) {
 // What a line call before set-up does: flagged, and under Fidelity::WiringPi3 what wiringPi 3.x
 // does as well.
 Flag Board::State::line_call_before_setup() {
-    if (fidelity == Fidelity::WiringPi3) {
-        const std::string call = current->to_string();
-        if (current->call == Call::DigitalWrite || current->call == Call::DigitalRead ||
-            current->call == Call::GetAlt) {
+    if (settings.fidelity == Fidelity::WiringPi3) {
+        const std::string call = run->current->to_string();
+        if (run->current->call == Call::DigitalWrite || run->current->call == Call::DigitalRead ||
+            run->current->call == Call::GetAlt) {
             std::fprintf(stderr, "wiringPi: %s called before wiringPiSetupGpio: ignored\n",
                          call.c_str());
         } else {
@@ -281,17 +250,17 @@ Flag Board::State::line_call_before_setup() {
 int Board::State::setup_gpio() {
     CallRecord &rec = record(Call::WiringPiSetupGpio, {});
     rec.has_result = true;
-    rec.result = setup_result;
-    if (setup_result >= 0) {
-        set_up = true;
+    rec.result = run->setup_result;
+    if (run->setup_result >= 0) {
+        run->set_up = true;
     }
-    advance(costs.setup_ns);
-    if (setup_result < 0 && fidelity == Fidelity::WiringPi3) {
+    advance(settings.costs.setup_ns);
+    if (run->setup_result < 0 && settings.fidelity == Fidelity::WiringPi3) {
         end_process_as_wiringpi("wiringPi: wiringPiSetupGpio failed (result " +
-                                std::to_string(setup_result) +
+                                std::to_string(run->setup_result) +
                                 "): wiringPi 3.x ends the program here with status 1");
     }
-    return setup_result;
+    return run->setup_result;
 }
 
 void Board::State::pin_mode(int pin, int mode) {
@@ -303,7 +272,7 @@ void Board::State::pin_mode(int pin, int mode) {
     if (rec.flag == Flag::None) {
         set_function(pin, mode == 0 ? Function::Input : Function::Output);
     }
-    advance(costs.pin_mode_ns);
+    advance(settings.costs.pin_mode_ns);
 }
 
 void Board::State::pull_up_dn_control(int pin, int pud) {
@@ -313,34 +282,34 @@ void Board::State::pull_up_dn_control(int pin, int pud) {
         rec.flag = Flag::BadArgument;
     }
     if (rec.flag == Flag::None) {
-        lines[pin].pull = static_cast<Pull>(pud);
+        run->lines[pin].pull = static_cast<Pull>(pud);
         settle(pin);
     }
-    advance(costs.pull_ns);
+    advance(settings.costs.pull_ns);
 }
 
 void Board::State::digital_write(int pin, int value) {
     CallRecord &rec = record(Call::DigitalWrite, {pin, value});
     rec.flag = check_line_call(pin);
     if (rec.flag == Flag::None) {
-        lines[pin].latch = value != 0;
+        run->lines[pin].latch = value != 0;
         settle(pin);
     }
-    advance(costs.write_ns);
+    advance(settings.costs.write_ns);
 }
 
 int Board::State::digital_read(int pin) {
     CallRecord &rec = record(Call::DigitalRead, {pin});
     rec.flag = check_line_call(pin);
     rec.has_result = true;
-    rec.result = rec.flag == Flag::None && lines[pin].level ? 1 : 0;
+    rec.result = rec.flag == Flag::None && run->lines[pin].level ? 1 : 0;
     const bool level = rec.result != 0;
-    if (poll.reads > 0 && poll.pin == pin && poll.level == level) {
-        ++poll.reads;
+    if (run->poll.reads > 0 && run->poll.pin == pin && run->poll.level == level) {
+        ++run->poll.reads;
     } else {
-        poll = PollWatch{pin, level, now, 1};
+        run->poll = PollWatch{pin, level, run->now, 1};
     }
-    advance(costs.read_ns);
+    advance(settings.costs.read_ns);
     return static_cast<int>(rec.result);
 }
 
@@ -348,8 +317,8 @@ int Board::State::get_alt(int pin) {
     CallRecord &rec = record(Call::GetAlt, {pin});
     rec.flag = check_line_call(pin);
     rec.has_result = true;
-    rec.result = rec.flag == Flag::None ? alt_code(lines[pin].function) : 0;
-    advance(costs.read_ns);
+    rec.result = rec.flag == Flag::None ? alt_code(run->lines[pin].function) : 0;
+    advance(settings.costs.read_ns);
     return static_cast<int>(rec.result);
 }
 
@@ -363,7 +332,7 @@ void Board::State::pin_mode_alt(int pin, int code) {
     if (rec.flag == Flag::None) {
         set_function(pin, *function);
     }
-    advance(costs.pin_mode_ns);
+    advance(settings.costs.pin_mode_ns);
 }
 
 int Board::State::spi_setup(Call call, int channel, int speed, int mode) {
@@ -377,11 +346,11 @@ int Board::State::spi_setup(Call call, int channel, int speed, int mode) {
         rec.flag = Flag::BadArgument;
         rec.result = kEinval;
     } else {
-        spi[channel] = SpiChannelState{true, speed, mode};
+        run->spi[channel] = SpiChannelState{true, speed, mode};
         spi_set_controller(kSpiSclk, (mode & 2) != 0);  // the clock idles at the mode's polarity
         rec.result = kSpiFdBase + channel;
     }
-    advance(costs.spi_setup_ns);
+    advance(settings.costs.spi_setup_ns);
     return static_cast<int>(rec.result);
 }
 
@@ -389,14 +358,14 @@ int Board::State::spi_data_rw(int channel, unsigned char *data, int len) {
     CallRecord &rec = record(Call::SpiDataRW, {channel, len});
     rec.buffer = data;
     rec.has_result = true;
-    advance(costs.spi_transfer_ns);  // the ioctl, whether or not it gets to the wire
+    advance(settings.costs.spi_transfer_ns);  // the ioctl, whether or not it gets to the wire
     if (channel < 0 || channel >= kSpiChannelCount) {
         rec.flag = Flag::BadChannel;
         rec.result = kEinval;
-    } else if (!spi[channel].open) {
+    } else if (!run->spi[channel].open) {
         rec.flag = Flag::NotOpen;
         rec.result = kEbadf;
-        if (fidelity == Fidelity::WiringPi3) {
+        if (settings.fidelity == Fidelity::WiringPi3) {
             std::fprintf(stderr,
                          "wiringPi: wiringPiSPIDataRW on channel %d, which was never opened: %d "
                          "(EBADF)\n",
@@ -422,14 +391,14 @@ int Board::State::spi_transfer_on_wire(int channel, unsigned char *data, int len
     const int ce = channel == 0 ? kSpiCe0 : kSpiCe1;
     std::string missing;
     for (const int pin : {kSpiSclk, kSpiMosi, ce}) {
-        if (lines[pin].function != Function::Alt0) {
+        if (run->lines[pin].function != Function::Alt0) {
             missing += missing.empty() ? "" : ", ";
             missing += "BCM " + std::to_string(pin) + " (" + spi_line_name(pin) + ") is " +
-                       to_string(lines[pin].function);
+                       to_string(run->lines[pin].function);
         }
     }
-    const bool miso_connected = lines[kSpiMiso].function == Function::Alt0;
-    const std::uint8_t idle = miso_connected && lines[kSpiMiso].level ? 0xFF : 0x00;
+    const bool miso_connected = run->lines[kSpiMiso].function == Function::Alt0;
+    const std::uint8_t idle = miso_connected && run->lines[kSpiMiso].level ? 0xFF : 0x00;
     if (!missing.empty()) {
         rec.flag = Flag::NotAlt0;
         note("wiringPiSPIDataRW on channel " + std::to_string(channel) + ": " + missing +
@@ -438,24 +407,25 @@ int Board::State::spi_transfer_on_wire(int channel, unsigned char *data, int len
         advance(spi_bits_ns(channel, len));
         return len;
     }
-    std::vector<std::uint8_t> answer;
-    const bool device = static_cast<bool>(spi_devices[channel]);
+    const LineView view(run->lines);
+    const bool device = run->devices.any_on(channel, view);
+    std::vector<std::uint8_t> answer(static_cast<std::size_t>(len), idle);
     if (device) {
-        answer = spi_devices[channel](std::span<const std::uint8_t>(rec.sent));
+        run->devices.exchange(channel, view, rec.sent, answer);
     }
-    answer.resize(static_cast<std::size_t>(len), idle);
-    if (monitor.active()) {  // what the host receives: nothing, with MISO disconnected
-        const std::vector<std::uint8_t> nothing(miso_connected ? 0 : answer.size(), 0);
-        monitor.spi_transfer(now, spi_bits_ns(channel, 1), channel, rec.sent,
-                             miso_connected ? answer : nothing, lines.data());
+    if (run->listeners.anyone(kSpiTransfers)) {
+        const SpiTransferView transfer{channel, run->now, spi_bits_ns(channel, 1), rec.sent,
+                                       miso_connected ? std::span<const std::uint8_t>(answer)
+                                                      : std::span<const std::uint8_t>()};
+        run->listeners.each(kSpiTransfers, [&](Listener &l) { l.spi_transfer(view, transfer); });
     }
     spi_draw_transfer(channel, rec.sent, answer, device);
-    if (monitor.active()) {
-        monitor.spi_transfer_end(now);
+    if (device) {
+        run->devices.transfer_done(channel, view);
     }
     if (!miso_connected) {
         note("wiringPiSPIDataRW on channel " + std::to_string(channel) + ": BCM 9 (MISO) is " +
-             to_string(lines[kSpiMiso].function) + ", not ALT0; the bytes received read 0x00");
+             to_string(run->lines[kSpiMiso].function) + ", not ALT0; the bytes received read 0x00");
         std::fill(answer.begin(), answer.end(), 0);
     }
     std::copy(answer.begin(), answer.end(), data);
@@ -463,13 +433,13 @@ int Board::State::spi_transfer_on_wire(int channel, unsigned char *data, int len
 }
 
 std::uint64_t Board::State::spi_bits_ns(int channel, int len) const {
-    const auto speed = static_cast<std::uint64_t>(spi[channel].speed_hz);
+    const auto speed = static_cast<std::uint64_t>(run->spi[channel].speed_hz);
     const std::uint64_t bit_ns = (kNsPerSecond + speed - 1) / speed;
     return bit_ns * 8 * static_cast<std::uint64_t>(len);
 }
 
 void Board::State::spi_set_controller(int pin, bool level) {
-    controller[pin] = level;
+    run->controller[pin] = level;
     settle(pin);
 }
 
@@ -478,8 +448,8 @@ void Board::State::spi_set_controller(int pin, bool level) {
 void Board::State::spi_draw_transfer(int channel, std::span<const std::uint8_t> mosi,
                                      std::span<const std::uint8_t> miso, bool miso_driven) {
     const int ce = channel == 0 ? kSpiCe0 : kSpiCe1;
-    const bool idle_clock = (spi[channel].mode & 2) != 0;
-    const bool data_on_leading_edge = (spi[channel].mode & 1) != 0;
+    const bool idle_clock = (run->spi[channel].mode & 2) != 0;
+    const bool data_on_leading_edge = (run->spi[channel].mode & 1) != 0;
     const std::uint64_t bit_ns = spi_bits_ns(channel, 1) / 8;
     const std::uint64_t first_half = bit_ns / 2;
     const std::uint64_t second_half = bit_ns - first_half;
@@ -506,9 +476,7 @@ void Board::State::spi_draw_transfer(int channel, std::span<const std::uint8_t> 
             advance(second_half);
             spi_set_controller(kSpiSclk, idle_clock);
         }
-        if (!spi_rules.empty()) {
-            on_spi_byte(channel, mosi[i]);
-        }
+        run->listeners.each(kSpiTransfers, [&](Listener &l) { l.spi_byte(channel, mosi[i]); });
     }
     advance(first_half);
     spi_set_controller(ce, true);
@@ -516,15 +484,13 @@ void Board::State::spi_draw_transfer(int channel, std::span<const std::uint8_t> 
     if (miso_driven) {
         set_device_drive(kSpiMiso, std::nullopt);
     }
-    if (!spi_rules.empty()) {
-        on_spi_end(channel);
-    }
+    run->listeners.each(kSpiTransfers, [&](Listener &l) { l.spi_end(channel); });
 }
 
 bool Board::State::wait(Call call, unsigned int length, std::uint64_t length_ns) {
     record(call, {length});
-    advance(costs.delay_call_ns + length_ns);
-    return real_sleep;
+    advance(settings.costs.delay_call_ns + length_ns);
+    return settings.real_sleep;
 }
 
 }  // namespace vboard

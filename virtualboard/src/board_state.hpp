@@ -1,94 +1,42 @@
-// The board's implementation, shared by the control interface (board.cpp) and the wiringPi
-// functions (wiringpi.cpp). Private to the library.
+// The board's core, shared by the control interface (board.cpp) and the wiringPi functions
+// (wiringpi.cpp): the lines, the clock, the one list of listeners, the settings apart from the run
+// state, and the wiringPi operations. The parts it is made of (the link bus, the bus monitor, the
+// rule scheduler, the devices) each own their state in their own files and reach the core only
+// through the Engine interface. Private to the library.
 #ifndef VBOARD_BOARD_STATE_HPP
 #define VBOARD_BOARD_STATE_HPP
 
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <queue>
 #include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bus_monitor.hpp"
+#include "call_ring.hpp"
+#include "device_set.hpp"
+#include "engine.hpp"
+#include "link_bus.hpp"
+#include "listener_list.hpp"
+#include "observers.hpp"
+#include "rule_scheduler.hpp"
+#include "timeline.hpp"
 #include "vboard/board.hpp"
 
 namespace vboard {
 
-struct Line {
-    Function function = Function::Input;
-    Pull pull = Pull::Off;
-    bool latch = false;
-    std::optional<bool> test_drive;
-    std::optional<bool> device_drive;
-    bool level = false;  // cached result of State::compute_level, kept current by settle()
-    std::uint64_t changed_at = 0;  // when `level` last changed
-};
-
-// The peripheral on the three-wire link (clock BCM 11, data BCM 10).
-struct LinkDevice {
-    LinkDeviceOptions options;
-    std::deque<std::uint8_t> replies;
-    std::vector<std::uint8_t> received;
-    std::uint8_t rx_shift = 0;
-    int rx_bits = 0;
-    bool tx_active = false;  // a reply byte is being shifted out
-    std::uint8_t tx_byte = 0;
-    int tx_bits_taken = 0;  // rising edges seen since the reply byte was put out
-};
-
-// The newest calls, oldest first, in a ring whose records are reused once it is full, so that a
-// long session logs without allocating.
-class CallRing {
-  public:
-    std::size_t size() const { return size_; }
-    void clear();
-    // The record to fill for a new call. Past `capacity` it is the oldest one, and `dropped` grows.
-    CallRecord &push(std::size_t capacity, std::uint64_t &dropped);
-    // Keeps the newest `capacity` records.
-    void shrink_to(std::size_t capacity, std::uint64_t &dropped);
-    std::vector<CallRecord> copy() const;
-
-  private:
-    void linearize();  // moves the oldest record to slot 0
-
-    std::vector<CallRecord> slots_;
-    std::size_t head_ = 0;  // the oldest record
-    std::size_t size_ = 0;
-};
-
-// One rule on the board, and what the scheduler knows of it.
-struct RuleSlot {
-    Rule rule;
-    bool active = true;
-    std::uint64_t fired = 0;
-};
-
-// Something the scheduler will do at a moment of virtual time.
-struct TimedEvent {
-    enum class Kind : std::uint8_t {
-        Drive,      // drive `pin` to `level`
-        FireRule,   // fire rule `rule` (an At trigger)
-        HeldCheck,  // fire rule `rule` if `pin` has not changed since `stamp`
-    };
-    std::uint64_t time = 0;
-    std::uint64_t sequence = 0;  // keeps events of one moment in the order they were scheduled
-    Kind kind = Kind::Drive;
-    int pin = -1;
-    Drive level = Drive::Release;
-    std::size_t rule = 0;
-    std::uint64_t stamp = 0;
-
-    bool operator>(const TimedEvent &other) const {
-        return time != other.time ? time > other.time : sequence > other.sequence;
-    }
+// What the board is set to do, as opposed to what it has done: kept by reset().
+struct BoardSettings {
+    CallCosts costs;
+    bool real_sleep = true;
+    Fidelity fidelity = Fidelity::Flag;
+    std::size_t log_capacity = 100'000;
+    FramingOptions framing;
 };
 
 // The latest run of digitalRead calls on one line that all read the same level.
@@ -121,128 +69,145 @@ class BoardLock {
     std::atomic<bool> locked_{false};
 };
 
-struct VBOARD_NO_EXPORT Board::State {
-    mutable BoardLock mutex;
+// Everything a run makes and a reset throws away: made afresh at power-on.
+struct RunState {
+    RunState(Engine &engine, const BoardSettings &settings);
 
     std::array<Line, kLineCount> lines{};
+    std::array<bool, kLineCount> controller{};  // what SPI0 drives on its lines while in ALT0
     int setup_result = 0;
     bool set_up = false;
     std::array<SpiChannelState, kSpiChannelCount> spi{};
-    std::array<SpiDevice, kSpiChannelCount> spi_devices{};
-    std::optional<LinkDevice> link;
     std::vector<std::string> diagnostics;
 
-    // What SPI0 drives on SCLK, MOSI, CE0 and CE1 while they are in ALT0.
-    std::array<bool, kLineCount> controller{};
-
     CallRing log;
-    std::size_t log_capacity = 100'000;
     std::uint64_t dropped = 0;
-    CallRecord unlogged;  // where calls are recorded while the log is off
+    CallRecord unlogged;            // where calls are recorded while the log is off
+    CallRecord *current = nullptr;  // the call being made, while a wiringPi function runs
+    std::vector<std::pair<std::uint64_t, std::string>> device_logs;  // to log after `current`
 
     std::uint64_t now = 0;
-    CallCosts costs;
-    bool real_sleep = true;
-    std::vector<std::shared_ptr<LineObserver>> observers;
-    std::vector<std::shared_ptr<CallObserver>> call_observers;
-    BusMonitor monitor;  // transactions and timing checks (bus_monitor.cpp)
-    Fidelity fidelity = Fidelity::Flag;
-
-    // The rule scheduler (rules.cpp). Rules are indexed by what triggers them, so a line change
-    // or a byte with no rule watching it costs one empty-vector test.
-    std::vector<RuleSlot> rules;
-    std::array<std::vector<std::size_t>, kLineCount> line_rules;  // Rising, Falling, Edge, Held
-    std::vector<std::size_t> link_rules;
-    std::vector<std::size_t> spi_rules;  // SpiByte, SpiEnd
-    std::priority_queue<TimedEvent, std::vector<TimedEvent>, std::greater<>> timeline;
-    std::uint64_t next_sequence = 0;
-
+    Timeline timeline;
     std::optional<std::uint64_t> time_limit;
     TimeLimitHandler time_limit_handler;
-    CallRecord *current = nullptr;  // the call being made, while a wiringPi function runs
     PollWatch poll;
+
+    // The listeners, told in this order: observers, the link bus, the bus monitor, the rules,
+    // then the devices in the order they first asked for something.
+    ListenerList listeners;
+    Observers observers;
+    LinkBus link;
+    BusMonitor monitor;
+    RuleScheduler rules;
+    DeviceSet devices;
+    std::uint64_t link_device = 0;  // the device attach_link_device made, 0 for none
+};
+
+struct VBOARD_NO_EXPORT Board::State final : Engine {
+    mutable BoardLock mutex;
+    BoardSettings settings;
+    std::optional<RunState> run;
 
     // Everything below expects `mutex` to be held.
     void power_on();
     void finish_observers();
 
-    // Moves the clock on by `ns`, running what the scheduler has due on the way and stopping at
+    // Engine: what the board's parts may do.
+    std::uint64_t now() const override { return run->now; }
+    LineView lines() const override { return LineView(run->lines); }
+    void subscribe(Listener *listener, unsigned interests) override {
+        run->listeners.subscribe(listener, interests);
+    }
+    void leave(Listener *listener) override;
+    void set_external_drive(int pin, std::optional<bool> level) override {
+        run->lines[pin].external_drive = level;
+        settle(pin);
+    }
+    void set_device_drive(int pin, std::optional<bool> level) override {
+        run->lines[pin].device_drive = level;
+        settle(pin);
+    }
+    void schedule(std::uint64_t time, Listener *listener, std::uint64_t what,
+                  std::uint64_t detail) override {
+        run->timeline.schedule(time, listener, what, detail);
+    }
+    void note(std::string text) override;
+    void log_text(std::string text) override;
+    void link_byte_received(std::uint8_t byte) override {
+        run->listeners.each(kLinkBytes, [&](Listener &l) { l.link_byte(byte); });
+    }
+
+    // Moves the clock on by `ns`, running what the timeline has due on the way and stopping at
     // the time limit. Every cost and every wait goes through here.
     void advance(std::uint64_t ns) {
-        const std::uint64_t target = now + ns;
-        if (time_limit || (!timeline.empty() && timeline.top().time <= target)) {
+        RunState &r = *run;
+        const std::uint64_t target = r.now + ns;
+        if (r.time_limit || (!r.timeline.empty() && r.timeline.next_time() <= target)) {
             advance_through_events(target);
         }
-        now = target > now ? target : now;
+        r.now = target > r.now ? target : r.now;
     }
     void advance_through_events(std::uint64_t target);
     void run_timeline_until(std::uint64_t time);
     void reach_time_limit();
-    void note(std::string text);  // raise a diagnostic
-    // After each wiringPi call: tell the call observers.
+    // After each wiringPi call: tell the call observers, then log what devices wrote meanwhile.
     void call_done() {
-        if (current != nullptr && !call_observers.empty()) {
-            tell_call_observers();
+        RunState &r = *run;
+        if (r.current != nullptr && r.observers.any_call_observer()) {
+            r.observers.call(*r.current);
         }
-        current = nullptr;
+        r.current = nullptr;
+        if (!r.device_logs.empty()) {
+            flush_device_logs();
+        }
     }
-    void tell_call_observers();
+    void flush_device_logs();
+    void push_log_text(std::uint64_t time, std::string text);
     // Fidelity::WiringPi3: says why on standard error, finishes the observers and exits with 1.
     [[noreturn]] void end_process_as_wiringpi(const std::string &message);
 
-    // The rule scheduler (rules.cpp).
-    RuleId add_rule(const Rule &rule);
-    void remove_rule(RuleId id);
-    void clear_rules();
-    void schedule(TimedEvent event);
-    void run_event(const TimedEvent &event);
-    void fire_rule(std::size_t index);
-    void apply_drive(int pin, Drive level);
-    void on_line_change(int pin, bool level);
-    void on_link_byte(std::uint8_t byte);
-    void on_spi_byte(int channel, std::uint8_t byte);
-    void on_spi_end(int channel);
-    void watch_held(std::size_t index);
-
     bool compute_level(int pin) const {
-        const Line &line = lines[pin];
+        const Line &line = run->lines[pin];
         if (line.function == Function::Output) {
             return line.latch;
         }
         if (line.function == Function::Alt0 && pin >= kSpiCe1 && pin <= kSpiSclk &&
             pin != kSpiMiso) {
-            return controller[pin];
+            return run->controller[pin];
         }
-        if (line.test_drive) {
-            return *line.test_drive;
+        if (line.external_drive) {
+            return *line.external_drive;
         }
         if (line.device_drive) {
             return *line.device_drive;
         }
         return line.pull == Pull::Up;
     }
-    // Brings a line's level up to date and tells whoever watches it when it changed.
+    // Brings a line's level up to date and tells whoever listens when it changed.
     void settle(int pin) {
-        if (compute_level(pin) != lines[pin].level) {
+        if (compute_level(pin) != run->lines[pin].level) {
             level_changed(pin);
         }
     }
-    void level_changed(int pin);
+    void level_changed(int pin) {
+        RunState &r = *run;
+        Line &line = r.lines[pin];
+        const bool level = !line.level;
+        line.level = level;
+        line.changed_at = r.now;
+        const LineView view(r.lines);
+        r.listeners.each(kLineChanges, [&](Listener &l) { l.line_changed(view, pin, level); });
+    }
     void set_function(int pin, Function function);
-    void set_device_drive(int pin, std::optional<bool> level);
-
-    // The link device's reactions to what the host does on its two lines.
-    void link_clock_edge(bool rising);
-    void link_data_function_changed(Function function);
-    void link_put_next_reply();
-    void link_stop_replying();
-    bool link_enabled() const;
 
     CallRecord &record(Call call, std::initializer_list<long long> args) {
-        CallRecord *rec = log_capacity > 0 ? &log.push(log_capacity, dropped) : &unlogged;
+        RunState &r = *run;
+        CallRecord *rec =
+            settings.log_capacity > 0 ? &r.log.push(settings.log_capacity, r.dropped) : &r.unlogged;
         rec->sent.clear();
+        rec->text.clear();
         rec->call = call;
-        rec->time_ns = now;
+        rec->time_ns = r.now;
         rec->arg_count = static_cast<std::uint8_t>(args.size());
         for (std::size_t i = 0; i < CallRecord::kMaxArgs; ++i) {  // fixed count: no memmove
             rec->args[i] = i < args.size() ? args.begin()[i] : 0;
@@ -251,9 +216,9 @@ struct VBOARD_NO_EXPORT Board::State {
         rec->result = 0;
         rec->flag = Flag::None;
         rec->buffer = nullptr;
-        current = rec;
+        r.current = rec;
         if (call != Call::DigitalRead && call != Call::Delay && call != Call::DelayMicroseconds) {
-            poll.reads = 0;
+            r.poll.reads = 0;
         }
         return *rec;
     }

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 
-#include "board_state.hpp"
-
 namespace vboard {
 namespace {
 
@@ -47,8 +45,6 @@ std::string default_name(const TimingCheck &check) {
 
 }  // namespace
 
-void BusMonitor::set_framing(const FramingOptions &framing) { framing_ = framing; }
-
 void BusMonitor::add_observer(std::shared_ptr<TransactionObserver> observer) {
     observer->start(framing_);
     observers_.push_back(std::move(observer));
@@ -78,12 +74,9 @@ std::size_t BusMonitor::add_check(const TimingCheck &check) {
     return checks_.size() - 1;
 }
 
-void BusMonitor::reset() {
-    checks_.clear();
-    kept_.clear();
-    last_rise_.reset();
-    next_index_ = 0;
-    update_active();
+void BusMonitor::update_active() {
+    active_ = !observers_.empty() || !checks_.empty();
+    engine_.subscribe(this, active_ ? kLineChanges | kFunctionChanges | kSpiTransfers : 0U);
 }
 
 std::vector<std::uint64_t> BusMonitor::violation_counts() const {
@@ -95,17 +88,18 @@ std::vector<std::uint64_t> BusMonitor::violation_counts() const {
     return counts;
 }
 
-std::uint32_t BusMonitor::side_levels(const Line *lines) const {
+std::uint32_t BusMonitor::side_levels(const LineView &lines) const {
     std::uint32_t side = 0;
     for (std::size_t i = 0; i < framing_.side_lines.size(); ++i) {
-        if (lines[framing_.side_lines[i].pin].level) {
+        if (lines.level(framing_.side_lines[i].pin)) {
             side |= 1U << i;
         }
     }
     return side;
 }
 
-void BusMonitor::line_changed(std::uint64_t now, int pin, const Line *lines) {
+void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
+    const std::uint64_t now = engine_.now();
     const Line &line = lines[pin];
     const bool link_clock = pin == kClock && line.function == Function::Output;
     if (!checks_.empty()) {
@@ -129,8 +123,8 @@ void BusMonitor::line_changed(std::uint64_t now, int pin, const Line *lines) {
     }
 }
 
-void BusMonitor::data_function_changed(const Line *lines) {
-    if (pending_.bits == 0) {
+void BusMonitor::function_changed(const LineView &lines, int pin) {
+    if (pin != kData || pending_.bits == 0) {
         return;
     }
     const Function data = lines[kData].function;
@@ -141,7 +135,7 @@ void BusMonitor::data_function_changed(const Line *lines) {
     }
 }
 
-void BusMonitor::take_bit(std::uint64_t now, Direction direction, bool bit, const Line *lines) {
+void BusMonitor::take_bit(std::uint64_t now, Direction direction, bool bit, const LineView &lines) {
     if (pending_.bits > 0 && pending_.direction != direction) {
         end_pending_byte();
     }
@@ -192,9 +186,14 @@ void BusMonitor::close_frame(std::uint64_t now) {
     frame_.reset();
 }
 
-void BusMonitor::spi_transfer(std::uint64_t start, std::uint64_t byte_ns, int channel,
-                              std::span<const std::uint8_t> out, std::span<const std::uint8_t> in,
-                              const Line *lines) {
+void BusMonitor::spi_transfer(const LineView &lines, const SpiTransferView &transfer) {
+    const int channel = transfer.channel;
+    const std::uint64_t start = transfer.start_ns;
+    const std::uint64_t byte_ns = transfer.byte_ns;
+    const std::span<const std::uint8_t> out = transfer.out;
+    // What the host receives: nothing, with MISO disconnected.
+    const std::vector<std::uint8_t> nothing(transfer.in.empty() ? out.size() : 0, 0);
+    const std::span<const std::uint8_t> in = transfer.in.empty() ? nothing : transfer.in;
     transaction_started(start, channel == 0 ? Bus::Spi0 : Bus::Spi1);
     if (observers_.empty()) {
         return;
@@ -211,9 +210,9 @@ void BusMonitor::spi_transfer(std::uint64_t start, std::uint64_t byte_ns, int ch
     }
 }
 
-void BusMonitor::spi_transfer_end(std::uint64_t now) {
+void BusMonitor::spi_end(int) {
     if (spi_) {
-        spi_->end_ns = now;
+        spi_->end_ns = engine_.now();
         emit(*spi_);
         spi_.reset();
     }

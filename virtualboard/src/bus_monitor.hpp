@@ -1,6 +1,6 @@
 // The board's bus monitor: decodes the bytes on the link and on SPI0 into transactions, and
-// checks the timing a device demands, from the line changes the board makes. Private to the
-// library; the board calls it under its lock, and only while someone listens or checks.
+// checks the timing a device demands, from the line changes the board makes. A listener of the
+// board, subscribed only while someone listens or checks. Private to the library.
 #ifndef VBOARD_BUS_MONITOR_HPP
 #define VBOARD_BUS_MONITOR_HPP
 
@@ -11,37 +11,30 @@
 #include <span>
 #include <vector>
 
-#include "vboard/board.hpp"
+#include "engine.hpp"
 #include "vboard/transactions.hpp"
 
 namespace vboard {
 
-struct Line;
-
-class BusMonitor {
+class BusMonitor final : public Listener {
   public:
-    // Whether anyone listens or checks: the board's line operations test only this.
-    bool active() const { return active_; }
+    // `framing` is the board's setting, read as each byte and frame begins.
+    BusMonitor(Engine &engine, const FramingOptions &framing)
+        : engine_(engine), framing_(framing) {}
 
-    void set_framing(const FramingOptions &framing);
-    const FramingOptions &framing() const { return framing_; }
+    // Whether anyone listens or checks.
+    bool active() const { return active_; }
 
     void add_observer(std::shared_ptr<TransactionObserver> observer);
     bool remove_observer(const std::shared_ptr<TransactionObserver> &observer, std::uint64_t now);
     std::size_t add_check(const TimingCheck &check);
-    // Back to power-on: no checks, no violations, the next transaction numbered 0.
-    void reset();
     const std::vector<TimingViolation> &violations() const { return kept_; }
     std::vector<std::uint64_t> violation_counts() const;
 
-    // The board's hooks, with its lines (kLineCount of them) as they stand after the change.
-    void line_changed(std::uint64_t now, int pin, const Line *lines);
-    void data_function_changed(const Line *lines);
-    // A hardware SPI transfer about to be drawn on the wire, from `start`, a byte each `byte_ns`.
-    void spi_transfer(std::uint64_t start, std::uint64_t byte_ns, int channel,
-                      std::span<const std::uint8_t> out, std::span<const std::uint8_t> in,
-                      const Line *lines);
-    void spi_transfer_end(std::uint64_t now);
+    void line_changed(const LineView &lines, int pin, bool level) override;
+    void function_changed(const LineView &lines, int pin) override;
+    void spi_transfer(const LineView &lines, const SpiTransferView &transfer) override;
+    void spi_end(int channel) override;
 
     // Ends the transaction in progress and every observer; the checks stay.
     void finish(std::uint64_t now);
@@ -62,8 +55,8 @@ class BusMonitor {
         std::optional<std::uint64_t> last_clock;  // ClockToDeselect: the latest clock edge
     };
 
-    std::uint32_t side_levels(const Line *lines) const;
-    void take_bit(std::uint64_t now, Direction direction, bool bit, const Line *lines);
+    std::uint32_t side_levels(const LineView &lines) const;
+    void take_bit(std::uint64_t now, Direction direction, bool bit, const LineView &lines);
     void end_pending_byte();
     void open_frame(std::uint64_t now, int select);
     void close_frame(std::uint64_t now);
@@ -71,9 +64,10 @@ class BusMonitor {
     void check_edge(std::uint64_t now, int pin, bool level, bool link_clock);
     void transaction_started(std::uint64_t now, Bus bus);
     void measured(std::size_t index, std::uint64_t now, std::uint64_t value);
-    void update_active() { active_ = !observers_.empty() || !checks_.empty(); }
+    void update_active();
 
-    FramingOptions framing_;
+    Engine &engine_;
+    const FramingOptions &framing_;
     std::vector<std::shared_ptr<TransactionObserver>> observers_;
     std::vector<CheckState> checks_;
     std::vector<TimingViolation> kept_;

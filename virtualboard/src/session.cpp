@@ -90,11 +90,11 @@ void report_header(const Board::State &state) {
         return;
     }
     std::string line = "header";
-    for (const Line &l : state.lines) {
+    for (const Line &l : state.run->lines) {
         line += ' ';
         line += std::to_string(alt_code(l.function));
     }
-    for (const Line &l : state.lines) {
+    for (const Line &l : state.run->lines) {
         line += l.level ? " 1" : " 0";
     }
     write_all(g_report_fd, line + "\n");

@@ -33,6 +33,18 @@
 // Which board the wiringPi functions act on: the process-wide default_board(), unless a
 // ScopedBoard has put another one in its place.
 //
+// Peripherals: devices on the link and on SPI0's chip enables, each an instance of a device model
+// (vboard/device.h in C, vboard/device.hpp from C++), attached with attach_device and reached
+// through a Device handle.
+//
+// Settings and run state: the costs, the sleep mode, the fidelity, the log's capacity and the
+// framing are settings, which reset() keeps; everything else (lines, clock, log, devices, rules,
+// checks, observers, time limit) belongs to the run, which reset() ends and starts afresh.
+//
+// Order at one moment: a line change is told to the line observers, then the link's devices, then
+// the transaction monitor and the timing checks, then the rules, then the devices that watch the
+// line, in the order they asked to.
+//
 // Thread safety: every member function of Board, and every wiringPi function, is safe to call from
 // any thread; each runs atomically under the board's lock. Peripheral callbacks run under that lock
 // and must not call back into the board.
@@ -49,6 +61,7 @@
 #include <string>
 #include <vector>
 
+#include "vboard/device.hpp"
 #include "vboard/export.h"
 #include "vboard/rules.hpp"
 #include "vboard/transactions.hpp"
@@ -91,6 +104,7 @@ enum class Call : std::uint8_t {
     SpiSetupMode,
     SpiDataRW,
     GetAlt,
+    DeviceLog,  // not a call: a line a device model wrote to the log (`text`)
 };
 
 // Why a call did not do what it asked. Codes are never reused.
@@ -122,9 +136,10 @@ struct VBOARD_EXPORT CallRecord {
     Flag flag = Flag::None;
     std::vector<std::uint8_t> sent;  // wiringPiSPIDataRW: the bytes in the buffer before it ran
     const void *buffer = nullptr;    // wiringPiSPIDataRW: the buffer address passed
+    std::string text;                // Call::DeviceLog: "DEVICE: what it wrote"
 
     // "digitalWrite(11, 1)", "digitalRead(10) = 1", "wiringPiSPIDataRW(0, [3c], 1) = 1",
-    // with " [BadPin]" appended when flagged.
+    // with " [BadPin]" appended when flagged; a device's log line as it wrote it.
     std::string to_string() const;
 };
 
@@ -259,7 +274,17 @@ class VBOARD_EXPORT Board {
 
     SpiChannelState spi_channel(int channel) const;  // throws std::out_of_range off 0-1
 
-    // SPI0 peripherals, one per chip enable. Attaching replaces what was there.
+    // Devices (see vboard/device.hpp). attach_device makes one from its model and replaces the
+    // device on the same bus behind the same select line; it throws DeviceError when the model
+    // cannot be found or loaded or refuses the parameters (the board is as it was then), and
+    // std::out_of_range for a line off 0-53. reset() detaches every device. device() finds one by
+    // name (std::out_of_range when there is none).
+    Device attach_device(const DeviceSpec &spec);
+    void detach_device(const Device &device);
+    Device device(const std::string &name);
+
+    // A C++ function on an SPI0 chip enable: the channel's device, replaced by attaching another.
+    // A null function detaches the chip enable's device.
     void attach_spi_device(int channel, SpiDevice device);
     void detach_spi_device(int channel);
 
@@ -267,8 +292,11 @@ class VBOARD_EXPORT Board {
     // drives the data line, it samples it on each rising clock edge, most significant bit first,
     // and collects whole bytes. When the host turns the data line to input it puts the top bit of
     // its next queued reply byte on the line, and each later bit after a falling clock edge; with
-    // nothing queued it does not drive. Attaching gives a fresh device.
+    // nothing queued it does not drive. Attaching gives a fresh device. It is a "replies" device
+    // named "link" (see vboard/device.hpp); link_device() is its handle, and the functions below
+    // forward to it.
     void attach_link_device(const LinkDeviceOptions &options = {});
+    Device link_device();
     void detach_link_device();
     bool has_link_device() const;
     void queue_link_reply(std::span<const std::uint8_t> bytes);

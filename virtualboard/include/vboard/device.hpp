@@ -1,0 +1,116 @@
+// Devices on the virtual board's buses, from C++: what attaches one (DeviceSpec), what a refused
+// one says (DeviceError), and the handle a test keeps to a device (Device).
+//
+// Every device is an instance of a model written against the C interface of vboard/device.h: the
+// board's own models ("echo", "replies", "registers") and a user's, loaded from a shared object
+// ("plugin"). Attach one with Board::attach_device; a board file's [[device]] sections do the same.
+//
+// The built-in models and their parameters:
+//   echo       answers each byte with the byte it was sent (on the link: a read answers the
+//              last byte received). No parameters.
+//   replies    answers each byte with the next of its queued replies, across transfers, then
+//              VB_NO_ANSWER (the idle line: 0xff on the link's pull-up, MISO's idle level on SPI).
+//              Keeps every byte it receives. Parameters: replies (bytes). On the link it has an
+//              enable gate: with a line named "enable", it answers only while that line has been at
+//              enable_level ("high", the default, or "low") for enable_for (a duration, "0ms").
+//   registers  a bank of 256 8-bit registers behind a command byte. The first byte of a
+//              selection is the command: its read_bit (0x80 by default) says read (set) or write
+//              (clear), the other bits name the first register. Each later byte reads or writes one
+//              register and moves to the next (wrapping after 0xff). The command byte is answered
+//              with 0x00. Parameters: read_bit (an integer with one bit set), values (bytes: the
+//              registers' starting values from register 0).
+#ifndef VBOARD_DEVICE_HPP
+#define VBOARD_DEVICE_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "vboard/export.h"
+#include "vboard/transactions.hpp"
+
+namespace vboard {
+
+class Board;
+
+// One of a device's parameters. Durations are strings with their unit ("2ms").
+struct DeviceParam {
+    std::string key;
+    std::variant<std::int64_t, bool, std::string, std::vector<std::uint8_t>> value;
+    int line = 0;  // where a board file gives it, for messages; 0 when it comes from elsewhere
+};
+
+// What to attach, and where.
+struct DeviceSpec {
+    std::string model;  // "echo", "replies", "registers" or "plugin"
+    std::string path;   // plugin: the shared object (dlopen's rules for a name without a slash)
+    std::string name;   // for messages and Board::device; the model's name when empty
+    Bus bus = Bus::Spi0;
+    // The select line, active low. -1: on SPI the channel's chip enable (the device takes part in
+    // every transfer on its channel); on the link, none (the device is always selected).
+    int select = -1;
+    std::vector<std::pair<std::string, int>> lines;  // the model's named lines: name, BCM line
+    std::vector<DeviceParam> params;
+
+    // Where the spec comes from, for messages: "FILE:LINE: KEY: expected ...".
+    std::string file = "device";
+    int line = 0;
+    std::string key = "device";  // the dotted path of the device's section, "device[0]"
+};
+
+// A device that cannot be attached. what() is one line, "FILE:LINE: KEY: expected WHAT", the key
+// naming the parameter ("device[0].params.conversion") or the setting at fault.
+class VBOARD_EXPORT DeviceError : public std::invalid_argument {
+  public:
+    DeviceError(std::string file, int line, std::string key, std::string expected);
+
+    const std::string &file() const { return file_; }
+    int line() const { return line_; }
+    const std::string &key() const { return key_; }
+    const std::string &expected() const { return expected_; }
+
+  private:
+    std::string file_;
+    int line_;
+    std::string key_;
+    std::string expected_;
+};
+
+// A test's handle to one device on a board. Cheap to copy; it names the device, it does not own
+// it. Every member locks the board, so it is safe from any thread. Once the device is detached or
+// its board reset, the members throw std::logic_error; a member that does not fit the device's
+// model (register_value on an echo) throws std::logic_error naming the model.
+class VBOARD_EXPORT Device {
+  public:
+    Device() = default;  // names no device
+
+    bool attached() const;
+    std::string name() const;
+    std::string model() const;
+
+    // "replies": queue more replies, the replies still owed (one being put out counts), and every
+    // byte the device has received from the host.
+    void queue_replies(std::span<const std::uint8_t> bytes);
+    std::size_t replies_pending() const;
+    std::vector<std::uint8_t> received() const;
+
+    // "registers": read and set a register.
+    std::uint8_t register_value(std::uint8_t reg) const;
+    void set_register(std::uint8_t reg, std::uint8_t value);
+
+  private:
+    friend class Board;
+    Device(Board *board, std::uint64_t id) : board_(board), id_(id) {}
+
+    Board *board_ = nullptr;
+    std::uint64_t id_ = 0;
+};
+
+}  // namespace vboard
+
+#endif  // VBOARD_DEVICE_HPP

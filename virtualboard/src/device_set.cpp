@@ -1,0 +1,116 @@
+// The board's devices.
+
+#include "device_set.hpp"
+
+#include <algorithm>
+
+#include "function_device.hpp"
+#include "model_device.hpp"
+#include "plugin_loader.hpp"
+
+namespace vboard {
+namespace {
+
+Bus spi_bus(int channel) { return channel == 0 ? Bus::Spi0 : Bus::Spi1; }
+
+bool on_channel(const DeviceSlot &slot, int channel) { return slot.bus() == spi_bus(channel); }
+
+}  // namespace
+
+DeviceSlot &DeviceSet::attach(const DeviceSpec &spec) {
+    const vb_device_model &model = find_model(spec);
+    const std::uint64_t id = next_id_++;
+    // Made before the one it replaces goes, so that a refused device leaves the board as it was.
+    auto slot = std::make_unique<ModelDevice>(engine_, id, model, spec);
+    if (DeviceSlot *old = find(spec.bus, spec.select)) {
+        detach(old->id());
+    }
+    return add(std::move(slot));
+}
+
+DeviceSlot &DeviceSet::attach_function(int channel, SpiDevice function) {
+    if (DeviceSlot *old = find(spi_bus(channel), -1)) {
+        detach(old->id());
+    }
+    return add(std::make_unique<FunctionDevice>(next_id_++, channel, std::move(function)));
+}
+
+DeviceSlot &DeviceSet::add(std::unique_ptr<DeviceSlot> slot) {
+    DeviceSlot &added = *slot;
+    devices_.push_back(std::move(slot));
+    if (added.bus() == Bus::Link) {
+        link_.attach(&added);
+    }
+    return added;
+}
+
+void DeviceSet::detach(std::uint64_t id) {
+    const auto found = std::find_if(devices_.begin(), devices_.end(),
+                                    [&](const auto &slot) { return slot->id() == id; });
+    if (found == devices_.end()) {
+        return;
+    }
+    if ((*found)->bus() == Bus::Link) {
+        link_.detach(found->get());
+    }
+    engine_.leave(found->get());
+    devices_.erase(found);
+}
+
+DeviceSlot *DeviceSet::find(Bus bus, int select) const {
+    for (const auto &slot : devices_) {
+        if (slot->bus() == bus && slot->select() == select) {
+            return slot.get();
+        }
+    }
+    return nullptr;
+}
+
+DeviceSlot *DeviceSet::find(std::uint64_t id) const {
+    for (const auto &slot : devices_) {
+        if (slot->id() == id) {
+            return slot.get();
+        }
+    }
+    return nullptr;
+}
+
+DeviceSlot *DeviceSet::find(const std::string &name) const {
+    for (const auto &slot : devices_) {
+        if (slot->name() == name) {
+            return slot.get();
+        }
+    }
+    return nullptr;
+}
+
+bool DeviceSet::any_on(int channel, const LineView &lines) const {
+    return std::any_of(devices_.begin(), devices_.end(), [&](const auto &slot) {
+        return on_channel(*slot, channel) && slot->selected(lines);
+    });
+}
+
+void DeviceSet::exchange(int channel, const LineView &lines, std::span<const std::uint8_t> out,
+                         std::span<std::uint8_t> answer) {
+    for (const auto &slot : devices_) {
+        if (on_channel(*slot, channel) && slot->selected(lines)) {
+            slot->exchange(out, answer);
+        }
+    }
+}
+
+void DeviceSet::transfer_done(int channel, const LineView &lines) {
+    for (const auto &slot : devices_) {
+        if (on_channel(*slot, channel) && slot->selected(lines)) {
+            slot->transfer_done();
+        }
+    }
+}
+
+void DeviceSet::finish() {
+    for (const auto &slot : devices_) {
+        slot->finish();
+    }
+}
+
+}  // namespace vboard

@@ -1,0 +1,54 @@
+// The devices attached to a board: made, found by id, detached, and asked for their answers to a
+// hardware SPI transfer. Link devices are also handed to the link bus. Private to the library.
+#ifndef VBOARD_DEVICE_SET_HPP
+#define VBOARD_DEVICE_SET_HPP
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "device_slot.hpp"
+#include "link_bus.hpp"
+#include "vboard/device.hpp"
+
+namespace vboard {
+
+class DeviceSet {
+  public:
+    DeviceSet(Engine &engine, LinkBus &link) : engine_(engine), link_(link) {}
+
+    // Attaches a device made from its model, replacing one on the same bus behind the same select
+    // line. Throws DeviceError when it cannot be made; the board is as it was then.
+    DeviceSlot &attach(const DeviceSpec &spec);
+    // A C++ function on a chip enable, replacing the chip enable's device.
+    DeviceSlot &attach_function(int channel, SpiDevice function);
+    void detach(std::uint64_t id);
+    // The device on `bus` behind `select`, if any.
+    DeviceSlot *find(Bus bus, int select) const;
+    DeviceSlot *find(std::uint64_t id) const;
+    DeviceSlot *find(const std::string &name) const;
+    const LinkBus &link() const { return link_; }
+
+    // Whether a device takes part in a transfer on `channel` now.
+    bool any_on(int channel, const LineView &lines) const;
+    // The answers of the channel's selected devices to `out`; `answer` comes filled with the idle
+    // level. The devices are told that the transfer ended by transfer_done().
+    void exchange(int channel, const LineView &lines, std::span<const std::uint8_t> out,
+                  std::span<std::uint8_t> answer);
+    void transfer_done(int channel, const LineView &lines);
+
+    void finish();
+
+  private:
+    DeviceSlot &add(std::unique_ptr<DeviceSlot> slot);
+
+    Engine &engine_;
+    LinkBus &link_;
+    std::vector<std::unique_ptr<DeviceSlot>> devices_;  // in the order attached
+    std::uint64_t next_id_ = 1;
+};
+
+}  // namespace vboard
+
+#endif  // VBOARD_DEVICE_SET_HPP

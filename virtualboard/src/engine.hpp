@@ -1,0 +1,100 @@
+// What the parts of the board share: a line's state, the read-only view of the lines that
+// listeners get, the listener interface, and the narrow interface through which listeners act on
+// the board. Private to the library. Every part below the board's core depends on this file only,
+// so dependencies run one way: core -> parts -> engine.hpp.
+#ifndef VBOARD_ENGINE_HPP
+#define VBOARD_ENGINE_HPP
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "vboard/board.hpp"
+
+namespace vboard {
+
+struct Line {
+    Function function = Function::Input;
+    Pull pull = Pull::Off;
+    bool latch = false;
+    std::optional<bool> external_drive;  // a test, a rule or a device's named line
+    std::optional<bool> device_drive;    // a bus device on its data line (MISO, link data)
+    bool level = false;                  // kept current by the core as the inputs change
+    std::uint64_t changed_at = 0;        // when `level` last changed
+};
+
+// The lines as they stand, for reading only.
+class LineView {
+  public:
+    explicit LineView(const std::array<Line, kLineCount> &lines) : lines_(&lines) {}
+    const Line &operator[](int pin) const { return (*lines_)[static_cast<std::size_t>(pin)]; }
+    bool level(int pin) const { return (*this)[pin].level; }
+    Function function(int pin) const { return (*this)[pin].function; }
+    std::uint64_t changed_at(int pin) const { return (*this)[pin].changed_at; }
+
+  private:
+    const std::array<Line, kLineCount> *lines_;
+};
+
+// A hardware SPI transfer about to be drawn on the wire.
+struct SpiTransferView {
+    int channel = 0;
+    std::uint64_t start_ns = 0;
+    std::uint64_t byte_ns = 0;          // the time one byte takes on the wire
+    std::span<const std::uint8_t> out;  // MOSI
+    std::span<const std::uint8_t> in;   // what the host receives (empty: MISO disconnected)
+};
+
+// What a listener is told of. A listener says which of these it wants (Engine::subscribe), and
+// the core calls it only for those, so a part that is idle costs the line operations nothing.
+enum Interest : unsigned {
+    kLineChanges = 1U << 0,      // line_changed
+    kFunctionChanges = 1U << 1,  // function_changed
+    kLinkBytes = 1U << 2,        // link_byte
+    kSpiTransfers = 1U << 3,     // spi_transfer, spi_byte, spi_end
+};
+
+class Listener {
+  public:
+    virtual ~Listener() = default;
+    virtual void line_changed(const LineView &, int /*pin*/, bool /*level*/) {}
+    virtual void function_changed(const LineView &, int /*pin*/) {}
+    // A byte a device on the link received from the host.
+    virtual void link_byte(std::uint8_t /*byte*/) {}
+    virtual void spi_transfer(const LineView &, const SpiTransferView &) {}
+    virtual void spi_byte(int /*channel*/, std::uint8_t /*byte*/) {}
+    virtual void spi_end(int /*channel*/) {}
+    // Something this listener put on the timeline is due; the clock stands at its moment.
+    virtual void timed(std::uint64_t /*what*/, std::uint64_t /*detail*/) {}
+};
+
+// What a part may do to the board it belongs to. Called only under the board's lock.
+class Engine {
+  public:
+    virtual std::uint64_t now() const = 0;
+    virtual LineView lines() const = 0;
+    // Says which events `listener` wants from now on (0: none). A listener joins the board's list
+    // when it first subscribes, and is told in the order of joining.
+    virtual void subscribe(Listener *listener, unsigned interests) = 0;
+    // Takes `listener` off the list, and its events off the timeline.
+    virtual void leave(Listener *listener) = 0;
+    // Drives a line from outside the SoC (nullopt releases it), as Board::drive does.
+    virtual void set_external_drive(int pin, std::optional<bool> level) = 0;
+    // A bus device's drive of its data line (MISO or the link's data line).
+    virtual void set_device_drive(int pin, std::optional<bool> level) = 0;
+    // Calls listener->timed(what, detail) when the clock reaches `time` (at once if it has).
+    virtual void schedule(std::uint64_t time, Listener *listener, std::uint64_t what,
+                          std::uint64_t detail) = 0;
+    virtual void note(std::string text) = 0;                 // a diagnostic
+    virtual void log_text(std::string text) = 0;             // a line in the call log
+    virtual void link_byte_received(std::uint8_t byte) = 0;  // tells the kLinkBytes listeners
+
+  protected:
+    ~Engine() = default;
+};
+
+}  // namespace vboard
+
+#endif  // VBOARD_ENGINE_HPP

@@ -1,0 +1,132 @@
+// The link's bit shifting between the host and the devices on it.
+
+#include "link_bus.hpp"
+
+#include <algorithm>
+
+namespace vboard {
+namespace {
+
+constexpr int kClock = kSpiSclk;
+constexpr int kData = kSpiMosi;
+
+}  // namespace
+
+void LinkBus::attach(DeviceSlot *device) {
+    devices_.push_back(device);
+    engine_.subscribe(this, kLineChanges | kFunctionChanges);
+}
+
+void LinkBus::detach(DeviceSlot *device) {
+    if (tx_owner_ == device) {
+        tx_owner_ = nullptr;
+        if (engine_.lines()[kData].device_drive) {
+            engine_.set_device_drive(kData, std::nullopt);
+        }
+    }
+    if (owed_owner_ == device) {
+        owed_owner_ = nullptr;
+    }
+    std::erase(devices_, device);
+    if (devices_.empty()) {
+        rx_bits_ = 0;
+        rx_shift_ = 0;
+        engine_.subscribe(this, 0);
+    }
+}
+
+bool LinkBus::holds_byte_of(const DeviceSlot *device) const {
+    return tx_owner_ == device || owed_owner_ == device;
+}
+
+void LinkBus::line_changed(const LineView &lines, int pin, bool level) {
+    if (pin == kClock) {
+        clock_edge(lines, level);
+    }
+}
+
+void LinkBus::clock_edge(const LineView &lines, bool rising) {
+    if (rising) {
+        if (lines.function(kData) == Function::Output) {
+            rx_shift_ =
+                static_cast<std::uint8_t>((rx_shift_ << 1U) | (lines.level(kData) ? 1U : 0U));
+            if (++rx_bits_ == 8) {
+                const std::uint8_t byte = rx_shift_;
+                rx_bits_ = 0;
+                rx_shift_ = 0;
+                for (DeviceSlot *device : devices_) {
+                    if (device->selected(lines)) {
+                        device->byte(VB_TO_DEVICE, byte);
+                    }
+                }
+                engine_.link_byte_received(byte);
+            }
+        } else if (tx_owner_ != nullptr) {
+            ++tx_bits_taken_;
+        }
+        return;
+    }
+    if (tx_owner_ == nullptr || tx_bits_taken_ == 0) {
+        return;
+    }
+    if (tx_bits_taken_ == 8) {
+        tx_owner_ = nullptr;
+        engine_.set_device_drive(kData, std::nullopt);
+        return;
+    }
+    engine_.set_device_drive(kData, ((tx_byte_ >> (7 - tx_bits_taken_)) & 1U) != 0);
+}
+
+void LinkBus::function_changed(const LineView &lines, int pin) {
+    if (pin != kData) {
+        return;
+    }
+    rx_bits_ = 0;  // a direction change ends any partly clocked byte from the host
+    rx_shift_ = 0;
+    if (lines.function(kData) == Function::Input) {
+        if (tx_owner_ == nullptr) {
+            put_next_reply(lines);
+        }
+    } else {
+        stop_replying(lines);
+    }
+}
+
+void LinkBus::put_next_reply(const LineView &lines) {
+    DeviceSlot *owner = nullptr;
+    int answer = VB_NO_ANSWER;
+    if (owed_owner_ != nullptr) {
+        owner = std::exchange(owed_owner_, nullptr);
+        answer = owed_byte_;
+    } else {
+        for (DeviceSlot *device : devices_) {
+            if (device->selected(lines)) {
+                answer = device->byte(VB_FROM_DEVICE, 0);
+                if (answer >= 0) {
+                    owner = device;
+                    break;
+                }
+            }
+        }
+    }
+    if (owner == nullptr) {
+        return;
+    }
+    tx_owner_ = owner;
+    tx_byte_ = static_cast<std::uint8_t>(answer);
+    tx_bits_taken_ = 0;
+    engine_.set_device_drive(kData, (tx_byte_ & 0x80U) != 0);
+}
+
+void LinkBus::stop_replying(const LineView &lines) {
+    if (tx_owner_ != nullptr && tx_bits_taken_ == 0) {
+        owed_owner_ = tx_owner_;  // never clocked out: still owed to the host
+        owed_byte_ = tx_byte_;
+    }
+    tx_owner_ = nullptr;
+    if (lines[kData].device_drive) {
+        engine_.set_device_drive(kData, std::nullopt);
+    }
+}
+
+}  // namespace vboard

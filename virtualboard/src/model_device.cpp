@@ -1,0 +1,385 @@
+// The board's side of a device model: the host functions of vboard/device.h.
+
+#include "model_device.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "vboard/duration.hpp"
+
+namespace vboard {
+namespace {
+
+enum ParamKind : std::size_t { kInteger, kBoolean, kString, kBytes };
+
+const char *kind_name(std::size_t kind) {
+    switch (kind) {
+        case kInteger: return "an integer";
+        case kBoolean: return "true or false";
+        case kString: return "a string";
+        default: return "an array of bytes, as [0x5a, 0xc3]";
+    }
+}
+
+ModelDevice &device_of(vb_host *host) {
+    return *reinterpret_cast<ModelDevice::HostHandle *>(host)->device;
+}
+
+template <typename T>
+int fetch(vb_host *host, const char *key, std::size_t kind, T *out) {
+    const DeviceParam *param = nullptr;
+    const int status = device_of(host).param(key, kind, &param);
+    if (status == VB_PARAM_OK && out != nullptr) {
+        *out = std::get<T>(param->value);
+    }
+    return status;
+}
+
+int param_int(vb_host *host, const char *key, int64_t *out) {
+    return fetch(host, key, kInteger, out);
+}
+
+int param_bool(vb_host *host, const char *key, int *out) {
+    bool value = false;
+    const int status = fetch(host, key, kBoolean, &value);
+    if (status == VB_PARAM_OK && out != nullptr) {
+        *out = value ? 1 : 0;
+    }
+    return status;
+}
+
+int param_string(vb_host *host, const char *key, const char **out) {
+    const DeviceParam *param = nullptr;
+    const int status = device_of(host).param(key, kString, &param);
+    if (status == VB_PARAM_OK && out != nullptr) {
+        *out = std::get<std::string>(param->value).c_str();
+    }
+    return status;
+}
+
+int param_duration(vb_host *host, const char *key, uint64_t *out_ns) {
+    ModelDevice &device = device_of(host);
+    const DeviceParam *param = nullptr;
+    constexpr const char *kExpected = "a duration with its unit, as \"100us\", \"5ms\" or \"2s\"";
+    const int status = device.param(key, kString, &param, kExpected);
+    if (status != VB_PARAM_OK) {
+        return status;
+    }
+    const std::optional<std::uint64_t> ns = parse_duration(std::get<std::string>(param->value));
+    if (!ns) {
+        device.fail(key, kExpected);
+        return VB_PARAM_INVALID;
+    }
+    if (out_ns != nullptr) {
+        *out_ns = *ns;
+    }
+    return VB_PARAM_OK;
+}
+
+int param_bytes(vb_host *host, const char *key, const uint8_t **out, size_t *len) {
+    const DeviceParam *param = nullptr;
+    const int status = device_of(host).param(key, kBytes, &param);
+    if (status == VB_PARAM_OK) {
+        const auto &bytes = std::get<std::vector<std::uint8_t>>(param->value);
+        if (out != nullptr) {
+            *out = bytes.data();
+        }
+        if (len != nullptr) {
+            *len = bytes.size();
+        }
+    }
+    return status;
+}
+
+void fail(vb_host *host, const char *key, const char *expected) {
+    device_of(host).fail(key, expected);
+}
+
+uint32_t line_count(vb_host *host) { return device_of(host).line_count(); }
+const char *line_name(vb_host *host, uint32_t line) { return device_of(host).line_name(line); }
+int find_line(vb_host *host, const char *name) { return device_of(host).find_line(name); }
+int line_pin(vb_host *host, uint32_t line) { return device_of(host).line_pin(line); }
+int read_line(vb_host *host, uint32_t line) { return device_of(host).read_line(line); }
+uint64_t line_since(vb_host *host, uint32_t line) { return device_of(host).line_since(line); }
+void drive_line(vb_host *host, uint32_t line, int level) {
+    device_of(host).drive_line(line, level != 0);
+}
+void release_line(vb_host *host, uint32_t line) { device_of(host).drive_line(line, std::nullopt); }
+void watch_line(vb_host *host, uint32_t line, int on) { device_of(host).watch_line(line, on != 0); }
+uint64_t now(vb_host *host) { return device_of(host).now(); }
+uint64_t timer_start(vb_host *host, uint64_t delay_ns) {
+    return device_of(host).timer_start(delay_ns);
+}
+void timer_cancel(vb_host *host, uint64_t id) { device_of(host).timer_cancel(id); }
+void diagnostic(vb_host *host, const char *text) { device_of(host).diagnostic(text); }
+void log(vb_host *host, const char *text) { device_of(host).log(text); }
+
+const vb_host_api kHostApi = {sizeof(vb_host_api),
+                              param_int,
+                              param_bool,
+                              param_string,
+                              param_duration,
+                              param_bytes,
+                              fail,
+                              line_count,
+                              line_name,
+                              find_line,
+                              line_pin,
+                              read_line,
+                              line_since,
+                              drive_line,
+                              release_line,
+                              watch_line,
+                              now,
+                              timer_start,
+                              timer_cancel,
+                              diagnostic,
+                              log,
+                              {nullptr}};
+
+constexpr std::uint64_t kTimerEvent = 1;
+
+}  // namespace
+
+DeviceError::DeviceError(std::string file, int line, std::string key, std::string expected)
+    : std::invalid_argument(file + ":" + std::to_string(line) + ": " + key + ": expected " +
+                            expected),
+      file_(std::move(file)),
+      line_(line),
+      key_(std::move(key)),
+      expected_(std::move(expected)) {}
+
+ModelDevice::ModelDevice(Engine &engine, std::uint64_t id, const vb_device_model &model,
+                         const DeviceSpec &spec)
+    : DeviceSlot(id,
+                 spec.name.empty() ? std::string(model.name != nullptr ? model.name : "device")
+                                   : spec.name,
+                 spec.bus, spec.select),
+      engine_(engine),
+      model_(model),
+      host_{{&kHostApi}, this},
+      spec_(spec),
+      param_read_(spec.params.size(), false) {
+    for (const auto &[name, pin] : spec.lines) {
+        lines_.push_back(NamedLine{name, pin});
+    }
+    if (spec.select >= 0) {
+        watched_pins_ |= std::uint64_t{1} << spec.select;
+    }
+    update_interests();
+    creating_ = true;
+    self_ = model_.create != nullptr ? model_.create(&host_.base) : nullptr;
+    creating_ = false;
+    std::optional<Failure> refused = failure_;
+    if (!refused && self_ == nullptr) {
+        refused = Failure{spec_.key + ".model",
+                          "a model that makes the device (its create() failed)", spec_.line};
+    }
+    for (std::size_t i = 0; !refused && i < spec_.params.size(); ++i) {
+        if (!param_read_[i]) {
+            refused = Failure{spec_.key + ".params." + spec_.params[i].key,
+                              "a parameter of model \"" + name() + "\" (unknown key)",
+                              spec_.params[i].line};
+        }
+    }
+    if (refused) {
+        if (self_ != nullptr && model_.destroy != nullptr) {
+            model_.destroy(self_);
+        }
+        self_ = nullptr;
+        engine_.leave(this);
+        throw DeviceError(spec_.file, refused->line, refused->key, refused->expected);
+    }
+}
+
+ModelDevice::~ModelDevice() {
+    if (self_ != nullptr && model_.destroy != nullptr) {
+        model_.destroy(self_);
+    }
+}
+
+int ModelDevice::param(const char *key, std::size_t kind, const DeviceParam **out,
+                       const char *expected) {
+    if (!creating_ || key == nullptr) {
+        return VB_PARAM_ABSENT;
+    }
+    for (std::size_t i = 0; i < spec_.params.size(); ++i) {
+        const DeviceParam &param = spec_.params[i];
+        if (param.key != key) {
+            continue;
+        }
+        param_read_[i] = true;
+        if (param.value.index() != kind) {
+            fail(key, expected != nullptr ? expected : kind_name(kind));
+            return VB_PARAM_INVALID;
+        }
+        *out = &param;
+        return VB_PARAM_OK;
+    }
+    return VB_PARAM_ABSENT;
+}
+
+void ModelDevice::fail(const char *key, const char *expected) {
+    if (!creating_ || failure_) {
+        return;  // the first failure is the one reported
+    }
+    Failure failure{spec_.key, expected != nullptr ? expected : "what the model accepts",
+                    spec_.line};
+    if (key != nullptr) {
+        failure.key = spec_.key + ".params." + key;
+        for (std::size_t i = 0; i < spec_.params.size(); ++i) {
+            if (spec_.params[i].key == key) {
+                param_read_[i] = true;
+                failure.line = spec_.params[i].line != 0 ? spec_.params[i].line : spec_.line;
+            }
+        }
+    }
+    failure_ = failure;
+}
+
+const char *ModelDevice::line_name(std::uint32_t line) const {
+    return valid(line) ? lines_[line].name.c_str() : nullptr;
+}
+
+int ModelDevice::find_line(const char *name) const {
+    for (std::size_t i = 0; name != nullptr && i < lines_.size(); ++i) {
+        if (lines_[i].name == name) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int ModelDevice::line_pin(std::uint32_t line) const { return valid(line) ? lines_[line].pin : -1; }
+
+int ModelDevice::read_line(std::uint32_t line) const {
+    return valid(line) && engine_.lines().level(lines_[line].pin) ? 1 : 0;
+}
+
+std::uint64_t ModelDevice::line_since(std::uint32_t line) const {
+    return valid(line) ? engine_.lines().changed_at(lines_[line].pin) : 0;
+}
+
+void ModelDevice::drive_line(std::uint32_t line, std::optional<bool> level) {
+    if (valid(line)) {
+        engine_.set_external_drive(lines_[line].pin, level);
+    }
+}
+
+void ModelDevice::watch_line(std::uint32_t line, bool on) {
+    if (!valid(line)) {
+        return;
+    }
+    lines_[line].watched = on;
+    watched_pins_ = spec_.select >= 0 ? std::uint64_t{1} << spec_.select : 0;
+    for (const NamedLine &named : lines_) {
+        if (named.watched) {
+            watched_pins_ |= std::uint64_t{1} << named.pin;
+        }
+    }
+    update_interests();
+}
+
+void ModelDevice::update_interests() {
+    engine_.subscribe(this, watched_pins_ != 0 ? kLineChanges : 0U);
+}
+
+std::uint64_t ModelDevice::timer_start(std::uint64_t delay_ns) {
+    const std::uint64_t id = next_timer_++;
+    timers_.push_back(id);
+    const std::uint64_t now = engine_.now();
+    const std::uint64_t due = delay_ns > UINT64_MAX - now ? UINT64_MAX : now + delay_ns;
+    engine_.schedule(due, this, kTimerEvent, id);
+    return id;
+}
+
+void ModelDevice::timer_cancel(std::uint64_t id) { std::erase(timers_, id); }
+
+void ModelDevice::timed(std::uint64_t what, std::uint64_t id) {
+    if (what != kTimerEvent) {
+        return;
+    }
+    const auto found = std::find(timers_.begin(), timers_.end(), id);
+    if (found == timers_.end()) {
+        return;  // cancelled
+    }
+    timers_.erase(found);
+    if (model_.timer != nullptr) {
+        model_.timer(self_, id);
+    }
+}
+
+void ModelDevice::diagnostic(const char *text) {
+    engine_.note(name() + ": " + (text != nullptr ? text : ""));
+}
+
+void ModelDevice::log(const char *text) {
+    engine_.log_text(name() + ": " + (text != nullptr ? text : ""));
+}
+
+std::uint32_t ModelDevice::line_levels() const {
+    std::uint32_t levels = 0;
+    const LineView view = engine_.lines();
+    for (std::size_t i = 0; i < lines_.size() && i < 32; ++i) {
+        if (view.level(lines_[i].pin)) {
+            levels |= 1U << i;
+        }
+    }
+    return levels;
+}
+
+int ModelDevice::byte(std::uint8_t direction, std::uint8_t out) {
+    if (model_.byte == nullptr) {
+        return VB_NO_ANSWER;
+    }
+    vb_byte info{};
+    info.size = sizeof info;
+    info.direction = direction;
+    info.out = out;
+    info.lines = line_levels();
+    info.time_ns = engine_.now();
+    const int answer = model_.byte(self_, &info);
+    return answer >= 0 && answer <= 0xFF ? answer : VB_NO_ANSWER;
+}
+
+void ModelDevice::call_select(bool active) {
+    if (model_.select != nullptr) {
+        model_.select(self_, active ? 1 : 0);
+    }
+}
+
+void ModelDevice::exchange(std::span<const std::uint8_t> out, std::span<std::uint8_t> answer) {
+    if (select() < 0) {
+        call_select(true);  // the chip enable selects the device for the transfer
+    }
+    DeviceSlot::exchange(out, answer);
+}
+
+void ModelDevice::transfer_done() {
+    if (select() < 0) {
+        call_select(false);
+    }
+}
+
+void ModelDevice::line_changed(const LineView &, int pin, bool level) {
+    if (((watched_pins_ >> pin) & 1U) == 0) {
+        return;
+    }
+    if (pin == select()) {
+        call_select(!level);
+    }
+    for (std::uint32_t i = 0; i < lines_.size(); ++i) {
+        if (lines_[i].pin == pin && lines_[i].watched && model_.edge != nullptr) {
+            model_.edge(self_, i, level ? 1 : 0, engine_.now());
+        }
+    }
+}
+
+void ModelDevice::finish() {
+    if (!finished_ && model_.finish != nullptr) {
+        finished_ = true;
+        model_.finish(self_);
+    }
+}
+
+}  // namespace vboard

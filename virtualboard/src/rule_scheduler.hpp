@@ -1,0 +1,53 @@
+// The rule scheduler: the board's rules, indexed by what triggers them, and the drives they put on
+// the timeline. A listener of the board; private to the library.
+#ifndef VBOARD_RULE_SCHEDULER_HPP
+#define VBOARD_RULE_SCHEDULER_HPP
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "engine.hpp"
+#include "vboard/rules.hpp"
+
+namespace vboard {
+
+class RuleScheduler final : public Listener {
+  public:
+    explicit RuleScheduler(Engine &engine) : engine_(engine) {}
+
+    // Throws std::out_of_range for a line off 0-53 or a channel other than -1, 0 and 1.
+    RuleId add(const Rule &rule);
+    void remove(RuleId id);
+    // Stops every rule; their ids stay unused.
+    void stop_all();
+    std::uint64_t fired(RuleId id) const { return id < rules_.size() ? rules_[id].fired : 0; }
+
+    void line_changed(const LineView &lines, int pin, bool level) override;
+    void link_byte(std::uint8_t byte) override;
+    void spi_byte(int channel, std::uint8_t byte) override;
+    void spi_end(int channel) override;
+    void timed(std::uint64_t what, std::uint64_t detail) override;
+
+  private:
+    struct Slot {
+        Rule rule;
+        bool active = true;
+        std::uint64_t fired = 0;
+    };
+
+    void fire(std::size_t index);
+    void watch_held(std::size_t index);
+    void update_interests();
+
+    Engine &engine_;
+    std::vector<Slot> rules_;
+    std::array<std::vector<std::size_t>, kLineCount> line_rules_;  // Rising, Falling, Edge, Held
+    std::vector<std::size_t> link_rules_;
+    std::vector<std::size_t> spi_rules_;  // SpiByte, SpiEnd
+    std::uint64_t line_rule_count_ = 0;
+};
+
+}  // namespace vboard
+
+#endif  // VBOARD_RULE_SCHEDULER_HPP
