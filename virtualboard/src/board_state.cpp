@@ -73,15 +73,14 @@ std::optional<Function> function_from_alt_code(int code) {
 }
 
 RunState::RunState(Engine &engine, const BoardSettings &settings)
-    : observers(engine),
+    : observers(engine, listeners),
       link(engine),
       monitor(engine, settings.framing),
       rules(engine),
       devices(engine, link) {
-    listeners.add(&observers, 0);
-    listeners.add(&link, 0);
-    listeners.add(&monitor, 0);
-    listeners.add(&rules, 0);
+    listeners.add(&link, 0, ListenerList::kPartRank);
+    listeners.add(&monitor, 0, ListenerList::kPartRank);
+    listeners.add(&rules, 0, ListenerList::kPartRank);
 }
 
 void Board::State::power_on() {
@@ -212,7 +211,7 @@ void Board::State::set_function(int pin, Function function) {
     RunState &r = *run;
     r.lines[pin].function = function;
     settle(pin);
-    const LineView view(r.lines);
+    const LineView view(r.lines, r.now);
     r.listeners.each(kFunctionChanges, [&](Listener &l) { l.function_changed(view, pin); });
 }
 
@@ -407,7 +406,7 @@ int Board::State::spi_transfer_on_wire(int channel, unsigned char *data, int len
         advance(spi_bits_ns(channel, len));
         return len;
     }
-    const LineView view(run->lines);
+    const LineView view(run->lines, run->now);
     const bool device = run->devices.any_on(channel, view);
     std::vector<std::uint8_t> answer(static_cast<std::size_t>(len), idle);
     if (device) {

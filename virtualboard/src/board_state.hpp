@@ -92,8 +92,8 @@ struct RunState {
     TimeLimitHandler time_limit_handler;
     PollWatch poll;
 
-    // The listeners, told in this order: observers, the link bus, the bus monitor, the rules,
-    // then the devices in the order they first asked for something.
+    // The listeners, told in this order: the line observers, the link bus, the bus monitor, the
+    // rules, then the devices in the order they first asked for something.
     ListenerList listeners;
     Observers observers;
     LinkBus link;
@@ -114,7 +114,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
 
     // Engine: what the board's parts may do.
     std::uint64_t now() const override { return run->now; }
-    LineView lines() const override { return LineView(run->lines); }
+    LineView lines() const override { return LineView(run->lines, run->now); }
     void subscribe(Listener *listener, unsigned interests) override {
         run->listeners.subscribe(listener, interests);
     }
@@ -195,8 +195,8 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
         const bool level = !line.level;
         line.level = level;
         line.changed_at = r.now;
-        const LineView view(r.lines);
-        r.listeners.each(kLineChanges, [&](Listener &l) { l.line_changed(view, pin, level); });
+        const LineView view(r.lines, r.now);
+        r.listeners.line_changed(view, pin, level);
     }
     void set_function(int pin, Function function);
 
@@ -205,7 +205,9 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
         CallRecord *rec =
             settings.log_capacity > 0 ? &r.log.push(settings.log_capacity, r.dropped) : &r.unlogged;
         rec->sent.clear();
-        rec->text.clear();
+        if (!rec->text.empty()) {
+            rec->text.clear();
+        }
         rec->call = call;
         rec->time_ns = r.now;
         rec->arg_count = static_cast<std::uint8_t>(args.size());

@@ -99,7 +99,7 @@ std::uint32_t BusMonitor::side_levels(const LineView &lines) const {
 }
 
 void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
-    const std::uint64_t now = engine_.now();
+    const std::uint64_t now = lines.now();
     const Line &line = lines[pin];
     const bool link_clock = pin == kClock && line.function == Function::Output;
     if (!checks_.empty()) {

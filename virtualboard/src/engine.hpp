@@ -25,10 +25,12 @@ struct Line {
     std::uint64_t changed_at = 0;        // when `level` last changed
 };
 
-// The lines as they stand, for reading only.
+// The lines as they stand, and the board's clock, for reading only.
 class LineView {
   public:
-    explicit LineView(const std::array<Line, kLineCount> &lines) : lines_(&lines) {}
+    LineView(const std::array<Line, kLineCount> &lines, std::uint64_t now)
+        : lines_(&lines), now_(now) {}
+    std::uint64_t now() const { return now_; }
     const Line &operator[](int pin) const { return (*lines_)[static_cast<std::size_t>(pin)]; }
     bool level(int pin) const { return (*this)[pin].level; }
     Function function(int pin) const { return (*this)[pin].function; }
@@ -36,6 +38,7 @@ class LineView {
 
   private:
     const std::array<Line, kLineCount> *lines_;
+    std::uint64_t now_;
 };
 
 // A hardware SPI transfer about to be drawn on the wire.

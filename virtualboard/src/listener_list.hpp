@@ -1,5 +1,6 @@
-// The board's one list of listeners, in the order they joined, and for each kind of event the
-// listeners that asked for it, so that telling nobody costs one empty-vector test. Private to the
+// The board's one list of listeners, in a fixed order, and for each kind of event the listeners
+// that asked for it, so that telling nobody costs one empty-vector test. The line observers that
+// tests and tools add are on the list too, first, told of line changes only. Private to the
 // library.
 #ifndef VBOARD_LISTENER_LIST_HPP
 #define VBOARD_LISTENER_LIST_HPP
@@ -13,16 +14,25 @@ namespace vboard {
 
 class ListenerList {
   public:
-    // Joins at the end of the list, wanting `interests`.
-    void add(Listener *listener, unsigned interests) {
-        entries_.push_back(Entry{listener, interests});
-        rebuild();
+    // Where a listener stands in the order: the line observers, then the board's parts in the
+    // order the core adds them, then the devices in the order they first ask for something.
+    enum Rank : int { kObserverRank = 0, kPartRank = 1, kDeviceRank = 2 };
+
+    void add(Listener *listener, unsigned interests, Rank rank) {
+        insert(Entry{listener, nullptr, interests, rank});
+    }
+    void add_observer(LineObserver *observer) {
+        insert(Entry{nullptr, observer, kLineChanges, kObserverRank});
     }
     void remove(const Listener *listener) {
         std::erase_if(entries_, [&](const Entry &e) { return e.listener == listener; });
         rebuild();
     }
-    // Joins at the end of the list if not on it yet.
+    void remove_observer(const LineObserver *observer) {
+        std::erase_if(entries_, [&](const Entry &e) { return e.observer == observer; });
+        rebuild();
+    }
+    // A listener not on the list yet joins as a device.
     void subscribe(Listener *listener, unsigned interests) {
         for (Entry &entry : entries_) {
             if (entry.listener == listener) {
@@ -33,67 +43,93 @@ class ListenerList {
                 return;
             }
         }
-        add(listener, interests);
+        add(listener, interests, kDeviceRank);
     }
 
-    // Calls `tell` for each listener wanting `interest`. A listener may change what it wants
-    // while it is told; the change applies once every dispatch in progress has returned.
+    void line_changed(const LineView &lines, int pin, bool level) {
+        if (lines_.empty()) {
+            return;
+        }
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            const LineTarget target = lines_[i];
+            if (target.observer != nullptr) {
+                target.observer->change(lines.now(), pin, level);
+            } else {
+                target.listener->line_changed(lines, pin, level);
+            }
+        }
+    }
+    // Calls `tell` for each listener wanting `interest` (not kLineChanges: see line_changed).
+    //
+    // While listeners are told, the lists may only grow at their end: a device may join (devices
+    // come last) or want more, and nothing leaves. The loops index the lists afresh at each step,
+    // so a listener that joins meanwhile is told too and none is skipped.
     template <typename Tell>
     void each(Interest interest, Tell tell) {
         const std::vector<Listener *> &targets = wanting(interest);
         if (targets.empty()) {
             return;
         }
-        ++depth_;
         for (std::size_t i = 0; i < targets.size(); ++i) {
-            tell(*targets[i]);
-        }
-        if (--depth_ == 0 && stale_) {
-            rebuild();
+            Listener *target = targets[i];
+            tell(*target);
         }
     }
-    bool anyone(Interest interest) const { return !wanting(interest).empty(); }
+    bool anyone(Interest interest) const {
+        return interest == kLineChanges ? !lines_.empty() : !wanting(interest).empty();
+    }
 
   private:
     struct Entry {
         Listener *listener;
+        LineObserver *observer;
         unsigned interests;
+        Rank rank;
     };
-
+    struct LineTarget {
+        Listener *listener;
+        LineObserver *observer;
+    };
+    void insert(const Entry &entry) {
+        const auto at = std::upper_bound(entries_.begin(), entries_.end(), entry.rank,
+                                         [](Rank rank, const Entry &e) { return rank < e.rank; });
+        entries_.insert(at, entry);
+        rebuild();
+    }
     const std::vector<Listener *> &wanting(Interest interest) const {
         switch (interest) {
-            case kLineChanges: return lines_;
             case kFunctionChanges: return functions_;
             case kLinkBytes: return link_bytes_;
-            case kSpiTransfers: break;
+            default: break;
         }
         return spi_;
     }
     void rebuild() {
-        if (depth_ > 0) {
-            stale_ = true;
-            return;
-        }
-        stale_ = false;
-        for (auto [interest, list] :
-             {std::pair{kLineChanges, &lines_}, std::pair{kFunctionChanges, &functions_},
-              std::pair{kLinkBytes, &link_bytes_}, std::pair{kSpiTransfers, &spi_}}) {
-            list->clear();
-            for (const Entry &entry : entries_) {
-                if ((entry.interests & interest) != 0) {
-                    list->push_back(entry.listener);
-                }
+        lines_.clear();
+        functions_.clear();
+        link_bytes_.clear();
+        spi_.clear();
+        for (const Entry &entry : entries_) {
+            if ((entry.interests & kLineChanges) != 0) {
+                lines_.push_back(LineTarget{entry.listener, entry.observer});
+            }
+            if ((entry.interests & kFunctionChanges) != 0) {
+                functions_.push_back(entry.listener);
+            }
+            if ((entry.interests & kLinkBytes) != 0) {
+                link_bytes_.push_back(entry.listener);
+            }
+            if ((entry.interests & kSpiTransfers) != 0) {
+                spi_.push_back(entry.listener);
             }
         }
     }
 
     std::vector<Entry> entries_;
-    std::vector<Listener *> lines_;
+    std::vector<LineTarget> lines_;
     std::vector<Listener *> functions_;
     std::vector<Listener *> link_bytes_;
     std::vector<Listener *> spi_;
-    int depth_ = 0;
-    bool stale_ = false;
 };
 
 }  // namespace vboard

@@ -280,8 +280,12 @@ void ModelDevice::watch_line(std::uint32_t line, bool on) {
     update_interests();
 }
 
+// Once it watches a line the device stays on the line changes until it is detached (its mask
+// filters them), so that nothing leaves the listener list while listeners are told.
 void ModelDevice::update_interests() {
-    engine_.subscribe(this, watched_pins_ != 0 ? kLineChanges : 0U);
+    if (watched_pins_ != 0) {
+        engine_.subscribe(this, kLineChanges);
+    }
 }
 
 std::uint64_t ModelDevice::timer_start(std::uint64_t delay_ns) {
@@ -361,7 +365,7 @@ void ModelDevice::transfer_done() {
     }
 }
 
-void ModelDevice::line_changed(const LineView &, int pin, bool level) {
+void ModelDevice::line_changed(const LineView &lines, int pin, bool level) {
     if (((watched_pins_ >> pin) & 1U) == 0) {
         return;
     }
@@ -370,7 +374,7 @@ void ModelDevice::line_changed(const LineView &, int pin, bool level) {
     }
     for (std::uint32_t i = 0; i < lines_.size(); ++i) {
         if (lines_[i].pin == pin && lines_[i].watched && model_.edge != nullptr) {
-            model_.edge(self_, i, level ? 1 : 0, engine_.now());
+            model_.edge(self_, i, level ? 1 : 0, lines.now());
         }
     }
 }

@@ -1,6 +1,6 @@
-// The board's observers as one listener: the LineObservers a test or a tool added, told of every
-// line change, and the CallObservers, told of every call and diagnostic by the core. Private to the
-// library.
+// The observers a test or a tool added, owned for the run: the LineObservers, which the listener
+// list tells of every line change, and the CallObservers, told of every call and diagnostic by the
+// core. Private to the library.
 #ifndef VBOARD_OBSERVERS_HPP
 #define VBOARD_OBSERVERS_HPP
 
@@ -10,25 +10,26 @@
 #include <vector>
 
 #include "engine.hpp"
+#include "listener_list.hpp"
 
 namespace vboard {
 
-class Observers final : public Listener {
+class Observers {
   public:
-    explicit Observers(Engine &engine) : engine_(engine) {}
+    Observers(Engine &engine, ListenerList &listeners) : engine_(engine), listeners_(listeners) {}
 
     void add_line_observer(std::shared_ptr<LineObserver> observer) {
+        listeners_.add_observer(observer.get());
         line_observers_.push_back(std::move(observer));
-        engine_.subscribe(this, kLineChanges);
     }
     bool remove_line_observer(const std::shared_ptr<LineObserver> &observer) {
         const auto found = std::find(line_observers_.begin(), line_observers_.end(), observer);
         if (found == line_observers_.end()) {
             return false;
         }
+        listeners_.remove_observer(found->get());
         (*found)->finish(engine_.now());
         line_observers_.erase(found);
-        engine_.subscribe(this, line_observers_.empty() ? 0U : kLineChanges);
         return true;
     }
     void add_call_observer(std::shared_ptr<CallObserver> observer) {
@@ -45,12 +46,6 @@ class Observers final : public Listener {
     }
     bool any_call_observer() const { return !call_observers_.empty(); }
 
-    void line_changed(const LineView &, int pin, bool level) override {
-        const std::uint64_t now = engine_.now();
-        for (const auto &observer : line_observers_) {
-            observer->change(now, pin, level);
-        }
-    }
     void call(const CallRecord &record) const {
         for (const auto &observer : call_observers_) {
             observer->call(record);
@@ -64,6 +59,7 @@ class Observers final : public Listener {
     // Ends every observer and removes it.
     void finish(std::uint64_t now) {
         for (const auto &observer : line_observers_) {
+            listeners_.remove_observer(observer.get());
             observer->finish(now);
         }
         line_observers_.clear();
@@ -71,11 +67,11 @@ class Observers final : public Listener {
             observer->finish(now);
         }
         call_observers_.clear();
-        engine_.subscribe(this, 0);
     }
 
   private:
     Engine &engine_;
+    ListenerList &listeners_;
     std::vector<std::shared_ptr<LineObserver>> line_observers_;
     std::vector<std::shared_ptr<CallObserver>> call_observers_;
 };
