@@ -117,7 +117,7 @@ const BadFile kBadFiles[] = {
     {"syntax", "[board\n", ""},
     {"unknown_section", "\n[boards]\n",
      "b.toml:2: boards: expected one of board, costs, drive, "
-     "link, spi, rule, transactions, timing (unknown key)"},
+     "link, spi, device, rule, transactions, timing (unknown key)"},
     {"unknown_key", "[board]\nsleep = false\n",
      "b.toml:2: board.sleep: expected one of setup_result, real_sleep, log_capacity, fidelity "
      "(unknown key)"},

@@ -249,25 +249,23 @@ void Board::attach_link_device(const LinkDeviceOptions &options) {
         spec.params.push_back({"enable_for", std::to_string(options.enable_hold_ns) + "ns"});
     }
     detach_link_device();
-    const Device device = attach_device(spec);
-    std::lock_guard lock(state_->mutex);
-    state_->run->link_device = device.id_;
+    attach_device(spec);
 }
 
 void Board::detach_link_device() {
     std::lock_guard lock(state_->mutex);
-    state_->run->devices.detach(std::exchange(state_->run->link_device, 0));
+    DeviceSet &devices = state_->run->devices;
+    if (const DeviceSlot *slot = devices.find(std::string("link"))) {
+        devices.detach(slot->id());
+    }
 }
 
 bool Board::has_link_device() const {
     std::lock_guard lock(state_->mutex);
-    return state_->run->devices.find(state_->run->link_device) != nullptr;
+    return state_->run->devices.find(std::string("link")) != nullptr;
 }
 
-Device Board::link_device() {
-    std::lock_guard lock(state_->mutex);
-    return Device(this, state_->run->link_device);
-}
+Device Board::link_device() { return device("link"); }
 
 void Board::queue_link_reply(std::span<const std::uint8_t> bytes) {
     if (!has_link_device()) {

@@ -13,7 +13,6 @@
 #include <limits>
 #include <sstream>
 
-#include "vboard/devices.hpp"
 #include "vboard/duration.hpp"
 
 namespace vboard {
@@ -203,32 +202,77 @@ void read_drives(const Reader &in, const toml::table &table, BoardFile &out) {
     }
 }
 
-void read_link(const Reader &in, const toml::table &table, BoardFile &out) {
+int line_of(const toml::node &node) { return static_cast<int>(node.source().begin.line); }
+
+// Where each device sits, to refuse two behind one select line on one bus.
+struct Seat {
+    Bus bus;
+    int select;
+    int line;
+};
+
+void take_seat(const Reader &in, std::vector<Seat> &seats, const toml::node &node,
+               const std::string &key, Bus bus, int select) {
+    for (const Seat &seat : seats) {
+        if (seat.bus == bus && seat.select == select) {
+            if (bus != Bus::Link && select < 0) {
+                const int channel = bus == Bus::Spi0 ? 0 : 1;
+                in.fail(node, key,
+                        "a chip enable with no device yet; channel " + std::to_string(channel) +
+                            " has one from line " + std::to_string(seat.line));
+            }
+            in.fail(node, key,
+                    std::string("a select line with no device yet on the ") + to_string(bus) +
+                        "; one is there from line " + std::to_string(seat.line));
+        }
+    }
+    seats.push_back(Seat{bus, select, line_of(node)});
+}
+
+DeviceSpec device_spec(const Reader &in, const toml::node &node, const std::string &path) {
+    DeviceSpec spec;
+    spec.file = in.file();
+    spec.line = line_of(node);
+    spec.key = path;
+    return spec;
+}
+
+void read_link(const Reader &in, const toml::table &table, BoardFile &out,
+               std::vector<Seat> &seats) {
     in.only_keys(table, "link", {"replies", "enable", "enable_level", "enable_for"});
-    BoardFile::Link link;
+    DeviceSpec spec = device_spec(in, table, "link");
+    spec.model = "replies";
+    spec.name = "link";
+    spec.bus = Bus::Link;
     if (const toml::node *node = table.get("replies")) {
-        link.replies = in.bytes(*node, "link.replies");
+        spec.params.push_back({"replies", in.bytes(*node, "link.replies"), line_of(*node)});
     }
     if (const toml::node *node = table.get("enable")) {
-        link.options.enable_pin = in.pin(*node, "link.enable");
+        spec.lines.emplace_back("enable", in.pin(*node, "link.enable"));
     }
     for (const std::string_view key : {"enable_level", "enable_for"}) {
         const toml::node *node = table.get(key);
-        if (node != nullptr && link.options.enable_pin < 0) {
+        if (node != nullptr && spec.lines.empty()) {
             in.fail(*node, "link." + std::string(key), "link.enable naming the enable line first");
         }
     }
     if (const toml::node *node = table.get("enable_level")) {
-        link.options.enable_level = in.level(*node, "link.enable_level");
+        spec.params.push_back({"enable_level",
+                               std::string(in.level(*node, "link.enable_level") ? "high" : "low"),
+                               line_of(*node)});
     }
     if (const toml::node *node = table.get("enable_for")) {
-        link.options.enable_hold_ns = in.duration(*node, "link.enable_for");
+        spec.params.push_back({"enable_for",
+                               std::to_string(in.duration(*node, "link.enable_for")) + "ns",
+                               line_of(*node)});
     }
-    out.link = link;
+    take_seat(in, seats, table, "link", Bus::Link, -1);
+    out.devices.push_back(std::move(spec));
 }
 
-void read_registers(const Reader &in, const toml::table &table, const std::string &path,
-                    BoardFile::Spi &spi) {
+std::vector<std::uint8_t> read_registers(const Reader &in, const toml::table &table,
+                                         const std::string &path) {
+    std::vector<std::uint8_t> values;
     for (auto &&[key, node] : table) {
         const std::string where = path + "." + std::string(key.str());
         unsigned long reg = 256;
@@ -243,12 +287,15 @@ void read_registers(const Reader &in, const toml::table &table, const std::strin
             throw BoardFileError(in.file(), static_cast<int>(key.source().begin.line), where,
                                  "a register number from 0x00 to 0xff as the key");
         }
-        spi.registers.emplace_back(static_cast<std::uint8_t>(reg), in.byte(node, where));
+        const std::uint8_t value = in.byte(node, where);
+        values.resize(std::max<std::size_t>(values.size(), reg + 1), 0);
+        values[reg] = value;
     }
+    return values;
 }
 
-void read_spi(const Reader &in, const toml::array &array, BoardFile &out) {
-    std::array<int, kSpiChannelCount> seen_at{};
+void read_spi(const Reader &in, const toml::array &array, BoardFile &out,
+              std::vector<Seat> &seats) {
     for (std::size_t i = 0; i < array.size(); ++i) {
         const std::string path = "spi[" + std::to_string(i) + "]";
         const toml::table &table = in.table(array[i], path);
@@ -257,40 +304,155 @@ void read_spi(const Reader &in, const toml::array &array, BoardFile &out) {
             in.fail(table, path + ".channel", "the chip enable the device sits on, 0 or 1");
         }
         const int channel = static_cast<int>(in.integer(*channel_node, path + ".channel", 0, 1));
-        if (seen_at[channel] != 0) {
-            in.fail(*channel_node, path + ".channel",
-                    "a chip enable with no device yet; channel " + std::to_string(channel) +
-                        " has one from line " + std::to_string(seen_at[channel]));
-        }
-        seen_at[channel] = static_cast<int>(channel_node->source().begin.line);
-        BoardFile::Spi spi;
+        DeviceSpec spec = device_spec(in, table, path);
+        spec.bus = channel == 0 ? Bus::Spi0 : Bus::Spi1;
+        take_seat(in, seats, *channel_node, path + ".channel", spec.bus, -1);
         const toml::node *model = table.get("model");
-        const std::string kind =
-            model != nullptr ? in.choice(*model, path + ".model", {"replies", "echo", "registers"})
-                             : "replies";
-        if (kind == "replies") {
+        spec.model = model != nullptr
+                         ? in.choice(*model, path + ".model", {"replies", "echo", "registers"})
+                         : "replies";
+        if (spec.model == "replies") {
             in.only_keys(table, path, {"channel", "model", "replies"});
             if (const toml::node *node = table.get("replies")) {
-                spi.replies = in.bytes(*node, path + ".replies");
+                spec.params.push_back(
+                    {"replies", in.bytes(*node, path + ".replies"), line_of(*node)});
             }
-        } else if (kind == "echo") {
+        } else if (spec.model == "echo") {
             in.only_keys(table, path, {"channel", "model"});
-            spi.model = BoardFile::SpiModel::Echo;
         } else {
             in.only_keys(table, path, {"channel", "model", "read_bit", "registers"});
-            spi.model = BoardFile::SpiModel::Registers;
             if (const toml::node *node = table.get("read_bit")) {
                 const std::uint8_t bit = in.byte(*node, path + ".read_bit");
                 if (bit == 0 || (bit & (bit - 1)) != 0) {
                     in.fail(*node, path + ".read_bit", "a single bit, as 0x80 or 0x01");
                 }
-                spi.read_bit = bit;
+                spec.params.push_back({"read_bit", std::int64_t{bit}, line_of(*node)});
             }
             if (const toml::node *node = table.get("registers")) {
-                read_registers(in, in.table(*node, path + ".registers"), path + ".registers", spi);
+                spec.params.push_back(
+                    {"values",
+                     read_registers(in, in.table(*node, path + ".registers"), path + ".registers"),
+                     line_of(*node)});
             }
         }
-        out.spi[channel] = spi;
+        out.devices.push_back(std::move(spec));
+    }
+}
+
+bool plain_name(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-';
+    });
+}
+
+DeviceParam read_param(const Reader &in, std::string_view key, const toml::node &node,
+                       const std::string &path) {
+    DeviceParam param;
+    param.key = std::string(key);
+    param.line = line_of(node);
+    if (const toml::value<std::int64_t> *value = node.as_integer()) {
+        param.value = value->get();
+    } else if (const toml::value<bool> *flag = node.as_boolean()) {
+        param.value = flag->get();
+    } else if (const toml::value<std::string> *text = node.as_string()) {
+        param.value = text->get();
+    } else if (node.is_array()) {
+        param.value = in.bytes(node, path);
+    } else {
+        in.fail(node, path, "an integer, true or false, a string, or an array of bytes");
+    }
+    return param;
+}
+
+// A plug-in's path: as given when absolute, else relative to the board file's directory.
+std::string plugin_path(const std::string &file, const std::string &path) {
+    if (path.empty() || path.front() == '/') {
+        return path;
+    }
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "./" + path : file.substr(0, slash + 1) + path;
+}
+
+void read_device(const Reader &in, const toml::table &table, const std::string &path,
+                 BoardFile &out, std::vector<Seat> &seats) {
+    in.only_keys(table, path, {"model", "path", "name", "bus", "select", "lines", "params"});
+    DeviceSpec spec = device_spec(in, table, path);
+    const toml::node *model = table.get("model");
+    if (model == nullptr) {
+        in.fail(table, path + ".model",
+                "the device's model: \"echo\", \"replies\", \"registers\" or \"plugin\"");
+    }
+    spec.model = in.choice(*model, path + ".model", {"echo", "replies", "registers", "plugin"});
+    if (const toml::node *node = table.get("path")) {
+        const toml::value<std::string> *text = node->as_string();
+        if (text == nullptr || text->get().empty()) {
+            in.fail(*node, path + ".path", "the model library's file, as a string");
+        }
+        if (spec.model != "plugin") {
+            in.fail(*node, path + ".path",
+                    "model = \"plugin\": only a plug-in is loaded from a file");
+        }
+        spec.path = plugin_path(in.file(), text->get());
+    } else if (spec.model == "plugin") {
+        in.fail(table, path + ".path", "the model library's file (model = \"plugin\" needs path)");
+    }
+    if (const toml::node *node = table.get("name")) {
+        const toml::value<std::string> *text = node->as_string();
+        if (text == nullptr || !plain_name(text->get())) {
+            in.fail(*node, path + ".name", "a name of letters, digits, _ and -");
+        }
+        spec.name = text->get();
+    }
+    const toml::node *bus = table.get("bus");
+    if (bus == nullptr) {
+        in.fail(table, path + ".bus", "the bus the device sits on: \"link\", \"spi0\" or \"spi1\"");
+    }
+    const std::string bus_word = in.choice(*bus, path + ".bus", {"link", "spi0", "spi1"});
+    spec.bus = bus_word == "link" ? Bus::Link : bus_word == "spi0" ? Bus::Spi0 : Bus::Spi1;
+    if (const toml::node *node = table.get("select")) {
+        spec.select = in.pin(*node, path + ".select");
+    }
+    if (const toml::node *node = table.get("lines")) {
+        const toml::table *lines = node->as_table();
+        if (lines == nullptr) {
+            in.fail(*node, path + ".lines", "a table of the model's lines, as { ready = 24 }");
+        }
+        for (auto &&[key, value] : *lines) {
+            const std::string where = path + ".lines." + std::string(key.str());
+            if (!plain_name(key.str())) {
+                in.fail(value, where, "a name of letters, digits, _ and -");
+            }
+            if (spec.lines.size() == 32) {
+                in.fail(value, where, "at most 32 lines");
+            }
+            spec.lines.emplace_back(std::string(key.str()), in.pin(value, where));
+        }
+    }
+    if (const toml::node *node = table.get("params")) {
+        const toml::table *params = node->as_table();
+        if (params == nullptr) {
+            in.fail(*node, path + ".params", "a table of the model's parameters");
+        }
+        for (auto &&[key, value] : *params) {
+            spec.params.push_back(
+                read_param(in, key.str(), value, path + ".params." + std::string(key.str())));
+        }
+    }
+    take_seat(in, seats, table, path + (spec.select >= 0 ? ".select" : ".bus"), spec.bus,
+              spec.select);
+    out.devices.push_back(std::move(spec));
+}
+
+// Makes each device once, on a board of its own, so that the file is refused here when a model
+// cannot be loaded or refuses its parameters.
+void check_devices(const BoardFile &file) {
+    for (const DeviceSpec &spec : file.devices) {
+        Board scratch;
+        try {
+            scratch.attach_device(spec);
+        } catch (const DeviceError &error) {
+            throw BoardFileError(error.file(), error.line(), error.key(), error.expected());
+        }
     }
 }
 
@@ -349,7 +511,7 @@ Rule read_rule(const Reader &in, const toml::table &table, const std::string &pa
                     "a value: on = \"" + word + "\" needs " + std::string(key));
         }
     }
-    if (kind.kind == Trigger::Kind::LinkByte && !has_link) {
+    if (kind.kind == Trigger::Kind::LinkByte && !has_link) {  // any device on the link
         in.fail(*on, path + ".on", "a [link] section: link_byte rules watch the link device");
     }
 
@@ -559,9 +721,11 @@ TimingCheck read_timing(const Reader &in, const toml::table &table, const std::s
 }
 
 BoardFile read_document(const Reader &in, const toml::table &root) {
-    in.only_keys(root, "",
-                 {"board", "costs", "drive", "link", "spi", "rule", "transactions", "timing"});
+    in.only_keys(
+        root, "",
+        {"board", "costs", "drive", "link", "spi", "device", "rule", "transactions", "timing"});
     BoardFile out;
+    std::vector<Seat> seats;
     if (const toml::node *node = root.get("board")) {
         read_board(in, in.table(*node, "board"), out);
     }
@@ -572,15 +736,27 @@ BoardFile read_document(const Reader &in, const toml::table &root) {
         read_drives(in, in.table(*node, "drive"), out);
     }
     if (const toml::node *node = root.get("link")) {
-        read_link(in, in.table(*node, "link"), out);
+        read_link(in, in.table(*node, "link"), out, seats);
     }
     if (const toml::node *node = root.get("spi")) {
         const toml::array *array = node->as_array();
         if (array == nullptr) {
             in.fail(*node, "spi", "[[spi]] sections, one per device");
         }
-        read_spi(in, *array, out);
+        read_spi(in, *array, out, seats);
     }
+    if (const toml::node *node = root.get("device")) {
+        const toml::array *array = node->as_array();
+        if (array == nullptr) {
+            in.fail(*node, "device", "[[device]] sections, one per device");
+        }
+        for (std::size_t i = 0; i < array->size(); ++i) {
+            const std::string path = "device[" + std::to_string(i) + "]";
+            read_device(in, in.table((*array)[i], path), path, out, seats);
+        }
+    }
+    const bool has_link = std::any_of(out.devices.begin(), out.devices.end(),
+                                      [](const DeviceSpec &spec) { return spec.bus == Bus::Link; });
     if (const toml::node *node = root.get("rule")) {
         const toml::array *array = node->as_array();
         if (array == nullptr) {
@@ -588,8 +764,7 @@ BoardFile read_document(const Reader &in, const toml::table &root) {
         }
         for (std::size_t i = 0; i < array->size(); ++i) {
             const std::string path = "rule[" + std::to_string(i) + "]";
-            out.rules.push_back(
-                read_rule(in, in.table((*array)[i], path), path, out.link.has_value()));
+            out.rules.push_back(read_rule(in, in.table((*array)[i], path), path, has_link));
         }
     }
     if (const toml::node *node = root.get("transactions")) {
@@ -622,21 +797,6 @@ void check_ascii(std::string_view text, const std::string &name) {
     }
 }
 
-SpiDevice make_device(const BoardFile::Spi &spi) {
-    switch (spi.model) {
-        case BoardFile::SpiModel::Echo: return echo_device();
-        case BoardFile::SpiModel::Registers: {
-            RegisterFile registers(spi.read_bit);
-            for (const auto &[reg, value] : spi.registers) {
-                registers.set_value(reg, value);
-            }
-            return registers.device();
-        }
-        case BoardFile::SpiModel::Replies: break;
-    }
-    return reply_queue_device(spi.replies);
-}
-
 }  // namespace
 
 BoardFileError::BoardFileError(std::string file, int line, std::string key, std::string expected)
@@ -656,7 +816,9 @@ BoardFile BoardFile::parse(std::string_view text, const std::string &name) {
         throw BoardFileError(name, static_cast<int>(error.source().begin.line), "syntax",
                              "TOML (" + std::string(error.description()) + ")");
     }
-    return read_document(in, root);
+    BoardFile file = read_document(in, root);
+    check_devices(file);
+    return file;
 }
 
 BoardFile BoardFile::load(const std::string &path) {
@@ -688,20 +850,14 @@ void BoardFile::apply(Board &board) const {
     for (const auto &[pin, level] : drives) {
         board.drive(pin, level);
     }
-    if (link) {
-        board.attach_link_device(link->options);
-        board.queue_link_reply(link->replies);
-    }
     if (framing) {
         board.set_framing(*framing);
     }
     for (const TimingCheck &check : timing) {
         board.add_timing_check(check);
     }
-    for (int channel = 0; channel < kSpiChannelCount; ++channel) {
-        if (spi[channel]) {
-            board.attach_spi_device(channel, make_device(*spi[channel]));
-        }
+    for (const DeviceSpec &spec : devices) {
+        board.attach_device(spec);
     }
     for (const Rule &rule : rules) {
         board.add_rule(rule);

@@ -100,7 +100,6 @@ struct RunState {
     BusMonitor monitor;
     RuleScheduler rules;
     DeviceSet devices;
-    std::uint64_t link_device = 0;  // the device attach_link_device made, 0 for none
 };
 
 struct VBOARD_NO_EXPORT Board::State final : Engine {

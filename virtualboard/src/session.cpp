@@ -171,8 +171,11 @@ std::vector<int> traced_lines(const std::optional<BoardFile> &file) {
             add(rule.when.pin);
             add(rule.action.pin);
         }
-        if (file->link) {
-            add(file->link->options.enable_pin);
+        for (const DeviceSpec &spec : file->devices) {
+            add(spec.select);
+            for (const auto &[name, pin] : spec.lines) {
+                add(pin);
+            }
         }
     }
     return lines;

@@ -292,9 +292,10 @@ class VBOARD_EXPORT Board {
     // drives the data line, it samples it on each rising clock edge, most significant bit first,
     // and collects whole bytes. When the host turns the data line to input it puts the top bit of
     // its next queued reply byte on the line, and each later bit after a falling clock edge; with
-    // nothing queued it does not drive. Attaching gives a fresh device. It is a "replies" device
-    // named "link" (see vboard/device.hpp); link_device() is its handle, and the functions below
-    // forward to it.
+    // nothing queued it does not drive. Attaching gives a fresh device. The link device is the
+    // device named "link": a "replies" device (see vboard/device.hpp) that a board file's [link]
+    // section makes too. link_device() is its handle (std::out_of_range without one), and the
+    // functions below forward to it.
     void attach_link_device(const LinkDeviceOptions &options = {});
     Device link_device();
     void detach_link_device();

@@ -1,7 +1,11 @@
 // Board files: a TOML description of a virtual board (its set-up result, call costs, external
-// drives, peripherals, rules, the lines that frame transactions and the timing checks), read and
-// checked whole, then applied through Board's public
-// interface. The format is described in the README and in vboard-board(5).
+// drives, devices, rules, the lines that frame transactions and the timing checks), read and
+// checked whole, then applied through Board's public interface. The format is described in the
+// README and in vboard-board(5).
+//
+// Devices: [[device]] sections, and [link] and [[spi]] as short forms of them. Checking a file
+// makes each device once on a board of its own, so a plug-in is loaded and its parameters are
+// checked before the file is accepted (a model's create() runs then, and again at apply()).
 #ifndef VBOARD_BOARD_FILE_HPP
 #define VBOARD_BOARD_FILE_HPP
 
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "vboard/board.hpp"
+#include "vboard/device.hpp"
 #include "vboard/export.h"
 #include "vboard/rules.hpp"
 
@@ -47,22 +52,11 @@ class VBOARD_EXPORT BoardFile {
     // Checks `text` as a board file named `name` in messages; throws BoardFileError.
     static BoardFile parse(std::string_view text, const std::string &name);
 
-    // Sets `board` up as the file says. Only what the file names is changed; peripherals it names
-    // replace those attached. Throws only what Board's own functions throw, which a checked file
-    // never makes them do.
+    // Sets `board` up as the file says. Only what the file names is changed; devices it names
+    // replace those on the same bus behind the same select line. Throws only what Board's own
+    // functions throw, which a checked file never makes them do (a plug-in that refuses at apply
+    // what it accepted at load: DeviceError).
     void apply(Board &board) const;
-
-    enum class SpiModel : std::uint8_t { Replies, Echo, Registers };
-    struct Spi {
-        SpiModel model = SpiModel::Replies;
-        std::vector<std::uint8_t> replies;                             // Replies
-        std::uint8_t read_bit = 0x80;                                  // Registers
-        std::vector<std::pair<std::uint8_t, std::uint8_t>> registers;  // Registers: initial values
-    };
-    struct Link {
-        LinkDeviceOptions options;
-        std::vector<std::uint8_t> replies;
-    };
 
     std::optional<int> setup_result;
     std::optional<bool> real_sleep;
@@ -70,8 +64,8 @@ class VBOARD_EXPORT BoardFile {
     std::optional<Fidelity> fidelity;
     std::optional<CallCosts> costs;  // the defaults, with what the file sets
     std::vector<std::pair<int, bool>> drives;
-    std::optional<Link> link;
-    std::array<std::optional<Spi>, kSpiChannelCount> spi;
+    // [link] (named "link": Board::link_device), [[spi]] and [[device]], in the file's order.
+    std::vector<DeviceSpec> devices;
     std::vector<Rule> rules;
     std::optional<FramingOptions> framing;  // [transactions]
     std::vector<TimingCheck> timing;        // [[timing]]
