@@ -98,9 +98,11 @@ void Board::State::power_on() {
     }
 }
 
-void Board::State::finish_observers() {
+void Board::State::finish_observers(bool devices) {
     RunState &r = *run;
-    r.devices.finish();  // their last notes reach the observers
+    if (devices) {
+        r.devices.finish();  // their last notes reach the observers
+    }
     r.observers.finish(r.now);
     r.monitor.finish(r.now);
 }

@@ -109,7 +109,8 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
 
     // Everything below expects `mutex` to be held.
     void power_on();
-    void finish_observers();
+    // Ends the devices (unless `devices` is false), the observers and the bus monitor.
+    void finish_observers(bool devices = true);
 
     // Engine: what the board's parts may do.
     std::uint64_t now() const override { return run->now; }

@@ -139,7 +139,19 @@ const vb_host_api kHostApi = {sizeof(vb_host_api),
 
 constexpr std::uint64_t kTimerEvent = 1;
 
+thread_local int t_model_depth = 0;
+
+// Marks the calling thread as inside a model's callback for the object's lifetime.
+struct InModel {
+    InModel() { ++t_model_depth; }
+    ~InModel() { --t_model_depth; }
+    InModel(const InModel &) = delete;
+    InModel &operator=(const InModel &) = delete;
+};
+
 }  // namespace
+
+bool in_device_model() { return t_model_depth > 0; }
 
 DeviceError::DeviceError(std::string file, int line, std::string key, std::string expected)
     : std::invalid_argument(file + ":" + std::to_string(line) + ": " + key + ": expected " +
@@ -168,7 +180,10 @@ ModelDevice::ModelDevice(Engine &engine, std::uint64_t id, const vb_device_model
     }
     update_interests();
     creating_ = true;
-    self_ = model_.create != nullptr ? model_.create(&host_.base) : nullptr;
+    {
+        const InModel in_model;
+        self_ = model_.create != nullptr ? model_.create(&host_.base) : nullptr;
+    }
     creating_ = false;
     std::optional<Failure> refused = failure_;
     if (!refused && self_ == nullptr) {
@@ -309,6 +324,7 @@ void ModelDevice::timed(std::uint64_t what, std::uint64_t id) {
     }
     timers_.erase(found);
     if (model_.timer != nullptr) {
+        const InModel in_model;
         model_.timer(self_, id);
     }
 }
@@ -342,12 +358,14 @@ int ModelDevice::byte(std::uint8_t direction, std::uint8_t out) {
     info.out = out;
     info.lines = line_levels();
     info.time_ns = engine_.now();
+    const InModel in_model;
     const int answer = model_.byte(self_, &info);
     return answer >= 0 && answer <= 0xFF ? answer : VB_NO_ANSWER;
 }
 
 void ModelDevice::call_select(bool active) {
     if (model_.select != nullptr) {
+        const InModel in_model;
         model_.select(self_, active ? 1 : 0);
     }
 }
@@ -374,6 +392,7 @@ void ModelDevice::line_changed(const LineView &lines, int pin, bool level) {
     }
     for (std::uint32_t i = 0; i < lines_.size(); ++i) {
         if (lines_[i].pin == pin && lines_[i].watched && model_.edge != nullptr) {
+            const InModel in_model;
             model_.edge(self_, i, level ? 1 : 0, lines.now());
         }
     }
@@ -382,6 +401,7 @@ void ModelDevice::line_changed(const LineView &lines, int pin, bool level) {
 void ModelDevice::finish() {
     if (!finished_ && model_.finish != nullptr) {
         finished_ = true;
+        const InModel in_model;
         model_.finish(self_);
     }
 }

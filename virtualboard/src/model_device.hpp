@@ -14,6 +14,10 @@
 
 namespace vboard {
 
+// Whether the calling thread is inside a model's callback: a fatal signal there is the model's
+// crash, raised while the board's writers stand between two records.
+bool in_device_model();
+
 class ModelDevice final : public DeviceSlot {
   public:
     // Makes the device: create() with the spec's parameters. Throws DeviceError when the model

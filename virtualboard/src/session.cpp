@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "board_state.hpp"
+#include "model_device.hpp"
 #include "vboard/board_file.hpp"
 #include "vboard/call_log.hpp"
 #include "vboard/duration.hpp"
@@ -114,11 +115,15 @@ void on_fatal_signal(int signal_number) {
     if (Board *board = g_session.load()) {
         Board::State &state = board->state();
         // A thread inside a wiringPi call holds the lock and its writers may be mid-line: leave
-        // them rather than deadlock.
+        // them rather than deadlock. A device model that crashed holds the lock on this thread,
+        // between two records: finish the writers, leaving the models alone.
         if (state.mutex.try_lock()) {
             report_header(state);
             state.finish_observers();
             state.mutex.unlock();
+        } else if (in_device_model()) {
+            report_header(state);
+            state.finish_observers(false);
         }
     }
     std::signal(signal_number, SIG_DFL);

@@ -1,0 +1,225 @@
+// The device interface: models loaded from shared objects and the board's own, their parameters
+// and refusals, timers, line watches, drives, the log and diagnostics, and the handles.
+
+#include <gmock/gmock.h>
+
+#include <string>
+
+#include "board_fixture.hpp"
+#include "vboard/board_file.hpp"
+#include "vboard/device.hpp"
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+constexpr int kIn = 20;
+constexpr int kOut = 21;  // both pulled down at power-on
+
+std::string probe_device(const std::string &path, const std::string &params,
+                         const std::string &bus = "spi0") {
+    return "[[device]]\nmodel = \"plugin\"\npath = \"" + path + "\"\nbus = \"" + bus +
+           "\"\nlines = { in = 5, out = 6 }\nparams = { " + params + " }\n";
+}
+
+struct Refusal {
+    const char *name;
+    std::string text;
+    std::string message;
+};
+
+class DeviceRefusals : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(DeviceRefusals, AreRefusedWithFileLineKeyAndReason) {
+    try {
+        vboard::BoardFile::parse(GetParam().text, "b.toml");
+        FAIL() << "accepted";
+    } catch (const vboard::BoardFileError &error) {
+        EXPECT_EQ(std::string(error.what()), GetParam().message);
+    }
+}
+
+const std::string kProbe = PROBE_MODEL;
+
+INSTANTIATE_TEST_SUITE_P(
+    Board, DeviceRefusals,
+    ::testing::Values(
+        Refusal{"missing_library", probe_device("/no/such/libprobe.so", "delay = \"1ms\""),
+                "b.toml:1: device[0].path: expected a device model library that loads "
+                "(/no/such/libprobe.so: cannot open shared object file: No such file or "
+                "directory)"},
+        Refusal{"no_entry_point", probe_device(PROBE_NO_ENTRY_MODEL, "delay = \"1ms\""),
+                "b.toml:1: device[0].path: expected a library exporting vb_device_entry_v1 (it "
+                "has no entry point)"},
+        Refusal{"other_abi", probe_device(PROBE_OTHER_ABI_MODEL, "delay = \"1ms\""),
+                "b.toml:1: device[0].path: expected a model of device ABI version 1 (it is built "
+                "for version 99)"},
+        Refusal{"mistyped", probe_device(kProbe, "delay = 5"),
+                "b.toml:6: device[0].params.delay: expected a duration with its unit, as "
+                "\"100us\", \"5ms\" or \"2s\""},
+        Refusal{"mistyped_bool", probe_device(kProbe, "delay = \"1ms\", cancel = \"yes\""),
+                "b.toml:6: device[0].params.cancel: expected true or false"},
+        Refusal{"missing", probe_device(kProbe, "cancel = true"),
+                "b.toml:1: device[0].params.delay: expected a delay (probe needs one)"},
+        Refusal{"out_of_range", probe_device(kProbe, "delay = \"2s\""),
+                "b.toml:6: device[0].params.delay: expected a delay of at most 1s"},
+        Refusal{"unknown", probe_device(kProbe, "delay = \"1ms\", colour = \"red\""),
+                "b.toml:6: device[0].params.colour: expected a parameter of model \"probe\" "
+                "(unknown key)"},
+        Refusal{"model_refuses_lines",
+                "[[device]]\nmodel = \"plugin\"\npath = \"" + kProbe + "\"\nbus = \"spi0\"\n",
+                "b.toml:1: device[0]: expected lines named in and out"},
+        Refusal{"no_path", "[[device]]\nmodel = \"plugin\"\nbus = \"link\"\n",
+                "b.toml:1: device[0].path: expected the model library's file (model = \"plugin\" "
+                "needs path)"},
+        Refusal{"path_for_builtin",
+                "[[device]]\nmodel = \"echo\"\npath = \"x.so\"\nbus = \"link\"\n",
+                "b.toml:3: device[0].path: expected model = \"plugin\": only a plug-in is loaded "
+                "from a file"},
+        Refusal{"builtin_parameter",
+                "[[device]]\nmodel = \"registers\"\nbus = \"spi1\"\nparams = { read_bit = 3 }\n",
+                "b.toml:4: device[0].params.read_bit: expected a single bit, as 0x80 or 0x01"},
+        Refusal{"no_bus", "[[device]]\nmodel = \"echo\"\n",
+                "b.toml:1: device[0].bus: expected the bus the device sits on: \"link\", \"spi0\" "
+                "or \"spi1\""},
+        Refusal{"bad_param_value",
+                "[[device]]\nmodel = \"echo\"\nbus = \"link\"\nparams = { x = 1.5 }\n",
+                "b.toml:4: device[0].params.x: expected an integer, true or false, a string, or an "
+                "array of bytes"},
+        Refusal{"same_select",
+                "[[device]]\nmodel = \"echo\"\nbus = \"link\"\nselect = 8\n"
+                "[[device]]\nmodel = \"echo\"\nbus = \"link\"\nselect = 8\n",
+                "b.toml:5: device[1].select: expected a select line with no device yet on the "
+                "link; one is there from line 1"},
+        Refusal{"spi_and_device_on_one_chip_enable",
+                "[[spi]]\nchannel = 1\nmodel = \"echo\"\n[[device]]\nmodel = \"echo\"\nbus = "
+                "\"spi1\"\n",
+                "b.toml:4: device[0].bus: expected a chip enable with no device yet; channel 1 "
+                "has one from line 2"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+class DeviceTest : public BoardTest {
+  protected:
+    void SetUp() override {
+        board.set_real_sleep(false);
+        ASSERT_EQ(wiringPiSetupGpio(), 0);
+        pinMode(kIn, OUTPUT);
+    }
+
+    vboard::Device attach_probe(bool cancel, vboard::Bus bus = vboard::Bus::Spi0) {
+        vboard::DeviceSpec spec;
+        spec.model = "plugin";
+        spec.path = kProbe;
+        spec.bus = bus;
+        spec.lines = {{"in", kIn}, {"out", kOut}};
+        spec.params = {
+            {"delay", std::string("100us")}, {"cancel", cancel}, {"note", std::string("made")}};
+        return board.attach_device(spec);
+    }
+};
+
+TEST_F(DeviceTest, ATimerStartedOnAWatchedEdgeDrivesItsLineAtItsMoment) {
+    attach_probe(false);
+    digitalWrite(kIn, HIGH);
+    const std::uint64_t rose = board.now_ns() - board.costs().write_ns;
+    delayMicroseconds(99);
+    EXPECT_EQ(digitalRead(kOut), LOW);
+    delayMicroseconds(1);
+    EXPECT_EQ(digitalRead(kOut), HIGH);
+    EXPECT_TRUE(board.line(kOut).driven);
+    digitalWrite(kIn, LOW);  // drives out low at once
+    EXPECT_EQ(digitalRead(kOut), LOW);
+    EXPECT_THAT(calls(), Contains("probe: edge in 1 at " + std::to_string(rose)));
+    EXPECT_THAT(board.diagnostics(), ElementsAre("probe: made"));
+}
+
+TEST_F(DeviceTest, ACancelledTimerNeverFires) {
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel);
+        attach_probe(cancel);
+        digitalWrite(kIn, HIGH);
+        delayMicroseconds(50);
+        digitalWrite(kIn, LOW);  // before the timer: cancel it, or let it fire
+        delayMicroseconds(200);
+        EXPECT_EQ(digitalRead(kOut), cancel ? LOW : HIGH);
+    }
+}
+
+TEST_F(DeviceTest, ABytesLineLevelsAreThoseAtTheByte) {
+    attach_probe(false);
+    for (const int pin : {vboard::kSpiSclk, vboard::kSpiMosi, vboard::kSpiMiso, vboard::kSpiCe0}) {
+        pinModeAlt(pin, 4);
+    }
+    ASSERT_GT(wiringPiSPISetup(0, 1'000'000), 0);
+    board.drive(kOut, true);
+    digitalWrite(kIn, HIGH);
+    unsigned char buffer[2] = {0x00, 0x01};
+    wiringPiSPIDataRW(0, buffer, 2);
+    EXPECT_EQ(buffer[0], 0x03);  // in and out high
+    EXPECT_EQ(buffer[1], 0x03);
+}
+
+TEST_F(DeviceTest, DetachingOrResettingEndsTheDeviceAndItsTimers) {
+    vboard::Device probe = attach_probe(false);
+    EXPECT_TRUE(probe.attached());
+    EXPECT_EQ(probe.model(), "probe");
+    digitalWrite(kIn, HIGH);
+    board.detach_device(probe);
+    delayMicroseconds(200);
+    EXPECT_EQ(digitalRead(kOut), LOW);  // its timer went with it
+    EXPECT_FALSE(probe.attached());
+    EXPECT_THROW(probe.name(), std::logic_error);
+    vboard::Device again = attach_probe(false);
+    board.reset();
+    EXPECT_FALSE(again.attached());
+}
+
+TEST_F(DeviceTest, HandlesReachTheBuiltInModelsAndRefuseOthers) {
+    vboard::DeviceSpec spec;
+    spec.model = "registers";
+    spec.name = "bank";
+    spec.bus = vboard::Bus::Spi1;
+    spec.params = {{"values", std::vector<std::uint8_t>{0x10, 0x11}}};
+    vboard::Device bank = board.attach_device(spec);
+    EXPECT_EQ(bank.register_value(1), 0x11);
+    bank.set_register(2, 0x22);
+    EXPECT_EQ(board.device("bank").register_value(2), 0x22);
+    EXPECT_THROW(bank.queue_replies(std::vector<std::uint8_t>{1}), std::logic_error);
+    EXPECT_THROW(board.device("nothing"), std::out_of_range);
+    spec.name = "other";
+    spec.model = "nonsense";
+    EXPECT_THROW(board.attach_device(spec), vboard::DeviceError);
+    EXPECT_EQ(board.device("bank").register_value(1), 0x11);  // a refused device replaces nothing
+}
+
+TEST_F(DeviceTest, SeveralDevicesShareTheLinkEachBehindItsSelectLine) {
+    const auto replies = [](const std::string &name, int select, std::uint8_t reply) {
+        vboard::DeviceSpec spec;
+        spec.model = "replies";
+        spec.name = name;
+        spec.bus = vboard::Bus::Link;
+        spec.select = select;
+        spec.params = {{"replies", std::vector<std::uint8_t>{reply}}};
+        return spec;
+    };
+    board.attach_device(replies("a", 22, 0xA1));
+    board.attach_device(replies("b", 23, 0xB2));
+    ::testing::internal::CaptureStdout();
+    DEV_ModuleInit();
+    ::testing::internal::GetCapturedStdout();
+    pinMode(22, OUTPUT);
+    pinMode(23, OUTPUT);
+    digitalWrite(22, HIGH);
+    digitalWrite(23, LOW);  // b selected
+    DEV_SPI_SendData(0x42);
+    EXPECT_EQ(DEV_SPI_ReadData(), 0xB2);
+    digitalWrite(23, HIGH);
+    digitalWrite(22, LOW);  // a selected
+    EXPECT_EQ(DEV_SPI_ReadData(), 0xA1);
+    EXPECT_THAT(board.device("b").received(), ElementsAre(0x42));
+    EXPECT_TRUE(board.device("a").received().empty());
+}
+
+}  // namespace
