@@ -1,7 +1,9 @@
 // Peak memory of the virtual board while N bytes go over the three-wire link through the layer.
-//   board_memory BYTES none|log|vcd|transactions [PATH]
+//   board_memory BYTES none|log|vcd|transactions|spi-devices|link-device [PATH]
 // vcd streams every line to PATH (default /dev/null); transactions frames each byte with the
-// select line, so N bytes make N transactions, and streams them as text to PATH.
+// select line, so N bytes make N transactions, and streams them as text to PATH; spi-devices
+// attaches an echo and a register file to SPI0, which no line change reaches; link-device attaches
+// the link's device, which takes every byte.
 // Prints the peak resident set size, and that size less the caller's own N-byte buffer.
 
 #include <sys/resource.h>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "DEV_Config.h"
@@ -30,7 +33,9 @@ long peak_rss_kib() {
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s BYTES none|log|vcd|transactions [PATH]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s BYTES none|log|vcd|transactions|spi-devices|link-device [PATH]\n",
+                     argv[0]);
         return 2;
     }
     const auto bytes = static_cast<std::size_t>(std::strtoul(argv[1], nullptr, 10));
@@ -44,6 +49,18 @@ int main(int argc, char **argv) {
     if (mode == "transactions") {
         board.add_transaction_observer(std::make_shared<vboard::TransactionWriter>(
             path, vboard::TransactionWriter::Format::Text));
+    }
+    if (mode == "spi-devices") {  // devices no line change reaches
+        for (const auto &[model, bus] :
+             {std::pair{"echo", vboard::Bus::Spi0}, std::pair{"registers", vboard::Bus::Spi1}}) {
+            vboard::DeviceSpec spec;
+            spec.model = model;
+            spec.bus = bus;
+            board.attach_device(spec);
+        }
+    }
+    if (mode == "link-device") {
+        board.attach_link_device();
     }
     wiringPiSetupGpio();
     pinMode(DEV_SCLK_PIN, OUTPUT);

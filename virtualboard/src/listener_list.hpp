@@ -47,16 +47,13 @@ class ListenerList {
     }
 
     void line_changed(const LineView &lines, int pin, bool level) {
-        if (lines_.empty()) {
-            return;
+        for (std::size_t i = 0; i < observers_.size(); ++i) {  // first: they rank first
+            LineObserver *observer = observers_[i];
+            observer->change(lines.now(), pin, level);
         }
         for (std::size_t i = 0; i < lines_.size(); ++i) {
-            const LineTarget target = lines_[i];
-            if (target.observer != nullptr) {
-                target.observer->change(lines.now(), pin, level);
-            } else {
-                target.listener->line_changed(lines, pin, level);
-            }
+            Listener *listener = lines_[i];
+            listener->line_changed(lines, pin, level);
         }
     }
     // Calls `tell` for each listener wanting `interest` (not kLineChanges: see line_changed).
@@ -76,7 +73,8 @@ class ListenerList {
         }
     }
     bool anyone(Interest interest) const {
-        return interest == kLineChanges ? !lines_.empty() : !wanting(interest).empty();
+        return interest == kLineChanges ? !lines_.empty() || !observers_.empty()
+                                        : !wanting(interest).empty();
     }
 
   private:
@@ -85,10 +83,6 @@ class ListenerList {
         LineObserver *observer;
         unsigned interests;
         Rank rank;
-    };
-    struct LineTarget {
-        Listener *listener;
-        LineObserver *observer;
     };
     void insert(const Entry &entry) {
         const auto at = std::upper_bound(entries_.begin(), entries_.end(), entry.rank,
@@ -105,13 +99,16 @@ class ListenerList {
         return spi_;
     }
     void rebuild() {
+        observers_.clear();
         lines_.clear();
         functions_.clear();
         link_bytes_.clear();
         spi_.clear();
         for (const Entry &entry : entries_) {
-            if ((entry.interests & kLineChanges) != 0) {
-                lines_.push_back(LineTarget{entry.listener, entry.observer});
+            if (entry.observer != nullptr) {
+                observers_.push_back(entry.observer);
+            } else if ((entry.interests & kLineChanges) != 0) {
+                lines_.push_back(entry.listener);
             }
             if ((entry.interests & kFunctionChanges) != 0) {
                 functions_.push_back(entry.listener);
@@ -126,7 +123,8 @@ class ListenerList {
     }
 
     std::vector<Entry> entries_;
-    std::vector<LineTarget> lines_;
+    std::vector<LineObserver *> observers_;
+    std::vector<Listener *> lines_;
     std::vector<Listener *> functions_;
     std::vector<Listener *> link_bytes_;
     std::vector<Listener *> spi_;
