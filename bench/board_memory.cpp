@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Peak memory of the virtual board while N bytes go over the three-wire link through the layer.
 //   board_memory BYTES none|log|vcd|transactions|spi-devices|link-device [PATH]
 // vcd streams every line to PATH (default /dev/null); transactions frames each byte with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual board's throughput in simulated line operations per second: with the call log off,
 // with it on, and with a VCD file streaming (to /dev/null, so the disk does not count).
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # What the board's listeners cost a line operation, in instructions per byte sent over the link
 # (26 line operations each), counted by callgrind: with nothing listening, with two devices on SPI0
 # that no line change reaches, with the link's device taking every byte, and with a VCD streaming

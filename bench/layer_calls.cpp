@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sends or receives N bytes over the three-wire link, either through the layer or by making the
 // same wiringPi calls in the same order directly. Run under callgrind against a wiringPi that does
 // nothing, the difference per byte is the layer's own cost.

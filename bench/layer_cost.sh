@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The layer's own cost per byte over the three-wire link, in instructions counted by callgrind,
 # against a baseline that makes the same wiringPi calls directly; both run on a wiringPi whose
 # functions do nothing. Usage: layer_cost.sh LAYER_CALLS_PROGRAM

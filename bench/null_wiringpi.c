@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A wiringPi whose functions do nothing: the floor against which the layer's own cost is counted.
  */
 #include <wiringPi.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Picks the wiringPi implementation the layer links against and provides it as the target
 # devconfig::wiringpi_backend.
 #   VIRTUAL   the project's virtual board

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the CMake package and the pkg-config file of `name` as part of `component`: the export
 # set ${name}Targets under the namespace ${name}::, ${name}Config.cmake from ${name}Config.cmake.in
 # with a version file, and ${name}.pc from ${name}.pc.in, all from the calling directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A tour of the hardware-access layer on the virtual board: open, the pin map, the bit-banged link
 // in both directions, hardware SPI done wrongly and then rightly, and close.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo for a build on the real wiringPi, where the lines cannot be inspected from inside:
 // it runs each job of the layer once and prints what the layer itself reports.
 

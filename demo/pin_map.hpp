@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pin map's constants by name, for the demos' tables.
 #ifndef DEMO_PIN_MAP_HPP
 #define DEMO_PIN_MAP_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the board-file reader: any text is either refused with a BoardFileError (and nothing
 // else) or accepted, and an accepted file applies to a fresh board without throwing and survives
 // a short session of the layer with its rules running.

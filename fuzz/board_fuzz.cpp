@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the virtual board and the layer together: the input is decoded into a sequence of
 // wiringPi calls, layer calls and control-interface calls, with arguments that include every
 // extreme. After each call the board must be consistent (an output reads its latch, a line nobody

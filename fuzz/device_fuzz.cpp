@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes devices through the device interface: the board's own models and the example sensor
 // plug-in, on the link and on SPI0, driven by random byte streams, select pulses, line changes and
 // waits that let their timers fire. The models must neither crash nor read or write out of bounds,

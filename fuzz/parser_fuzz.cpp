@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes devcfg's command-line parser with whole command lines: the input is split into words at
 // NUL bytes, as argv would hold them. Whatever the words, the parser must return either a command
 // line that keeps its promises or one line of error.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with the fuzz preset and runs each for SECONDS (default 60) from
 # the committed seed corpus. Exits non-zero on any crash, sanitizer report or broken invariant.
 # Usage: fuzz/run.sh [SECONDS]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the transaction-file reader: any text is either refused with a TransactionFileError (and
 // nothing else) or accepted, and an accepted table written out again reads back the same, times
 // and all.

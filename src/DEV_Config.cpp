@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hardware-access layer: thin wrappers over wiringPi, plus the pin map and the bit-banged link.
 //
 // Only the functions marked DEVCONFIG_EXPORT leave the shared library; everything else has hidden

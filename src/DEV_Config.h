@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * DEV_Config: the hardware-access layer for a peripheral on the Raspberry Pi's GPIO header.
  *

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks that the library is what a Raspberry Pi running 32-bit ARM Linux needs: a 32-bit ARM ELF
 # shared object, EABI version 5, with the hard-float calling convention (Tag_ABI_VFP_args).
 # Usage: armhf_elf_test.sh READELF LIBRARY

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device interface: models loaded from shared objects and the board's own, their parameters
 // and refusals, timers, line watches, drives, the log and diagnostics, and the handles.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Board files: a full file applied to a board, and every kind of malformed file refused whole,
 // with its file, line, key and what was expected.
 

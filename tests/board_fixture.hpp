@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh virtual board per test, made current for the test's duration, and helpers to read what
 // the layer did to it.
 #ifndef TESTS_BOARD_FIXTURE_HPP

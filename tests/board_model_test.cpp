@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual board's electrical model and its wiringPi faithfulness, through the wiringPi calls
 // and the control interface.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The HTML report: bounded for a long run, and the run's own texts kept as text.
 
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rules in virtual time, the SPI device models, the link device's enable line, the time limit and
 // the wiringPi 3.x fidelity.
 

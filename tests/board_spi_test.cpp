@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual board's SPI0 controller: opening channels, every transfer error, full duplex in
 // place, and what happens when its lines are not in ALT0.
 

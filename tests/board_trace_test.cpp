@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Virtual time, the bounded call log, VCD streaming, the timing view and the edges a hardware SPI
 // transfer draws.
 

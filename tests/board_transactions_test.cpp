@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Transactions: the link framed by its select lines, partial and unframed bytes, hardware SPI,
 // the timing checks, and the text table read back and compared.
 

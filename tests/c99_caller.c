@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A plain C99 caller of the layer, built with -std=c99 -Wall -Wextra -Wpedantic -Werror: the
  * public header must serve C callers as they are. Runs on the virtual board and exits non-zero if
  * the layer did not do what its header says. */

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Checks that a shared library's dynamic symbol table defines exactly the expected names.
 #   cmake -DNM=... -DLIBRARY=... -DEXPECTED="a;b;c" -P check_exports.cmake
 execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"

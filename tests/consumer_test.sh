@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the build into a scratch prefix and builds two small consumer programs, one in C and
 # one in C++, against it: once through find_package and once through pkg-config. Runs all four.
 # Usage: consumer_test.sh BUILD_DIR WORK_DIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages with the distribution's own tools and checks them:
 #   - the source and amd64 packages with dpkg-buildpackage (tests included), the armhf packages
 #     cross-built (tests left to the qemu-arm suite), and the Pi's build over an installed wiringPi

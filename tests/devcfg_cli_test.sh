@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # devcfg's exit statuses: every malformed command line gets one line on standard error, status 2,
 # nothing on standard output and no step run; a failed open exits 1; a good session exits 0.
 # Usage: devcfg_cli_test.sh DEVCFG

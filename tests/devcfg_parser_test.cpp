@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // devcfg's command-line parser: what it accepts, and that every malformed word is refused with a
 // message that names it.
 

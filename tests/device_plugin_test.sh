@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Device models loaded from shared objects, end to end under vboard run: the example sensor and its
 # driver against their golden file, a plug-in that cannot be used refused before the program runs,
 # and a plug-in that crashes ending the run as any crash does, with the outputs written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every exported function and every wiringPi entry point of the board with the extreme values a
 // caller can pass: each gives its documented result and leaves the board consistent.
 

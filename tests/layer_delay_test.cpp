@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two waits: the millisecond sleep goes to wiringPi, the busy-wait makes no call.
 
 #include <gmock/gmock.h>

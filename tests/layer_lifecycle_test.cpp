@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening and closing the layer: the report line, the exact wiringPi calls and the pin map's
 // resulting states.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bit-banged three-wire link on BCM 11 (clock) and BCM 10 (data): exact call sequences and
 // what a device on the wires sees and answers.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three pin primitives: what reaches wiringPi, unchanged, and what comes back.
 
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hardware SPI writes: one wiringPiSPIDataRW each, on the right channel, with pointer and
 // length passed through.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading and unloading the layer without calling it must leave every line as it was: the
 // library runs nothing of its own. This program is not linked to the layer; it loads it by path.
 

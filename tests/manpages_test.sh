@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The manual pages render with no warning from man, and devcfg's bash completion offers the steps,
 # options and words a command line can hold.
 # Usage: manpages_test.sh COMPLETION_FILE PAGE...

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The virtual board's memory must not grow with the length of a session while its output streams:
 # compares the peak resident size, less the caller's buffer, for a short and a 16 times longer
 # session over the three-wire link. MODE vcd sends one long transfer with a VCD streaming (16 KiB

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The example driver's HTML report, opened in Debian's chromium by tests/browser/report_test.mjs.
 # Skipped (status 77), and says so, where chromium, node or the browser driver are missing, unless
 # VBOARD_REQUIRE_BROWSER=1 (CI installs them) makes that a failure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Several threads call the layer at once on one virtual board. Their line operations interleave,
 // as the layer documents, but the board must stay whole: every call logged exactly once with its
 // arguments intact, each thread's own lines as it left them, the link device's bytes exact, and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # vboard run end to end: the example driver through its busy waits, every way a program can end
 # with its files complete, the timeout, a refused board file, and the environment without vboard.
 # Usage: vboard_run_test.sh VBOARD BUSY_DEVICE BUSY_DEVICE_TOML ENDING DROPIN_DIR WORKDIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # vboard run's transactions end to end: the example driver against its committed golden file, a
 # driver changed by one byte against the same file, --update, a malformed golden file, the example
 # board's timing checks made strict, and the JSON Lines output.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Records a mixed session (bytes sent and received over the three-wire link, framed by BCM 7, and
 # a hardware SPI write on channel 0 with the lines in ALT0) to a VCD file, decodes it with
 # sigrok-cli's SPI decoder and checks the decoded bytes against the bytes that moved.

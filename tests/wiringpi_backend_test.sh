@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Proves the real-wiringPi path without a Pi: installs the virtual board as a drop-in
 # libwiringPi.so with its two headers under a scratch prefix, configures a separate build with the
 # backend forced to WIRINGPI and pointed at that prefix, builds it, and checks that the layer names

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsing devcfg's command line. Every word is checked before the first step runs.
 
 #include "command_line.hpp"

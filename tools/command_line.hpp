@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of devcfg: options and a sequence of steps, checked whole before anything runs.
 #ifndef DEVCFG_COMMAND_LINE_HPP
 #define DEVCFG_COMMAND_LINE_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // devcfg: poke the lines through the hardware-access layer from a shell, on a Pi or on the
 // virtual board. See usage() in command_line.cpp.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The header table of the readall step and of vboard readall.
 
 #include "header_table.hpp"

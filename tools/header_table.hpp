@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Raspberry Pi's 40-pin header as a two-column table, as Pi users know it from the GPIO
 // command-line tool: physical pin, BCM line, name or role, function and level on both sides.
 #ifndef DEVCFG_HEADER_TABLE_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vboard: runs a program that uses wiringPi (directly, or through the layer) on a fresh virtual
 // board, described by a board file, and reports how it ended. See kUsage.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiles for 32-bit ARM Linux, hard-float (Raspberry Pi OS armhf), with Debian's
 # arm-linux-gnueabihf toolchain, and runs the results under qemu-arm.
 set(CMAKE_SYSTEM_NAME Linux)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A driver for an imaginary peripheral on the pin map, written only against DEV_Config.h.
  *
  * The device has an active-low reset on OUT_B (BCM 17), a data/command line on OUT_A (BCM 25: low

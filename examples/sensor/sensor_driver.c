@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A driver for the imaginary sensor of sensor_model.c, in C99 against the layer: it starts three
  * conversions, waits for the data-ready line (DEV_IN_PIN) to fall after each, and reads the result.
  * On the virtual board: vboard run --board sensor.toml -- sensor_driver */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A device model in plain C for the virtual board: an imaginary sensor on the three-wire link.
  *
  * Protocol, in frames the host makes by holding the sensor's select line low:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opens a vboard report of the example driver's run in Debian's chromium, headless, and checks
 // what a person would: the page loads offline with no console error, the table holds the run's
 // bytes, choosing a transaction brings the waveform to it, the header shows BCM 18 (EN) high

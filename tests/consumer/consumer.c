@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A C caller of the installed layer: opens it, checks the enable line and the input's pull-up,
  * sends a byte and closes. */
 #include <stdio.h>

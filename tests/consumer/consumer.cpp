@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A C++ caller of the installed layer and virtual board: checks through the board's control
 // interface what the layer did to the lines.
 #include <DEV_Config.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A device model for the board's tests of the device interface.
  *
  * Lines: "in" (watched) and "out" (driven). On a rising edge of "in" it starts a timer that drives

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A program that ends in the way its argument names, after some link traffic, so that a test can
  * check the board's files are complete however a program ends:
  *   return | exit | segv | abort   send 0xa5, clock half of the next byte, then end so

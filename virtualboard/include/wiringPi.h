@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * The virtual board's wiringPi interface: the subset of wiringPi's GPIO calls that the
  * hardware-access layer uses, with wiringPi's own signatures and values, acting on a simulated

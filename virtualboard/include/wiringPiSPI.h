@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * The virtual board's wiringPi SPI interface: SPI0 with its two chip enables.
  *

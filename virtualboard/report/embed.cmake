@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Writes OUTPUT, a C++ source holding the report page's template, style and script as strings, so
 # that the library carries them and a report needs nothing beside it.
 #   cmake -DPAGE=... -DSTYLE=... -DSCRIPT=... -DOUTPUT=... -P embed.cmake

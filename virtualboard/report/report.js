@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report page: draws the run from the data the board wrote into the page. Every text that
 // came from the run goes in as text (textContent), never as markup.
 'use strict';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control interface of the virtual board.
 
 #include <algorithm>

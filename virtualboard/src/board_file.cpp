@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board-file reader: TOML in, a checked BoardFile out, applied through Board's public
 // interface only.
 

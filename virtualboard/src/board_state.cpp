@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's core: power-on, the clock and its timeline, the listeners, and the wiringPi
 // operations.
 

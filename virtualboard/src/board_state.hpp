@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's core, shared by the control interface (board.cpp) and the wiringPi functions
 // (wiringpi.cpp): the lines, the clock, the one list of listeners, the settings apart from the run
 // state, and the wiringPi operations. The parts it is made of (the link bus, the bus monitor, the

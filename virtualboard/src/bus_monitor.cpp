@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bus monitor: bytes on the link and SPI0 grouped into transactions, and the timing checks.
 
 #include "bus_monitor.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's bus monitor: decodes the bytes on the link and on SPI0 into transactions, and
 // checks the timing a device demands, from the line changes the board makes. A listener of the
 // board, subscribed only while someone listens or checks. Private to the library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The call log as a text file, streamed.
 
 #include "vboard/call_log.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The call log's ring.
 
 #include "call_ring.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's in-memory call log: the newest calls, oldest first, in a ring whose records are
 // reused once it is full, so that a long session logs without allocating. Private to the library.
 #ifndef VBOARD_CALL_RING_HPP

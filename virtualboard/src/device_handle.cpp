@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vboard::Device, a test's handle to a device on a board.
 
 #include <mutex>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's devices.
 
 #include "device_set.hpp"

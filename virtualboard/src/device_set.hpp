@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The devices attached to a board: made, found by id, detached, and asked for their answers to a
 // hardware SPI transfer. Link devices are also handed to the link bus. Private to the library.
 #ifndef VBOARD_DEVICE_SET_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One device on one of the board's buses, as the buses see it: where it sits, whether it is
 // selected, and the bytes it exchanges. Two kinds: a model of the C device interface
 // (model_device.hpp) and a C++ SpiDevice function (function_device.hpp). Private to the library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsing and printing lengths of virtual time.
 
 #include "vboard/duration.hpp"

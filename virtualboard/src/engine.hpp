@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the parts of the board share: a line's state, the read-only view of the lines that
 // listeners get, the listener interface, and the narrow interface through which listeners act on
 // the board. Private to the library. Every part below the board's core depends on this file only,

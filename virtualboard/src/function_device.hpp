@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A C++ SpiDevice function on an SPI chip enable (Board::attach_spi_device): it sees a whole
 // transfer at once. Private to the library.
 #ifndef VBOARD_FUNCTION_DEVICE_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // JSON text for the board's outputs. Private to the library.
 #ifndef VBOARD_JSON_HPP
 #define VBOARD_JSON_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link's bit shifting between the host and the devices on it.
 
 #include "link_bus.hpp"

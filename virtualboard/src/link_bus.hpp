@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three-wire link (clock BCM 11, data BCM 10) as its devices see it: the bus samples the
 // host's bits on rising clock edges and hands whole bytes to the selected devices, and when the
 // host turns the data line around it asks them for the byte to shift out. A listener of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's one list of listeners, in a fixed order, and for each kind of event the listeners
 // that asked for it, so that telling nobody costs one empty-vector test. The line observers that
 // tests and tools add are on the list too, first, told of line changes only. Private to the

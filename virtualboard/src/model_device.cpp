@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's side of a device model: the host functions of vboard/device.h.
 
 #include "model_device.hpp"

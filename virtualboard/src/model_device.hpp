@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A device made from a model of the C device interface (vboard/device.h): the board's side of it,
 // the host functions the model calls, its parameters, named lines, watches and timers. Private to
 // the library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The observers a test or a tool added, owned for the run: the LineObservers, which the listener
 // list tells of every line change, and the CallObservers, told of every call and diagnostic by the
 // core. Private to the library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding a device's model: the built-in ones, and plug-ins through dlopen.
 
 #include "plugin_loader.hpp"

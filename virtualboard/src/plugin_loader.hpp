@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads device models from shared objects and finds the board's own by name. Private to the
 // library.
 #ifndef VBOARD_PLUGIN_LOADER_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The HTML report: what a run did, collected as it goes, written as one page with its script,
 // style and data inside.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report page's template, style and script, built into the library from
 // virtualboard/report/. The template's slots are @STYLE@, @SCRIPT@, @DATA@ and @ENDING@.
 #ifndef VBOARD_REPORT_ASSETS_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rule scheduler: triggers, and the drives rules put on the board's timeline.
 
 #include "rule_scheduler.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rule scheduler: the board's rules, indexed by what triggers them, and the drives they put on
 // the timeline. A listener of the board; private to the library.
 #ifndef VBOARD_RULE_SCHEDULER_HPP

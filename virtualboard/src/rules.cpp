@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rule triggers' named constructors.
 
 #include "vboard/rules.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process's default board and the environment that sets it up, with the handlers that keep
 // its files complete however the process ends.
 

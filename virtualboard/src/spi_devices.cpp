@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ready-made SPI peripheral models: a reply queue, an echo and a register file.
 
 #include <deque>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What is due at moments of virtual time: the board's parts put events on it (a rule's drive, a
 // device's timer) and the core runs them as its clock passes their moments. Private to the library.
 #ifndef VBOARD_TIMELINE_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VCD streaming and the text timing view.
 
 #include "vboard/trace.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Transactions as text and as JSON Lines, the text read back, and two runs compared.
 
 #include "vboard/transactions.hpp"

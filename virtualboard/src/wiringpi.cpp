@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wiringPi face of the virtual board: each call runs atomically on the current board.
 
 #include <wiringPi.h>

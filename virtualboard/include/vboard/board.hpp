@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual board's control interface: a simulated Raspberry Pi GPIO bank and SPI0 controller
 // that the wiringPi functions of <wiringPi.h> and <wiringPiSPI.h> act on.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Board files: a TOML description of a virtual board (its set-up result, call costs, external
 // drives, devices, rules, the lines that frame transactions and the timing checks), read and
 // checked whole, then applied through Board's public interface. The format is described in the

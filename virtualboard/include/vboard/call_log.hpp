@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Streams the board's call log and diagnostics to a text file as they happen: one line per
 // wiringPi call, "   1000020 ns  digitalWrite(11, 1)", and one per diagnostic,
 // "   1000020 ns  note: ...". A CallObserver: add it with Board::add_call_observer.

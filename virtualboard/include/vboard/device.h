@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Device models for the virtual board, in plain C.
  *
  * A device model is a shared object that exports one function, VB_DEVICE_ENTRY_NAME

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Devices on the virtual board's buses, from C++: what attaches one (DeviceSpec), what a refused
 // one says (DeviceError), and the handle a test keeps to a device (Device).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ready-made SPI peripheral models, to attach with Board::attach_spi_device.
 //
 // Each model is a copyable SpiDevice; copies share the model's state, so a test keeps a handle to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Durations of virtual time as people write them: "50ms", "2s", "100us", "1.5ms", "20ns".
 #ifndef VBOARD_DURATION_HPP
 #define VBOARD_DURATION_HPP

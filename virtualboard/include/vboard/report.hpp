@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One self-contained HTML file per run: the waveform of the lines with the decoded bytes over
 // them, the transaction table, the diagnostics, timing violations and how the program ended, and
 // the Raspberry Pi's 40-pin header at any moment. Everything it needs (script, style, data) is in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reactive lines: rules that drive a line from outside the SoC, in the board's virtual time, when
 // something happens on the board. Add them with Board::add_rule.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process's own board (default_board()), set up from the environment when it first starts, so
 // that a program that only calls wiringPi (directly, or through the layer) runs on a described
 // board and leaves its files behind however it ends. `vboard run` sets these variables; a user can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Seeing the wires: a VCD writer that streams line changes to a file, and a small in-memory edge
 // recorder that draws a text timing view. Both are LineObservers: add them to a Board with
 // Board::add_observer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the driver said, in bytes: the board groups the bytes that cross its buses into
 // transactions, checks the timing a device demands, and hands both to TransactionObservers.
 //

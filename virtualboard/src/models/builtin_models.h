@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The board's own device models, written against vboard/device.h like any user's, and what the
  * board's C++ handles (vboard::Device) read and set in them. Private to the library. */
 #ifndef VBOARD_BUILTIN_MODELS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The echo model: a wire from the host's data out to its data in. */
 
 #include <stdlib.h>

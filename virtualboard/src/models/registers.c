@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The register-file model: 256 registers behind a command byte. */
 
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The reply-queue model: answers with queued bytes in order and keeps what it receives. On the
  * link it is the link device of old, with its enable gate. */
 
