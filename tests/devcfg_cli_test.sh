@@ -46,6 +46,7 @@ expect 2 "/nonexistent-dir/x.vcd" -- --vcd /nonexistent-dir/x.vcd open
 expect 1 "" -- --setup-fail open write 5 1
 expect 0 "" -- --no-sleep open mode 5 out write 5 1 read 5 delay-ms 1 delay-us 3 close
 expect 0 "" -- --help
+[ "$(run_devcfg --version)" = "devcfg (devconfig) 1.0.0" ] || { echo "FAILED: devcfg --version"; fail=1; }
 
 # A bad word late in the line stops it before the first step: no report line from open.
 out=$(run_devcfg open write 5 1 write 5 9 2>/dev/null)

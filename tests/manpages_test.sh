@@ -11,6 +11,11 @@ for page in "$@"; do
     warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "FAILED: $page: $warnings"; fail=1; }
     MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q '^NAME' || { echo "FAILED: $page: no NAME"; fail=1; }
+    # help2man's pages carry the version the tool's --version printed
+    case $page in
+        *.1) head -n 5 "$page" | grep -q '^\.TH .*"devconfig [0-9][0-9.]*"' ||
+            { echo "FAILED: $page: no version in $(grep '^\.TH' "$page")"; fail=1; } ;;
+    esac
 done
 
 # shellcheck disable=SC1090
@@ -29,6 +34,7 @@ while IFS='|' read -r words want; do
 done <<'CASES'
 sp|spi-open spi
 --ti|--timing
+--ver|--version
 open write 7 x|
 open mode 24 i|in
 spi-open s|s

@@ -66,6 +66,7 @@ status=$?
 "$vboard" run --timeout 50 -- true 2>/dev/null; [ $? = 2 ] || failed "--timeout without unit"
 "$vboard" run -- ./no-such-program 2>/dev/null; [ $? = 127 ] || failed "missing program"
 "$vboard" --help | grep -q '^  124 ' || failed "--help lists no timeout status"
+[ "$("$vboard" --version)" = "vboard (devconfig) 1.0.0" ] || failed "vboard --version"
 
 # Without vboard: the same variables and the drop-in on the library path give the same files.
 rm -f env.log

@@ -116,7 +116,7 @@ class Parser {
                 step(line.steps);
             }
         }
-        if (error_.empty() && line.steps.empty() && !line.options.help) {
+        if (error_.empty() && line.steps.empty() && !line.options.help && !line.options.version) {
             error_ = "no step given; expected at least one step (see --help)";
         }
         if (error_.empty() && format_given_ && line.options.transactions_path.empty()) {
@@ -154,6 +154,8 @@ class Parser {
         };
         if (word == "--help" || word == "-h") {
             options.help = true;
+        } else if (word == "--version") {
+            options.version = true;
         } else if (word == "--link-reply") {
             virtual_only();
             reply_bytes(word, options.link_reply);
@@ -430,6 +432,7 @@ PIN is a BCM line number, 0 to 53. BYTE is hex: a5, A5 or 0xa5. Bytes are printe
 
 Options:
   -h, --help             print this help and exit
+      --version          print the tool's name and version and exit
 Virtual board only (refused on a real Pi):
   --link-reply BYTES     queue reply bytes (a5,3c,...) on the three-wire link's device
   --spi-m-reply BYTES    queue reply bytes on the SPI device on CE0 (channel 0)

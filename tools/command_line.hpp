@@ -42,6 +42,7 @@ struct Step {
 
 struct Options {
     bool help = false;
+    bool version = false;
     // Options only the virtual board can honour.
     std::vector<std::uint8_t> link_reply;
     std::array<std::vector<std::uint8_t>, 2> spi_reply;

@@ -268,5 +268,9 @@ int main(int argc, char **argv) {
         std::fputs(devcfg::usage("devcfg").c_str(), stdout);
         return 0;
     }
+    if (parsed.command_line->options.version) {
+        std::puts("devcfg (devconfig) " DEVCONFIG_VERSION);
+        return 0;
+    }
     return run(*parsed.command_line);
 }

@@ -40,6 +40,7 @@ constexpr int kExitSignalBase = 128;
 constexpr const char *kUsage = R"(Usage: vboard run [OPTIONS] -- PROGRAM [ARGS...]
   or:  vboard readall [OPTIONS] -- PROGRAM [ARGS...]
   or:  vboard --help
+  or:  vboard --version
 
 Runs PROGRAM on a fresh virtual board: the board's drop-in libwiringPi.so goes first on the
 library path, and the board inside the program sets itself up from the options below when it
@@ -560,6 +561,10 @@ int main(int argc, char **argv) {
     }
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (words[0] == "--version") {
+        std::puts("vboard (devconfig) " DEVCONFIG_VERSION);
         return 0;
     }
     if (words[0] != "run" && words[0] != "readall") {
