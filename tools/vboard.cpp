@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "header_table.hpp"
+#include "junit.hpp"
 #include "vboard/board_file.hpp"
 #include "vboard/duration.hpp"
 #include "vboard/report.hpp"
@@ -67,6 +69,9 @@ Options:
   --timing-warnings    report timing violations without failing the run
   --report FILE        write one self-contained HTML page of the run: the waveform with the
                        decoded bytes, the transactions, what went wrong and the 40-pin header
+  --junit FILE         write the run as a JUnit XML file for CI dashboards: one testcase, its
+                       failure saying why the run failed, the board's diagnostics as its output
+  --name NAME          with --junit: the testcase's name (default: PROGRAM's name)
 
 The board's diagnostics, the timing violations and, with --expect, the first differing
 transactions are printed on standard error once PROGRAM has ended.
@@ -98,6 +103,8 @@ struct RunOptions {
     bool update = false;
     bool timing_warnings = false;
     std::string report;
+    std::string junit;
+    std::string name;
     bool readall = false;
     std::vector<std::string> program;  // the program and its arguments
 };
@@ -179,6 +186,12 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
         } else if (word == "--report") {
             if (!value(options.report))
                 return parsed;
+        } else if (word == "--junit") {
+            if (!value(options.junit))
+                return parsed;
+        } else if (word == "--name") {
+            if (!value(options.name))
+                return parsed;
         } else if (word == "--help") {
             parsed.help = true;
             return parsed;
@@ -193,6 +206,10 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
     if (options.expect.empty() && (options.update || options.time_tolerance_ns)) {
         parsed.error =
             std::string(options.update ? "--update" : "--compare-times") + " needs --expect FILE";
+        return parsed;
+    }
+    if (options.junit.empty() && !options.name.empty()) {
+        parsed.error = "--name needs --junit FILE";
         return parsed;
     }
     if (options.transactions.empty() && format_given) {
@@ -242,7 +259,7 @@ int check_inputs(const RunOptions &options) {
         }
     }
     for (const std::string *path :
-         {&options.vcd, &options.log, &options.transactions, &options.report}) {
+         {&options.vcd, &options.log, &options.transactions, &options.report, &options.junit}) {
         if (path->empty()) {
             continue;
         }
@@ -310,7 +327,16 @@ struct Report {
     bool timed_out = false;
     std::string timeout_line;
     std::uint64_t violations = 0;
+    std::string notes;                      // the diagnostics, as printed, one a line
+    std::string violation_lines;            // the timing violations, as printed
+    std::optional<std::uint64_t> clock_ns;  // the board's clock when the program ended
 };
+
+// Prints one line of the report on standard error and keeps it in `kept`.
+void say(std::string &kept, const std::string &line) {
+    std::fprintf(stderr, "vboard: %s\n", line.c_str());
+    kept += line + "\n";
+}
 
 // Prints what the board reported: its diagnostics, the timing violations, and the time-limit line
 // if it ended the run.
@@ -322,17 +348,20 @@ Report print_report(const std::string &path) {
         if (line.starts_with("note ")) {
             const std::size_t space = line.find(' ', 5);
             const std::uint64_t ns = std::strtoull(line.c_str() + 5, nullptr, 10);
-            std::fprintf(stderr, "vboard: note at %s: %s\n", vboard::format_duration(ns).c_str(),
-                         space == std::string::npos ? "" : line.c_str() + space + 1);
+            say(report.notes, "note at " + vboard::format_duration(ns) + ": " +
+                                  (space == std::string::npos ? "" : line.substr(space + 1)));
         } else if (line.starts_with("violation ")) {
-            std::fprintf(stderr, "vboard: timing violation at %s\n", line.c_str() + 10);
+            say(report.violation_lines, "timing violation at " + line.substr(10));
         } else if (line.starts_with("violations ")) {
             char *name = nullptr;
             const std::uint64_t count = std::strtoull(line.c_str() + 11, &name, 10);
             report.violations += count;
-            std::fprintf(stderr, "vboard: %s: %llu timing violation%s in all\n",
-                         name != nullptr && *name == ' ' ? name + 1 : "",
-                         static_cast<unsigned long long>(count), count == 1 ? "" : "s");
+            say(report.violation_lines,
+                std::string(name != nullptr && *name == ' ' ? name + 1 : "") + ": " +
+                    std::to_string(count) + " timing violation" + (count == 1 ? "" : "s") +
+                    " in all");
+        } else if (line.starts_with("clock ")) {
+            report.clock_ns = std::strtoull(line.c_str() + 6, nullptr, 10);
         } else if (line.starts_with("header ")) {
             std::istringstream words(line.substr(7));
             std::array<int, 2 * vboard::kLineCount> values{};
@@ -357,7 +386,9 @@ Report print_report(const std::string &path) {
 
 // --expect and --update: compares the run's transactions with the expected file, or writes it.
 // Returns the status to exit with when PROGRAM itself ended with 0.
-int check_expected(const RunOptions &options, const std::string &got_path, bool program_ok) {
+// The differences found go to `difference` as well.
+int check_expected(const RunOptions &options, const std::string &got_path, bool program_ok,
+                   std::string &difference_out) {
     if (options.update) {
         if (!program_ok) {
             std::fprintf(stderr, "vboard: %s not updated: the program failed\n",
@@ -386,6 +417,7 @@ int check_expected(const RunOptions &options, const std::string &got_path, bool 
         }
         std::fprintf(stderr, "vboard: the transactions differ from %s\n%s", options.expect.c_str(),
                      difference.c_str());
+        difference_out = difference;
         return kExitTransactionsDiffer;
     } catch (const vboard::TransactionFileError &error) {
         std::fprintf(stderr, "vboard: %s\n", error.what());
@@ -470,10 +502,55 @@ struct TempFile {
     TempFile &operator=(const TempFile &) = delete;
 };
 
+// The run as JUnit: why it failed, from the status it ends with.
+vboard_tool::JUnitRun junit_run(const RunOptions &options, double real_seconds, int status,
+                                int wait_status, const Report &board,
+                                const std::string &difference) {
+    const std::string &program = options.program.front();
+    vboard_tool::JUnitRun run;
+    run.name =
+        options.name.empty() ? std::filesystem::path(program).filename().string() : options.name;
+    run.real_seconds = real_seconds;
+    run.simulated_ns = board.clock_ns;
+    run.system_out = board.notes;
+    run.failed = status != 0;
+    if (board.timed_out) {
+        run.failure_message = board.timeout_line;
+    } else if (status == kExitTransactionsDiffer && !difference.empty()) {
+        run.failure_message = difference.substr(0, difference.find('\n'));
+        if (run.failure_message.ends_with(':')) {
+            run.failure_message.pop_back();
+        }
+        run.failure_detail = "the transactions differ from " + options.expect + "\n" + difference;
+    } else if (status == kExitTimingViolated) {
+        run.failure_message = std::to_string(board.violations) +
+                              (board.violations == 1 ? " timing violation" : " timing violations");
+        run.failure_detail = board.violation_lines;
+    } else if (run.failed) {
+        run.failure_message = ending_of(program, wait_status, board);
+        run.failure_detail = board.violation_lines;
+    }
+    return run;
+}
+
+int finish_run(const RunOptions &options, std::chrono::steady_clock::time_point started,
+               int wait_status, const Report &board, const std::string &difference, int status) {
+    if (!options.junit.empty()) {
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+        if (!vboard_tool::write_junit(options.junit, junit_run(options, took.count(), status,
+                                                               wait_status, board, difference))) {
+            std::fprintf(stderr, "vboard: cannot write '%s'\n", options.junit.c_str());
+            return status != 0 ? status : kExitRunnerFailed;
+        }
+    }
+    return status;
+}
+
 int run(const RunOptions &options) {
     if (const int refused = check_inputs(options); refused != 0) {
         return refused;
     }
+    const auto started = std::chrono::steady_clock::now();
     const TempFile report("report");
     const TempFile transactions_copy("transactions");
     if (report.path.empty() || transactions_copy.path.empty()) {
@@ -508,14 +585,18 @@ int run(const RunOptions &options) {
     if (exec_failed) {
         std::fprintf(stderr, "vboard: cannot run '%s': %s\n", program.c_str(),
                      std::strerror(error));
-        return error == ENOENT ? kExitNotFound : kExitCannotExecute;
+        Report none;
+        none.notes = "cannot run '" + program + "': " + std::strerror(error) + "\n";
+        return finish_run(options, started, status, none, "",
+                          error == ENOENT ? kExitNotFound : kExitCannotExecute);
     }
     const Report board = print_report(report.path);
     const int program_status = exit_status_of(program, status, board.timed_out);
+    std::string difference;
     const int expected_status =
         options.expect.empty()
             ? 0
-            : check_expected(options, transactions_copy.path, program_status == 0);
+            : check_expected(options, transactions_copy.path, program_status == 0, difference);
     if (options.readall) {
         if (board.header) {
             std::fflush(stdout);
@@ -541,13 +622,14 @@ int run(const RunOptions &options) {
                          options.report.c_str());
         }
     }
-    if (program_status != 0) {
-        return program_status;
+    int final_status = program_status;
+    if (final_status == 0) {
+        final_status = expected_status;
     }
-    if (expected_status != 0) {
-        return expected_status;
+    if (final_status == 0 && board.violations > 0 && !options.timing_warnings) {
+        final_status = kExitTimingViolated;
     }
-    return board.violations > 0 && !options.timing_warnings ? kExitTimingViolated : 0;
+    return finish_run(options, started, status, board, difference, final_status);
 }
 
 }  // namespace

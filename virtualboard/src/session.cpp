@@ -99,7 +99,7 @@ void report_header(const Board::State &state) {
     for (const Line &l : state.run->lines) {
         line += l.level ? " 1" : " 0";
     }
-    write_all(g_report_fd, line + "\n");
+    write_all(g_report_fd, line + "\nclock " + std::to_string(state.run->now) + "\n");
 }
 
 void finish_session_outputs() {
