@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds the Debian packages with the distribution's own tools and checks them:
-#   - the source and amd64 packages with dpkg-buildpackage (tests included), the armhf packages
-#     cross-built (tests left to the qemu-arm suite), and the Pi's build over an installed wiringPi
+#   - the source and amd64 packages with dpkg-buildpackage (tests included), the armhf and arm64
+#     packages cross-built (tests left to the qemu suites), and the Pi's build over an installed wiringPi
 #     (build profile pkg.devconfig.wiringpi, here against the drop-in in a scratch prefix);
 #   - lintian: no error and no warning on any of them;
 #   - a library export that its symbols file does not list fails the build;
@@ -55,6 +55,14 @@ done
 dpkg-deb -c "$work/armhf/libdevconfig1_"*_armhf.deb | awk '{print $6}' |
     grep -qx './usr/lib/arm-linux-gnueabihf/libdevconfig.so.1' ||
     fail "the armhf library is not in the multiarch directory"
+build_packages arm64 -b -aarm64 -Pcross,nocheck
+check_lintian arm64
+for deb in "$work/arm64"/*.deb; do
+    [ "$(dpkg-deb -f "$deb" Architecture)" = arm64 ] || fail "$deb is not arm64"
+done
+dpkg-deb -c "$work/arm64/libdevconfig1_"*_arm64.deb | awk '{print $6}' |
+    grep -qx './usr/lib/aarch64-linux-gnu/libdevconfig.so.1' ||
+    fail "the arm64 library is not in the multiarch directory"
 
 echo "== the Pi's build, over an installed wiringPi"
 prefix="$work/wiringpi-prefix"
