@@ -120,6 +120,8 @@ out=$(/usr/bin/devcfg --no-sleep open read 18 close)
 grep -qx "read 18 = 1" <<<"$out" || fail "the packaged devcfg printed '$out'"
 /usr/bin/vboard run --no-sleep -- "$consumer/pc_c" >/dev/null || fail "the packaged vboard"
 man -w devcfg vboard vboard-board >/dev/null || fail "the manual pages are not found"
+bash "$here/bench_consumer_test.sh" "$work/bench_consumer" ||
+    fail "an outside project's bench tests against the installed packages"
 
 echo "== purge"
 mapfile -t files < <(for deb in "${debs[@]}"; do dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\.||'; done |
