@@ -47,22 +47,20 @@ check_lintian() {  # check_lintian NAME
 
 build_packages amd64
 check_lintian amd64
-build_packages armhf -b -aarmhf -Pcross,nocheck
-check_lintian armhf
-for deb in "$work/armhf"/*.deb; do
-    [ "$(dpkg-deb -f "$deb" Architecture)" = armhf ] || fail "$deb is not armhf"
-done
-dpkg-deb -c "$work/armhf/libdevconfig1_"*_armhf.deb | awk '{print $6}' |
-    grep -qx './usr/lib/arm-linux-gnueabihf/libdevconfig.so.1' ||
-    fail "the armhf library is not in the multiarch directory"
-build_packages arm64 -b -aarm64 -Pcross,nocheck
-check_lintian arm64
-for deb in "$work/arm64"/*.deb; do
-    [ "$(dpkg-deb -f "$deb" Architecture)" = arm64 ] || fail "$deb is not arm64"
-done
-dpkg-deb -c "$work/arm64/libdevconfig1_"*_arm64.deb | awk '{print $6}' |
-    grep -qx './usr/lib/aarch64-linux-gnu/libdevconfig.so.1' ||
-    fail "the arm64 library is not in the multiarch directory"
+# A cross build's packages: lintian-clean, of their architecture, the library in its multiarch
+# directory.
+check_cross() {  # check_cross ARCH TRIPLET
+    build_packages "$1" -b -a"$1" -Pcross,nocheck
+    check_lintian "$1"
+    for deb in "$work/$1"/*.deb; do
+        [ "$(dpkg-deb -f "$deb" Architecture)" = "$1" ] || fail "$deb is not $1"
+    done
+    dpkg-deb -c "$work/$1/libdevconfig1_"*_"$1".deb | awk '{print $6}' |
+        grep -qx "./usr/lib/$2/libdevconfig.so.1" ||
+        fail "the $1 library is not in the multiarch directory"
+}
+check_cross armhf arm-linux-gnueabihf
+check_cross arm64 aarch64-linux-gnu
 
 echo "== the Pi's build, over an installed wiringPi"
 prefix="$work/wiringpi-prefix"
