@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include "junit.hpp"
 #include "vboard/board_file.hpp"
 #include "vboard/duration.hpp"
+#include "vboard/frames.hpp"
 #include "vboard/report.hpp"
 #include "vboard/session.hpp"
 #include "vboard/transactions.hpp"
@@ -34,6 +36,7 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitTransactionsDiffer = 4;
 constexpr int kExitTimingViolated = 5;
+constexpr int kExitFramesDiffer = 6;
 constexpr int kExitRunnerFailed = 125;
 constexpr int kExitCannotExecute = 126;
 constexpr int kExitNotFound = 127;
@@ -64,8 +67,13 @@ Options:
                        --transactions writes it; buses, select lines, bytes, directions and side
                        lines must agree, times need not
   --compare-times TOL  with --expect: start and end times must agree within TOL too (10us)
-  --update             with --expect: write FILE from this run instead of comparing (only when
-                       PROGRAM ends with status 0)
+  --frames DIR         write each frame a display device showed as DIR/NNN-DEVICE.png (DIR
+                       must exist)
+  --expect-frames DIR  compare the run's frames with the PNG files of the same names in DIR,
+                       pixel for pixel; a missing or an extra frame is a difference too
+  --frame-tolerance N  with --expect-frames: allow up to N differing pixels in each frame
+  --update             with --expect or --expect-frames: write FILE or DIR from this run instead
+                       of comparing (only when PROGRAM ends with status 0)
   --timing-warnings    report timing violations without failing the run
   --report FILE        write one self-contained HTML page of the run: the waveform with the
                        decoded bytes, the transactions, what went wrong and the 40-pin header
@@ -74,15 +82,18 @@ Options:
   --name NAME          with --junit: the testcase's name (default: PROGRAM's name)
 
 The board's diagnostics, the timing violations and, with --expect, the first differing
-transactions are printed on standard error once PROGRAM has ended.
+transactions are printed on standard error once PROGRAM has ended; with --expect-frames, one
+line per differing frame, and its diff image (the differing pixels in red over a faded copy) is
+written as NNN-DEVICE.diff.png beside the run's frames.
 
 Exit status:
   N        PROGRAM's own exit status
   2        a bad command line; nothing was run
-  3        the board file, the --expect file or an output file could not be used; nothing
-           was run
+  3        the board file, the --expect file, the --expect-frames directory or an output
+           file could not be used; nothing was run
   4        PROGRAM ended with 0, but its transactions differ from the --expect file
   5        PROGRAM ended with 0, but the board file's timing checks found violations
+  6        PROGRAM ended with 0, but its frames differ from the --expect-frames directory
   124      PROGRAM was still running when the board's clock reached the timeout
   125      vboard itself failed
   126      PROGRAM could not be executed
@@ -101,6 +112,9 @@ struct RunOptions {
     std::string expect;
     std::optional<std::uint64_t> time_tolerance_ns;
     bool update = false;
+    std::string frames;
+    std::string expect_frames;
+    std::optional<std::size_t> frame_tolerance;
     bool timing_warnings = false;
     std::string report;
     std::string junit;
@@ -181,6 +195,23 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
             }
         } else if (word == "--update") {
             options.update = true;
+        } else if (word == "--frames") {
+            if (!value(options.frames))
+                return parsed;
+        } else if (word == "--expect-frames") {
+            if (!value(options.expect_frames))
+                return parsed;
+        } else if (word == "--frame-tolerance") {
+            if (!value(text))
+                return parsed;
+            std::size_t count = 0;
+            const auto [end, problem] =
+                std::from_chars(text.data(), text.data() + text.size(), count);
+            if (text.empty() || problem != std::errc() || end != text.data() + text.size()) {
+                parsed.error = "--frame-tolerance '" + text + "' is not a count of pixels (0, 25)";
+                return parsed;
+            }
+            options.frame_tolerance = count;
         } else if (word == "--timing-warnings") {
             options.timing_warnings = true;
         } else if (word == "--report") {
@@ -203,9 +234,16 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
         }
     }
     options.program.assign(words.begin() + static_cast<std::ptrdiff_t>(i), words.end());
-    if (options.expect.empty() && (options.update || options.time_tolerance_ns)) {
-        parsed.error =
-            std::string(options.update ? "--update" : "--compare-times") + " needs --expect FILE";
+    if (options.expect.empty() && options.expect_frames.empty() && options.update) {
+        parsed.error = "--update needs --expect FILE or --expect-frames DIR";
+        return parsed;
+    }
+    if (options.expect.empty() && options.time_tolerance_ns) {
+        parsed.error = "--compare-times needs --expect FILE";
+        return parsed;
+    }
+    if (options.expect_frames.empty() && options.frame_tolerance) {
+        parsed.error = "--frame-tolerance needs --expect-frames DIR";
         return parsed;
     }
     if (options.junit.empty() && !options.name.empty()) {
@@ -258,6 +296,20 @@ int check_inputs(const RunOptions &options) {
             return vboard::kExitBoardSetup;
         }
     }
+    if (!options.expect_frames.empty() && !options.update) {
+        try {
+            vboard::check_frame_dir(options.expect_frames);
+        } catch (const vboard::FrameFileError &error) {
+            std::fprintf(stderr, "vboard: --expect-frames: %s\n", error.what());
+            return vboard::kExitBoardSetup;
+        }
+    }
+    std::error_code error;
+    if (!options.frames.empty() && !std::filesystem::is_directory(options.frames, error)) {
+        std::fprintf(stderr, "vboard: --frames: '%s' is not a directory\n",
+                     options.frames.c_str());
+        return vboard::kExitBoardSetup;
+    }
     for (const std::string *path :
          {&options.vcd, &options.log, &options.transactions, &options.report, &options.junit}) {
         if (path->empty()) {
@@ -289,7 +341,8 @@ std::string absolute(const std::string &path) {
 // In the child: the environment the board reads, then the program. Reports a failed exec through
 // `error_fd` and never returns.
 [[noreturn]] void exec_program(const RunOptions &options, const std::string &report,
-                               const std::string &transactions_copy, int error_fd) {
+                               const std::string &transactions_copy, const std::string &frames,
+                               int error_fd) {
     set_or_clear("VBOARD_BOARD", absolute(options.board_file));
     set_or_clear("VBOARD_VCD", absolute(options.vcd));
     set_or_clear("VBOARD_LOG", absolute(options.log));
@@ -299,6 +352,7 @@ std::string absolute(const std::string &path) {
     set_or_clear("VBOARD_TRANSACTIONS", absolute(options.transactions));
     set_or_clear("VBOARD_TRANSACTIONS_FORMAT", options.transactions.empty() ? "" : options.format);
     set_or_clear("VBOARD_TRANSACTIONS_TEXT", transactions_copy);
+    set_or_clear("VBOARD_FRAMES", absolute(frames));
     set_or_clear("VBOARD_HTML", absolute(options.report));
     std::string title;
     for (const std::string &word : options.program) {
@@ -502,6 +556,96 @@ struct TempFile {
     TempFile &operator=(const TempFile &) = delete;
 };
 
+// Where the run's frames go: --frames DIR, else for --expect-frames a directory of the run's own,
+// removed after the run unless it holds the diff images of frames that differ.
+struct FramesDirectory {
+    std::string path;
+    bool own = false;
+    bool keep = false;
+    explicit FramesDirectory(const RunOptions &options) : path(options.frames) {
+        if (path.empty() && !options.expect_frames.empty()) {
+            const char *dir = std::getenv("TMPDIR");
+            std::string pattern =
+                std::string(dir != nullptr && *dir ? dir : "/tmp") + "/vboard-frames-XXXXXX";
+            if (::mkdtemp(pattern.data()) != nullptr) {
+                path = pattern;
+                own = true;
+            }
+        }
+    }
+    bool usable() const { return !path.empty() || own; }
+    ~FramesDirectory() {
+        if (own && !keep) {
+            std::error_code error;
+            std::filesystem::remove_all(path, error);
+        }
+    }
+    FramesDirectory(const FramesDirectory &) = delete;
+    FramesDirectory &operator=(const FramesDirectory &) = delete;
+};
+
+// --expect-frames with --update: the golden directory becomes the run's frames, those of earlier
+// runs that this one did not show removed.
+int update_frames(const RunOptions &options, const std::string &got, bool program_ok) {
+    const std::string &golden = options.expect_frames;
+    if (!program_ok) {
+        std::fprintf(stderr, "vboard: %s not updated: the program failed\n", golden.c_str());
+        return 0;
+    }
+    try {
+        std::filesystem::create_directories(golden);
+        for (const std::string &name : vboard::list_frames(golden)) {
+            std::filesystem::remove(golden + "/" + name);
+        }
+        const std::vector<std::string> names = vboard::list_frames(got);
+        for (const std::string &name : names) {
+            std::filesystem::copy_file(got + "/" + name, golden + "/" + name,
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
+        std::fprintf(stderr, "vboard: wrote %s (%zu %s)\n", golden.c_str(), names.size(),
+                     names.size() == 1 ? "frame" : "frames");
+        return 0;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "vboard: cannot write '%s': %s\n", golden.c_str(), error.what());
+        return kExitRunnerFailed;
+    }
+}
+
+// --expect-frames: compares the run's frames with the golden ones, or writes them (--update).
+// Returns the status to exit with when PROGRAM itself ended with 0; the lines printed go to
+// `difference_out` too.
+int check_frames(const RunOptions &options, FramesDirectory &got, bool program_ok,
+                 std::string &difference_out) {
+    if (options.update) {
+        return update_frames(options, got.path, program_ok);
+    }
+    try {
+        vboard::FrameCompareOptions compare;
+        compare.tolerance = options.frame_tolerance.value_or(0);
+        compare.diff_directory = got.path;
+        const std::vector<vboard::FrameDifference> differences =
+            vboard::compare_frame_dirs(options.expect_frames, got.path, compare);
+        if (differences.empty()) {
+            return 0;
+        }
+        got.keep = true;
+        std::string lines;
+        for (const vboard::FrameDifference &difference : differences) {
+            lines += difference.describe() + "\n";
+        }
+        std::fprintf(stderr, "vboard: %zu %s differ from %s (the run's frames and diff images: %s)\n%s",
+                     differences.size(), differences.size() == 1 ? "frame" : "frames",
+                     options.expect_frames.c_str(), got.path.c_str(), lines.c_str());
+        difference_out = std::to_string(differences.size()) +
+                         (differences.size() == 1 ? " frame differs" : " frames differ") +
+                         " from " + options.expect_frames + "\n" + lines;
+        return kExitFramesDiffer;
+    } catch (const vboard::FrameFileError &error) {
+        std::fprintf(stderr, "vboard: %s\n", error.what());
+        return kExitRunnerFailed;
+    }
+}
+
 // The run as JUnit: why it failed, from the status it ends with.
 vboard_tool::JUnitRun junit_run(const RunOptions &options, double real_seconds, int status,
                                 int wait_status, const Report &board,
@@ -522,6 +666,9 @@ vboard_tool::JUnitRun junit_run(const RunOptions &options, double real_seconds, 
             run.failure_message.pop_back();
         }
         run.failure_detail = "the transactions differ from " + options.expect + "\n" + difference;
+    } else if (status == kExitFramesDiffer && !difference.empty()) {
+        run.failure_message = difference.substr(0, difference.find('\n'));
+        run.failure_detail = difference;
     } else if (status == kExitTimingViolated) {
         run.failure_message = std::to_string(board.violations) +
                               (board.violations == 1 ? " timing violation" : " timing violations");
@@ -553,7 +700,8 @@ int run(const RunOptions &options) {
     const auto started = std::chrono::steady_clock::now();
     const TempFile report("report");
     const TempFile transactions_copy("transactions");
-    if (report.path.empty() || transactions_copy.path.empty()) {
+    FramesDirectory frames(options);
+    if (report.path.empty() || transactions_copy.path.empty() || !frames.usable()) {
         std::fprintf(stderr, "vboard: cannot make a temporary file: %s\n", std::strerror(errno));
         return kExitRunnerFailed;
     }
@@ -571,7 +719,7 @@ int run(const RunOptions &options) {
     if (child == 0) {
         ::close(exec_error[0]);
         exec_program(options, report.path, options.expect.empty() ? "" : transactions_copy.path,
-                     exec_error[1]);
+                     frames.path, exec_error[1]);
     }
     ::close(exec_error[1]);
     stay_for_the_program(child);
@@ -593,10 +741,19 @@ int run(const RunOptions &options) {
     const Report board = print_report(report.path);
     const int program_status = exit_status_of(program, status, board.timed_out);
     std::string difference;
-    const int expected_status =
+    int expected_status =
         options.expect.empty()
             ? 0
             : check_expected(options, transactions_copy.path, program_status == 0, difference);
+    if (!options.expect_frames.empty()) {
+        std::string frames_difference;
+        const int frames_status =
+            check_frames(options, frames, program_status == 0, frames_difference);
+        if (expected_status == 0) {
+            expected_status = frames_status;
+            difference = frames_difference;
+        }
+    }
     if (options.readall) {
         if (board.header) {
             std::fflush(stdout);
@@ -615,6 +772,9 @@ int run(const RunOptions &options) {
         }
         if (expected_status == kExitTransactionsDiffer) {
             ending += "; its transactions differ from " + options.expect;
+        }
+        if (expected_status == kExitFramesDiffer) {
+            ending += "; its frames differ from " + options.expect_frames;
         }
         if (!vboard::replace_report_ending(options.report, ending)) {
             std::fprintf(stderr,

@@ -26,5 +26,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # the loader would otherwise find that other C library first in /lib/${_triplet}, and a loader and
 # a C library of two builds do not run together.
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    "${_cross_qemu};-L;/usr/${_triplet};-E;LD_LIBRARY_PATH=/usr/${_triplet}/lib")
+    "${_cross_qemu};-L;/usr/${_triplet};-E;LD_LIBRARY_PATH=/usr/${_triplet}/lib:/usr/lib/${_triplet}:/lib/${_triplet}")
 set(DEVCONFIG_DEB_ARCHITECTURE ${_deb_architecture} CACHE STRING "Debian architecture of the packages")

@@ -366,6 +366,34 @@ void Board::remove_call_observer(const std::shared_ptr<CallObserver> &observer) 
     state_->run->observers.remove_call_observer(observer);
 }
 
+std::vector<Frame> Board::frames() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->run->frames.frames();
+}
+
+void Board::set_frames_kept(std::size_t count) {
+    std::lock_guard lock(state_->mutex);
+    state_->settings.frames_kept = count;
+}
+
+std::size_t Board::frames_kept() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->settings.frames_kept;
+}
+
+void Board::add_frame_observer(std::shared_ptr<FrameObserver> observer) {
+    if (!observer) {
+        throw std::invalid_argument("vboard: add_frame_observer needs an observer");
+    }
+    std::lock_guard lock(state_->mutex);
+    state_->run->observers.add_frame_observer(std::move(observer));
+}
+
+void Board::remove_frame_observer(const std::shared_ptr<FrameObserver> &observer) {
+    std::lock_guard lock(state_->mutex);
+    state_->run->observers.remove_frame_observer(observer);
+}
+
 void Board::flush_outputs() {
     std::lock_guard lock(state_->mutex);
     state_->finish_observers();

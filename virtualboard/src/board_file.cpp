@@ -357,10 +357,21 @@ DeviceParam read_param(const Reader &in, std::string_view key, const toml::node 
         param.value = flag->get();
     } else if (const toml::value<std::string> *text = node.as_string()) {
         param.value = text->get();
+    } else if (const toml::array *array = node.as_array();
+               array != nullptr && !array->empty() && array->front().is_string()) {
+        std::vector<std::string> texts;
+        for (const toml::node &element : *array) {
+            if (!element.is_string()) {
+                in.fail(element, path, "a list of strings, as [\"20ms\", \"1s\"]");
+            }
+            texts.push_back(element.as_string()->get());
+        }
+        param.value = std::move(texts);
     } else if (node.is_array()) {
         param.value = in.bytes(node, path);
     } else {
-        in.fail(node, path, "an integer, true or false, a string, or an array of bytes");
+        in.fail(node, path,
+                "an integer, true or false, a string, an array of bytes or a list of strings");
     }
     return param;
 }
@@ -383,7 +394,7 @@ void read_device(const Reader &in, const toml::table &table, const std::string &
         in.fail(table, path + ".model",
                 "the device's model: \"echo\", \"replies\", \"registers\" or \"plugin\"");
     }
-    spec.model = in.choice(*model, path + ".model", {"echo", "replies", "registers", "plugin"});
+    spec.model = in.choice(*model, path + ".model", {"echo", "replies", "registers", "tft", "ssd16xx", "uc81xx", "plugin"});
     if (const toml::node *node = table.get("path")) {
         const toml::value<std::string> *text = node->as_string();
         if (text == nullptr || text->get().empty()) {

@@ -172,6 +172,13 @@ void Board::State::note(std::string text) {
     run->diagnostics.push_back(std::move(text));
 }
 
+void Board::State::frame(const std::string &device, std::uint32_t width, std::uint32_t height,
+                         std::span<const std::uint8_t> rgb) {
+    RunState &r = *run;
+    const Frame &shown = r.frames.add(device, r.now, width, height, rgb, settings.frames_kept);
+    r.observers.frame(shown);
+}
+
 void Board::State::log_text(std::string text) {
     RunState &r = *run;
     if (r.current != nullptr) {  // inside a call: logged after it, so the call keeps its record

@@ -22,6 +22,7 @@
 #include "call_ring.hpp"
 #include "device_set.hpp"
 #include "engine.hpp"
+#include "frame_store.hpp"
 #include "link_bus.hpp"
 #include "listener_list.hpp"
 #include "observers.hpp"
@@ -37,6 +38,7 @@ struct BoardSettings {
     bool real_sleep = true;
     Fidelity fidelity = Fidelity::Flag;
     std::size_t log_capacity = 100'000;
+    std::size_t frames_kept = 64;
     FramingOptions framing;
 };
 
@@ -80,6 +82,7 @@ struct RunState {
     bool set_up = false;
     std::array<SpiChannelState, kSpiChannelCount> spi{};
     std::vector<std::string> diagnostics;
+    FrameStore frames;
 
     CallRing log;
     std::uint64_t dropped = 0;
@@ -134,6 +137,8 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
     }
     void note(std::string text) override;
     void log_text(std::string text) override;
+    void frame(const std::string &device, std::uint32_t width, std::uint32_t height,
+               std::span<const std::uint8_t> rgb) override;
     void link_byte_received(std::uint8_t byte) override {
         run->listeners.each(kLinkBytes, [&](Listener &l) { l.link_byte(byte); });
     }

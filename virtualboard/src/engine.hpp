@@ -94,6 +94,9 @@ class Engine {
     virtual void note(std::string text) = 0;                 // a diagnostic
     virtual void log_text(std::string text) = 0;             // a line in the call log
     virtual void link_byte_received(std::uint8_t byte) = 0;  // tells the kLinkBytes listeners
+    // A frame of what `device` shows: RGB pixels, row by row, copied.
+    virtual void frame(const std::string &device, std::uint32_t width, std::uint32_t height,
+                       std::span<const std::uint8_t> rgb) = 0;
 
   protected:
     ~Engine() = default;

@@ -11,13 +11,14 @@
 namespace vboard {
 namespace {
 
-enum ParamKind : std::size_t { kInteger, kBoolean, kString, kBytes };
+enum ParamKind : std::size_t { kInteger, kBoolean, kString, kBytes, kStrings };
 
 const char *kind_name(std::size_t kind) {
     switch (kind) {
         case kInteger: return "an integer";
         case kBoolean: return "true or false";
         case kString: return "a string";
+        case kStrings: return "a list of strings";
         default: return "an array of bytes, as [0x5a, 0xc3]";
     }
 }
@@ -92,6 +93,10 @@ int param_bytes(vb_host *host, const char *key, const uint8_t **out, size_t *len
     return status;
 }
 
+int param_durations(vb_host *host, const char *key, const uint64_t **out_ns, size_t *count) {
+    return device_of(host).param_durations(key, out_ns, count);
+}
+
 void fail(vb_host *host, const char *key, const char *expected) {
     device_of(host).fail(key, expected);
 }
@@ -114,6 +119,9 @@ uint64_t timer_start(vb_host *host, uint64_t delay_ns) {
 void timer_cancel(vb_host *host, uint64_t id) { device_of(host).timer_cancel(id); }
 void diagnostic(vb_host *host, const char *text) { device_of(host).diagnostic(text); }
 void log(vb_host *host, const char *text) { device_of(host).log(text); }
+void frame(vb_host *host, uint32_t width, uint32_t height, const uint8_t *rgb) {
+    device_of(host).frame(width, height, rgb);
+}
 
 const vb_host_api kHostApi = {sizeof(vb_host_api),
                               param_int,
@@ -136,6 +144,8 @@ const vb_host_api kHostApi = {sizeof(vb_host_api),
                               timer_cancel,
                               diagnostic,
                               log,
+                              param_durations,
+                              frame,
                               {nullptr}};
 
 constexpr std::uint64_t kTimerEvent = 1;
@@ -235,6 +245,58 @@ int ModelDevice::param(const char *key, std::size_t kind, const DeviceParam **ou
     return VB_PARAM_ABSENT;
 }
 
+int ModelDevice::param_durations(const char *key, const uint64_t **out_ns, size_t *count) {
+    constexpr const char *kExpected = "a list of durations, as [\"20ms\", \"1s\"]";
+    const DeviceParam *param = nullptr;
+    int status = VB_PARAM_ABSENT;
+    for (const DeviceParam &candidate : spec_.params) {
+        if (key != nullptr && candidate.key == key) {
+            param = &candidate;
+        }
+    }
+    // An empty TOML array reads as an empty byte array: an empty list all the same.
+    const auto *empty = param != nullptr ? std::get_if<std::vector<std::uint8_t>>(&param->value)
+                                         : nullptr;
+    std::vector<std::uint64_t> list;
+    if (empty != nullptr && empty->empty()) {
+        const DeviceParam *ignored = nullptr;
+        status = this->param(key, kBytes, &ignored);
+    } else {
+        status = this->param(key, kStrings, &param, kExpected);
+        if (status != VB_PARAM_OK) {
+            return status;
+        }
+        for (const std::string &text : std::get<std::vector<std::string>>(param->value)) {
+            const std::optional<std::uint64_t> ns = parse_duration(text);
+            if (!ns) {
+                fail(key, kExpected);
+                return VB_PARAM_INVALID;
+            }
+            list.push_back(*ns);
+        }
+    }
+    durations_.push_back(std::move(list));
+    if (out_ns != nullptr) {
+        *out_ns = durations_.back().data();
+    }
+    if (count != nullptr) {
+        *count = durations_.back().size();
+    }
+    return status;
+}
+
+void ModelDevice::frame(std::uint32_t width, std::uint32_t height, const std::uint8_t *rgb) {
+    if (rgb == nullptr || width == 0 || height == 0 || width > kMaxFrameSide ||
+        height > kMaxFrameSide) {
+        diagnostic("a frame of " + std::to_string(width) + "x" + std::to_string(height) +
+                   " pixels was refused (each side from 1 to " + std::to_string(kMaxFrameSide) +
+                   ")");
+        return;
+    }
+    engine_.frame(name(), width, height,
+                  std::span<const std::uint8_t>(rgb, std::size_t{width} * height * 3));
+}
+
 void ModelDevice::fail(const char *key, const char *expected) {
     if (!creating_ || failure_) {
         return;  // the first failure is the one reported
@@ -331,8 +393,10 @@ void ModelDevice::timed(std::uint64_t what, std::uint64_t id) {
 }
 
 void ModelDevice::diagnostic(const char *text) {
-    engine_.note(name() + ": " + (text != nullptr ? text : ""));
+    diagnostic(std::string(text != nullptr ? text : ""));
 }
+
+void ModelDevice::diagnostic(const std::string &text) { engine_.note(name() + ": " + text); }
 
 void ModelDevice::log(const char *text) {
     engine_.log_text(name() + ": " + (text != nullptr ? text : ""));

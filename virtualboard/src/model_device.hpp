@@ -58,8 +58,12 @@ class ModelDevice final : public DeviceSlot {
     std::uint64_t now() const { return engine_.now(); }
     std::uint64_t timer_start(std::uint64_t delay_ns);
     void timer_cancel(std::uint64_t id);
+    int param_durations(const char *key, const std::uint64_t **out_ns, std::size_t *count);
     void diagnostic(const char *text);
+    void diagnostic(const std::string &text);
     void log(const char *text);
+    void frame(std::uint32_t width, std::uint32_t height, const std::uint8_t *rgb);
+    static constexpr std::uint32_t kMaxFrameSide = 8192;
 
   private:
     bool valid(std::uint32_t line) const { return line < lines_.size(); }
@@ -84,6 +88,8 @@ class ModelDevice final : public DeviceSlot {
     DeviceSpec spec_;
     std::vector<NamedLine> lines_;
     std::vector<bool> param_read_;
+    // The lists param_durations read; a vector moved keeps its elements where they are.
+    std::vector<std::vector<std::uint64_t>> durations_;
     bool creating_ = false;
     std::optional<Failure> failure_;
     void *self_ = nullptr;

@@ -12,6 +12,7 @@
 
 #include "engine.hpp"
 #include "listener_list.hpp"
+#include "vboard/frames.hpp"
 
 namespace vboard {
 
@@ -46,6 +47,23 @@ class Observers {
         return true;
     }
     bool any_call_observer() const { return !call_observers_.empty(); }
+    void add_frame_observer(std::shared_ptr<FrameObserver> observer) {
+        frame_observers_.push_back(std::move(observer));
+    }
+    bool remove_frame_observer(const std::shared_ptr<FrameObserver> &observer) {
+        const auto found = std::find(frame_observers_.begin(), frame_observers_.end(), observer);
+        if (found == frame_observers_.end()) {
+            return false;
+        }
+        (*found)->frames_finished(engine_.now());
+        frame_observers_.erase(found);
+        return true;
+    }
+    void frame(const Frame &frame) const {
+        for (const auto &observer : frame_observers_) {
+            observer->frame(frame);
+        }
+    }
 
     void call(const CallRecord &record) const {
         for (const auto &observer : call_observers_) {
@@ -68,6 +86,10 @@ class Observers {
             observer->finish(now);
         }
         call_observers_.clear();
+        for (const auto &observer : frame_observers_) {
+            observer->frames_finished(now);
+        }
+        frame_observers_.clear();
     }
 
   private:
@@ -75,6 +97,7 @@ class Observers {
     ListenerList &listeners_;
     std::vector<std::shared_ptr<LineObserver>> line_observers_;
     std::vector<std::shared_ptr<CallObserver>> call_observers_;
+    std::vector<std::shared_ptr<FrameObserver>> frame_observers_;
 };
 
 }  // namespace vboard

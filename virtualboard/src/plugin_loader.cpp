@@ -81,9 +81,18 @@ const vb_device_model &find_model(const DeviceSpec &spec) {
     if (spec.model == "registers") {
         return *vb_registers_model();
     }
+    if (spec.model == "tft") {
+        return *vb_tft_model();
+    }
+    if (spec.model == "ssd16xx") {
+        return *vb_ssd16xx_model();
+    }
+    if (spec.model == "uc81xx") {
+        return *vb_uc81xx_model();
+    }
     if (spec.model != "plugin") {
         throw DeviceError(spec.file, spec.line, spec.key + ".model",
-                          "\"echo\", \"replies\", \"registers\" or \"plugin\"");
+                          "\"echo\", \"replies\", \"registers\", \"tft\", \"ssd16xx\", \"uc81xx\" or \"plugin\"");
     }
     if (spec.path.empty()) {
         throw DeviceError(spec.file, spec.line, spec.key + ".path",

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "vboard/board_file.hpp"
 #include "vboard/call_log.hpp"
 #include "vboard/duration.hpp"
+#include "vboard/frames.hpp"
 #include "vboard/report.hpp"
 #include "vboard/trace.hpp"
 #include "vboard/transactions.hpp"
@@ -51,6 +53,24 @@ void write_all(int fd, const std::string &text) {
         left -= static_cast<std::size_t>(n);
     }
 }
+
+// VBOARD_FRAMES: each frame as a PNG in the directory; a frame that cannot be written is reported
+// once on standard error when the frames end.
+class FrameFiles final : public FrameObserver {
+  public:
+    explicit FrameFiles(std::string directory) : writer_(std::move(directory)) {}
+    void frame(const Frame &frame) override { writer_.frame(frame); }
+    void frames_finished(std::uint64_t) override {
+        if (!writer_.failure().empty() && !reported_) {
+            reported_ = true;
+            std::fprintf(stderr, "vboard: VBOARD_FRAMES: %s\n", writer_.failure().c_str());
+        }
+    }
+
+  private:
+    FrameWriter writer_;
+    bool reported_ = false;
+};
 
 // Passes the board's diagnostics to the runner as they are raised.
 class ReportChannel final : public CallObserver {
@@ -249,6 +269,14 @@ bool configure_from_environment(Board &board) {
             }
         }
     }
+    std::shared_ptr<FrameFiles> frame_files;
+    if (const char *path = env("VBOARD_FRAMES")) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(path, error)) {
+            return refuse("VBOARD_FRAMES", std::string("'") + path + "' is not a directory");
+        }
+        frame_files = std::make_shared<FrameFiles>(path);
+    }
     std::string html_path;
     if (const char *path = env("VBOARD_HTML")) {
         const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -282,6 +310,10 @@ bool configure_from_environment(Board &board) {
     }
     for (const auto &writer : transaction_files) {
         board.add_transaction_observer(writer);
+        board.add_frame_observer(writer);
+    }
+    if (frame_files) {
+        board.add_frame_observer(frame_files);
     }
     if (!html_path.empty()) {
         const char *title = env("VBOARD_HTML_TITLE");
@@ -293,7 +325,7 @@ bool configure_from_environment(Board &board) {
         });
     }
     if (vcd || log || timeout || g_report_fd >= 0 || !transaction_files.empty() ||
-        !html_path.empty()) {
+        !html_path.empty() || frame_files) {
         install_signal_handlers();
     }
     return true;

@@ -246,6 +246,19 @@ void TransactionWriter::violation(const TimingViolation &violation) {
          << "\",\"text\":" << json_string(violation.to_string()) << "}\n";
 }
 
+void TransactionWriter::frame(const Frame &frame) {
+    const Image &image = *frame.image;
+    if (format_ == Format::Text) {
+        out_ << "# frame " << frame.file_name() << " at " << format_duration(frame.time_ns) << ", "
+             << image.width << 'x' << image.height << '\n';
+        return;
+    }
+    out_ << "{\"type\":\"frame\",\"index\":" << frame.index
+         << ",\"device\":" << json_string(frame.device) << ",\"time_ns\":" << frame.time_ns
+         << ",\"file\":" << json_string(frame.file_name()) << ",\"width\":" << image.width
+         << ",\"height\":" << image.height << "}\n";
+}
+
 void TransactionWriter::finish(std::uint64_t time_ns,
                                const std::vector<std::uint64_t> &violation_counts) {
     std::string counts;

@@ -63,7 +63,9 @@
 #include <vector>
 
 #include "vboard/device.hpp"
+#include "vboard/frames.hpp"
 #include "vboard/export.h"
+#include "vboard/frames.hpp"
 #include "vboard/rules.hpp"
 #include "vboard/transactions.hpp"
 
@@ -333,7 +335,16 @@ class VBOARD_EXPORT Board {
     void add_call_observer(std::shared_ptr<CallObserver> observer);
     void remove_call_observer(const std::shared_ptr<CallObserver> &observer);
 
-    // Ends every observer (line and call) with finish() and removes them, so that their files are
+    // Frames (see vboard/frames.hpp): what display devices showed, the latest frames_kept() of
+    // them (64 by default; kept by reset(), which clears the frames) in the order shown. Frame
+    // observers: the same contract as line observers.
+    std::vector<Frame> frames() const;
+    void set_frames_kept(std::size_t count);
+    std::size_t frames_kept() const;
+    void add_frame_observer(std::shared_ptr<FrameObserver> observer);
+    void remove_frame_observer(const std::shared_ptr<FrameObserver> &observer);
+
+    // Ends every observer (line, call and frame) with finish() and removes them, so that their files are
     // complete; for the end of a run, however the program ends.
     void flush_outputs();
 

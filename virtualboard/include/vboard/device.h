@@ -157,7 +157,19 @@ struct vb_host_api {
     /* A line in the call log, between the wiringPi calls, prefixed with the device's name. */
     void (*log)(vb_host *host, const char *text);
 
-    void *reserved[16];
+    /* Appended within version 1: a model that may run on an older board checks for them with
+     * vb_host_has() (the inline functions below do, and do nothing where they are missing). */
+
+    /* A list of durations (["20ms", "1s"]), during create(): *out_ns stays valid until destroy().
+     * An empty list is VB_PARAM_OK with *count 0. */
+    int (*param_durations)(vb_host *host, const char *key, const uint64_t **out_ns,
+                           size_t *count);
+    /* What the device shows now: `width` x `height` pixels, 3 bytes each (red, green, blue), row
+     * by row from the top left. The board copies them into a frame of the run, at the board's
+     * clock: Board::frames() from C++, "NNN-DEVICE.png" under vboard run --frames. */
+    void (*frame)(vb_host *host, uint32_t width, uint32_t height, const uint8_t *rgb);
+
+    void *reserved[14];
 };
 
 /* The board's side of one device. Its first member is the host table; the rest is the board's. */
@@ -207,6 +219,22 @@ static inline void vb_timer_cancel(vb_host *h, uint64_t timer_id) {
 }
 static inline void vb_diagnostic(vb_host *h, const char *text) { h->api->diagnostic(h, text); }
 static inline void vb_log(vb_host *h, const char *text) { h->api->log(h, text); }
+
+/* Whether the board's host table has `field`, one of the fields appended within version 1. */
+#define vb_host_has(h, field)                                                                   \
+    ((h)->api->size >= offsetof(vb_host_api, field) + sizeof((h)->api->field) &&                \
+     (h)->api->field != NULL)
+
+static inline int vb_param_durations(vb_host *h, const char *key, const uint64_t **out_ns,
+                                     size_t *count) {
+    return vb_host_has(h, param_durations) ? h->api->param_durations(h, key, out_ns, count)
+                                           : VB_PARAM_ABSENT;
+}
+static inline void vb_frame(vb_host *h, uint32_t width, uint32_t height, const uint8_t *rgb) {
+    if (vb_host_has(h, frame)) {
+        h->api->frame(h, width, height, rgb);
+    }
+}
 
 #ifdef __cplusplus
 }

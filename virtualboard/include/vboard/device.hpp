@@ -39,10 +39,13 @@ namespace vboard {
 
 class Board;
 
-// One of a device's parameters. Durations are strings with their unit ("2ms").
+// One of a device's parameters. Durations are strings with their unit ("2ms"); a list of them is
+// a list of strings.
 struct DeviceParam {
     std::string key;
-    std::variant<std::int64_t, bool, std::string, std::vector<std::uint8_t>> value;
+    std::variant<std::int64_t, bool, std::string, std::vector<std::uint8_t>,
+                 std::vector<std::string>>
+        value;
     int line = 0;  // where a board file gives it, for messages; 0 when it comes from elsewhere
 };
 

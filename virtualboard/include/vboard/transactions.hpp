@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "vboard/export.h"
+#include "vboard/frames.hpp"
 
 namespace vboard {
 
@@ -138,8 +139,10 @@ VBOARD_EXPORT std::string format_transaction(const Transaction &transaction,
 
 // Writes the text table, or JSON Lines (one object per transaction, then one per violation and a
 // closing summary object; the fields are in the README), to a stream the caller keeps open, as
-// each transaction ends. The stream is flushed at finish().
-class VBOARD_EXPORT TransactionWriter : public TransactionObserver {
+// each transaction ends. The stream is flushed at finish(). As a FrameObserver too, it lists each
+// frame a display showed where it falls among the transactions: in the text table as a comment,
+// "# frame 001-panel.png at 2.00312 s, 200x200", in JSON Lines as a "frame" object.
+class VBOARD_EXPORT TransactionWriter : public TransactionObserver, public FrameObserver {
   public:
     enum class Format : std::uint8_t { Text, JsonLines };
     TransactionWriter(std::ostream &out, Format format);
@@ -152,6 +155,7 @@ class VBOARD_EXPORT TransactionWriter : public TransactionObserver {
     void transaction(const Transaction &transaction) override;
     void violation(const TimingViolation &violation) override;
     void finish(std::uint64_t time_ns, const std::vector<std::uint64_t> &violation_counts) override;
+    void frame(const Frame &frame) override;
 
   private:
     std::unique_ptr<std::ostream> owned_;

@@ -16,6 +16,9 @@ extern "C" {
 const vb_device_model *vb_echo_model(void);
 const vb_device_model *vb_replies_model(void);
 const vb_device_model *vb_registers_model(void);
+const vb_device_model *vb_tft_model(void);
+const vb_device_model *vb_ssd16xx_model(void);
+const vb_device_model *vb_uc81xx_model(void);
 
 /* "replies": `self` is what its create() returned. queue returns 0, or -1 when out of memory. */
 int vb_replies_queue(void *self, const uint8_t *bytes, size_t count);

@@ -1,0 +1,315 @@
+// SPDX-License-Identifier: MIT
+/* "uc81xx": a black/white or black/white/red panel that keeps its image without power, as the
+ * UC81xx family of controllers drives it. Multi-byte parameters come high byte first; each data
+ * command fills its 1-bit plane from the start, row by row, bit 7 of a byte the leftmost pixel. */
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "builtin_models.h"
+#include "display.h"
+
+enum {
+    kPanelSetting = 0x00,
+    kPowerOff = 0x02,
+    kPowerOn = 0x04,
+    kDeepSleep = 0x07,
+    kOldData = 0x10,
+    kRefresh = 0x12,
+    kNewData = 0x13,
+    kResolution = 0x61,
+};
+
+enum { kDeepSleepCheck = 0xA5 };
+
+typedef struct uc {
+    vbd_panel panel;
+    uint32_t width, height, xbytes;
+    int red;               /* black/white/red: 0x10 is black/white, 0x13 red */
+    int white_bit, red_bit; /* the bit levels that mean white, and red */
+    uint64_t refresh_ns, power_ns, reset_ns;
+    uint8_t *old_data, *new_data; /* xbytes * height each */
+    uint8_t *frame;
+
+    int configured_red; /* the colours as the board file gives them, restored by a reset */
+    uint8_t command;
+    int have_command;
+    uint32_t count;
+    uint8_t params[4];
+    uint32_t address; /* the next byte of the plane being written */
+    int powered;
+    int refreshing;
+    int written;
+    int outside_noted;
+} uc;
+
+static const char *command_name(uint8_t command) {
+    switch (command) {
+        case kPanelSetting: return "panel setting";
+        case kPowerOff: return "power off";
+        case kPowerOn: return "power on";
+        case kDeepSleep: return "deep sleep";
+        case kOldData: return "data 0x10";
+        case kRefresh: return "display refresh";
+        case kNewData: return "data 0x13";
+        case kResolution: return "resolution";
+        default: return "command";
+    }
+}
+
+static void reset_registers(uc *u) {
+    u->have_command = 0;
+    u->powered = 0;
+    u->refreshing = 0;
+    u->red = u->configured_red;
+}
+
+static void uc_destroy(void *self) {
+    uc *u = self;
+    free(u->old_data);
+    free(u->new_data);
+    free(u->frame);
+    free(u);
+}
+
+static void *uc_create(vb_host *host) {
+    uc *u = calloc(1, sizeof *u);
+    if (u == NULL) {
+        vb_fail(host, NULL, "memory for the device");
+        return NULL;
+    }
+    int64_t width = 200, height = 200, white_bit = 1, red_bit = 1;
+    u->refresh_ns = 3000000000u;
+    u->power_ns = 100000000u;
+    u->reset_ns = 2000000u;
+    if (vbd_panel_init(&u->panel, host, 0) != 0 ||
+        vbd_param_int(host, "width", 8, 2048, &width) != 0 ||
+        vbd_param_int(host, "height", 1, 2048, &height) != 0 ||
+        vbd_param_colours(host, &u->configured_red) != 0 ||
+        vbd_param_int(host, "white_bit", 0, 1, &white_bit) != 0 ||
+        vbd_param_int(host, "red_bit", 0, 1, &red_bit) != 0 ||
+        vbd_param_duration(host, "refresh", &u->refresh_ns) != 0 ||
+        vbd_param_duration(host, "power_time", &u->power_ns) != 0 ||
+        vbd_param_duration(host, "reset_time", &u->reset_ns) != 0) {
+        uc_destroy(u);
+        return NULL;
+    }
+    u->width = (uint32_t)width;
+    u->height = (uint32_t)height;
+    u->xbytes = (u->width + 7) / 8;
+    u->white_bit = (int)white_bit;
+    u->red_bit = (int)red_bit;
+    const size_t plane = (size_t)u->xbytes * u->height;
+    u->old_data = malloc(plane);
+    u->new_data = malloc(plane);
+    u->frame = malloc((size_t)u->width * u->height * 3);
+    if (u->old_data == NULL || u->new_data == NULL || u->frame == NULL) {
+        vb_fail(host, NULL, "memory for the panel's RAM");
+        uc_destroy(u);
+        return NULL;
+    }
+    memset(u->old_data, u->white_bit ? 0xFF : 0x00, plane);
+    memset(u->new_data, u->red ? (u->red_bit ? 0x00 : 0xFF) : (u->white_bit ? 0xFF : 0x00),
+           plane);
+    reset_registers(u);
+    return u;
+}
+
+static void show_frame(uc *u) {
+    const uint8_t *bw_plane = u->red ? u->old_data : u->new_data;
+    for (uint32_t y = 0; y < u->height; ++y) {
+        const uint8_t *bw = bw_plane + (size_t)y * u->xbytes;
+        const uint8_t *red = u->new_data + (size_t)y * u->xbytes;
+        for (uint32_t x = 0; x < u->width; ++x) {
+            uint8_t *out = u->frame + ((size_t)y * u->width + x) * 3;
+            const int white = vbd_bit(bw, x) == u->white_bit;
+            const int is_red = u->red && vbd_bit(red, x) == u->red_bit;
+            out[0] = (uint8_t)(is_red || white ? 0xFF : 0x00);
+            out[1] = out[2] = (uint8_t)(!is_red && white ? 0xFF : 0x00);
+        }
+    }
+    vb_frame(u->panel.host, u->width, u->height, u->frame);
+}
+
+static void note_at(uc *u, uint64_t time_ns, const char *format, const char *detail) {
+    char at[32];
+    vbd_time(time_ns, at, sizeof at);
+    vbd_note(u->panel.host, format, at, detail);
+}
+
+static void refresh(uc *u, uint64_t time_ns) {
+    if (!u->powered) {
+        note_at(u, time_ns, "display refresh 0x12 at %s while powered off%s",
+                " (ignored: power on with 0x04 first)");
+        return;
+    }
+    if (!u->written) {
+        note_at(u, time_ns, "display refresh 0x12 at %s: a refresh with no RAM written%s",
+                " since the last one");
+    }
+    u->written = 0;
+    u->refreshing = 1;
+    vbd_panel_start_busy(&u->panel, u->refresh_ns);
+}
+
+/* The resolution command's bytes, once they are all in: three (one byte of width, as the
+ * smaller controllers take it) or four (two bytes each). */
+static void check_resolution(uc *u, uint64_t time_ns) {
+    uint32_t width = 0, height = 0;
+    if (u->count == 3) {
+        width = u->params[0] & 0xF8u;
+        height = (uint32_t)u->params[1] << 8 | u->params[2];
+    } else if (u->count >= 4) {
+        width = (uint32_t)u->params[0] << 8 | u->params[1];
+        height = (uint32_t)u->params[2] << 8 | u->params[3];
+    } else {
+        return;
+    }
+    if (width != u->width || height != u->height) {
+        char at[32];
+        vbd_time(time_ns, at, sizeof at);
+        vbd_note(u->panel.host, "resolution 0x61 at %s sets %ux%u on a panel of %ux%u", at,
+                 (unsigned)width, (unsigned)height, (unsigned)u->width, (unsigned)u->height);
+    }
+}
+
+static void take_command(uc *u, uint8_t command, uint64_t time_ns) {
+    if (u->have_command && u->command == kResolution && u->count == 3) {
+        check_resolution(u, time_ns);
+    }
+    u->command = command;
+    u->have_command = 1;
+    u->count = 0;
+    u->address = 0;
+    u->outside_noted = 0;
+    switch (command) {
+        case kPowerOn:
+            u->powered = 1;
+            vbd_panel_start_busy(&u->panel, u->power_ns);
+            break;
+        case kPowerOff:
+            u->powered = 0;
+            vbd_panel_start_busy(&u->panel, u->power_ns);
+            break;
+        case kRefresh: refresh(u, time_ns); break;
+        default: break;
+    }
+}
+
+static void write_plane(uc *u, uint8_t *plane, uint8_t value, uint64_t time_ns) {
+    const size_t size = (size_t)u->xbytes * u->height;
+    if (u->address >= size) {
+        if (!u->outside_noted) {
+            char at[32];
+            vbd_time(time_ns, at, sizeof at);
+            vbd_note(u->panel.host,
+                     "%s 0x%02x at %s: RAM written outside the window (%ux%u pixels, %zu bytes; "
+                     "the rest is dropped)",
+                     command_name(u->command), u->command, at, (unsigned)u->width,
+                     (unsigned)u->height, size);
+            u->outside_noted = 1;
+        }
+        return;
+    }
+    plane[u->address++] = value;
+    u->written = 1;
+}
+
+static void take_data(uc *u, uint8_t value, uint64_t time_ns) {
+    const uint32_t n = u->count++;
+    if (n < sizeof u->params) {
+        u->params[n] = value;
+    }
+    switch (u->command) {
+        case kPanelSetting:
+            if (n == 0) {
+                u->red = (value & 0x10u) == 0; /* KW/R: set for black/white only */
+                if ((value & 0x01u) == 0) {   /* RST_N low: a soft reset */
+                    reset_registers(u);
+                    u->have_command = 1;
+                    u->red = (value & 0x10u) == 0;
+                }
+            }
+            break;
+        case kDeepSleep:
+            if (n == 0) {
+                if (value == kDeepSleepCheck) {
+                    vbd_panel_sleep(&u->panel, 1);
+                } else {
+                    char at[32];
+                    vbd_time(time_ns, at, sizeof at);
+                    vbd_note(u->panel.host,
+                             "deep sleep 0x07 at %s with check byte 0x%02x, not 0xa5 (ignored)", at,
+                             value);
+                }
+            }
+            break;
+        case kOldData: write_plane(u, u->old_data, value, time_ns); break;
+        case kNewData: write_plane(u, u->new_data, value, time_ns); break;
+        case kResolution:
+            if (n == 3) {
+                check_resolution(u, time_ns);
+                u->count = 0xFFu; /* checked */
+            }
+            break;
+        default: break;
+    }
+}
+
+static int uc_byte(void *self, const vb_byte *byte) {
+    uc *u = self;
+    if (byte->direction == VB_FROM_DEVICE) {
+        return VB_NO_ANSWER;
+    }
+    const int is_command = ((byte->lines >> u->panel.dc) & 1u) == 0;
+    char what[80];
+    if (is_command) {
+        snprintf(what, sizeof what, "command 0x%02x (%s)", byte->out, command_name(byte->out));
+    } else {
+        snprintf(what, sizeof what, "a data byte of command 0x%02x (%s)", u->command,
+                 command_name(u->command));
+    }
+    if (!vbd_panel_accepts(&u->panel, what, is_command, byte->time_ns)) {
+        return VB_NO_ANSWER;
+    }
+    if (is_command) {
+        take_command(u, byte->out, byte->time_ns);
+    } else if (u->have_command) {
+        take_data(u, byte->out, byte->time_ns);
+    }
+    return VB_NO_ANSWER;
+}
+
+static void uc_edge(void *self, uint32_t line, int level, uint64_t time_ns) {
+    uc *u = self;
+    (void)time_ns;
+    if (vbd_panel_edge(&u->panel, line, level)) {
+        reset_registers(u);
+        vbd_panel_start_busy(&u->panel, u->reset_ns);
+    }
+}
+
+static void uc_timer(void *self, uint64_t id) {
+    uc *u = self;
+    if (vbd_panel_timer(&u->panel, id) && u->refreshing) {
+        u->refreshing = 0;
+        show_frame(u);
+    }
+}
+
+static void uc_finish(void *self) { vbd_panel_finish(&((uc *)self)->panel); }
+
+static const vb_device_model kUc81xx = {sizeof(vb_device_model),
+                                        VB_DEVICE_ABI_VERSION,
+                                        "uc81xx",
+                                        uc_create,
+                                        uc_destroy,
+                                        NULL,
+                                        uc_byte,
+                                        uc_edge,
+                                        uc_timer,
+                                        uc_finish,
+                                        {NULL}};
+
+const vb_device_model *vb_uc81xx_model(void) { return &kUc81xx; }
