@@ -306,8 +306,7 @@ int check_inputs(const RunOptions &options) {
     }
     std::error_code error;
     if (!options.frames.empty() && !std::filesystem::is_directory(options.frames, error)) {
-        std::fprintf(stderr, "vboard: --frames: '%s' is not a directory\n",
-                     options.frames.c_str());
+        std::fprintf(stderr, "vboard: --frames: '%s' is not a directory\n", options.frames.c_str());
         return vboard::kExitBoardSetup;
     }
     for (const std::string *path :
@@ -633,7 +632,8 @@ int check_frames(const RunOptions &options, FramesDirectory &got, bool program_o
         for (const vboard::FrameDifference &difference : differences) {
             lines += difference.describe() + "\n";
         }
-        std::fprintf(stderr, "vboard: %zu %s differ from %s (the run's frames and diff images: %s)\n%s",
+        std::fprintf(stderr,
+                     "vboard: %zu %s differ from %s (the run's frames and diff images: %s)\n%s",
                      differences.size(), differences.size() == 1 ? "frame" : "frames",
                      options.expect_frames.c_str(), got.path.c_str(), lines.c_str());
         difference_out = std::to_string(differences.size()) +
@@ -741,10 +741,9 @@ int run(const RunOptions &options) {
     const Report board = print_report(report.path);
     const int program_status = exit_status_of(program, status, board.timed_out);
     std::string difference;
-    int expected_status =
-        options.expect.empty()
-            ? 0
-            : check_expected(options, transactions_copy.path, program_status == 0, difference);
+    int expected_status = options.expect.empty() ? 0
+                                                 : check_expected(options, transactions_copy.path,
+                                                                  program_status == 0, difference);
     if (!options.expect_frames.empty()) {
         std::string frames_difference;
         const int frames_status =

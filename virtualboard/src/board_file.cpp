@@ -394,7 +394,8 @@ void read_device(const Reader &in, const toml::table &table, const std::string &
         in.fail(table, path + ".model",
                 "the device's model: \"echo\", \"replies\", \"registers\" or \"plugin\"");
     }
-    spec.model = in.choice(*model, path + ".model", {"echo", "replies", "registers", "tft", "ssd16xx", "uc81xx", "plugin"});
+    spec.model = in.choice(*model, path + ".model",
+                           {"echo", "replies", "registers", "tft", "ssd16xx", "uc81xx", "plugin"});
     if (const toml::node *node = table.get("path")) {
         const toml::value<std::string> *text = node->as_string();
         if (text == nullptr || text->get().empty()) {

@@ -52,9 +52,9 @@ class FrameStore {
         for (auto frame = frames_.rbegin(); frame != frames_.rend(); ++frame) {
             if (frame->device == device) {
                 const Image &image = *frame->image;
-                const bool same = image.width == width && image.height == height &&
-                                  std::equal(rgb.begin(), rgb.end(), image.rgb.begin(),
-                                             image.rgb.end());
+                const bool same =
+                    image.width == width && image.height == height &&
+                    std::equal(rgb.begin(), rgb.end(), image.rgb.begin(), image.rgb.end());
                 return same ? frame->image : nullptr;
             }
         }

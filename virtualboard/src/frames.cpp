@@ -128,8 +128,8 @@ std::vector<std::string> list_frames(const std::string &directory) {
     std::error_code error;
     fs::directory_iterator entries(directory, error);
     if (error) {
-        throw FrameFileError(directory + ": cannot read the frames directory (" +
-                             error.message() + ")");
+        throw FrameFileError(directory + ": cannot read the frames directory (" + error.message() +
+                             ")");
     }
     std::vector<std::string> names;
     for (const fs::directory_entry &entry : entries) {
@@ -145,9 +145,9 @@ std::vector<std::string> list_frames(const std::string &directory) {
 void check_frame_dir(const std::string &directory) {
     std::error_code error;
     if (!fs::is_directory(directory, error)) {
-        throw FrameFileError(directory + ": " + (fs::exists(directory, error)
-                                                     ? "not a directory of frames"
-                                                     : "no such directory"));
+        throw FrameFileError(
+            directory + ": " +
+            (fs::exists(directory, error) ? "not a directory of frames" : "no such directory"));
     }
     for (const std::string &name : list_frames(directory)) {
         read_png(directory + "/" + name);
@@ -164,9 +164,10 @@ std::string FrameDifference::describe() const {
                    std::to_string(expected_height);
         case Kind::Pixels: break;
     }
-    return name + ": " + std::to_string(pixels) + (pixels == 1 ? " pixel differs" : " pixels differ") +
-           " in (" + std::to_string(left) + "," + std::to_string(top) + ")-(" +
-           std::to_string(right) + "," + std::to_string(bottom) + ")";
+    return name + ": " + std::to_string(pixels) +
+           (pixels == 1 ? " pixel differs" : " pixels differ") + " in (" + std::to_string(left) +
+           "," + std::to_string(top) + ")-(" + std::to_string(right) + "," +
+           std::to_string(bottom) + ")";
 }
 
 Image diff_image(const Image &expected, const Image &got) {
@@ -204,8 +205,8 @@ std::vector<FrameDifference> compare_frame_dirs(const std::string &expected_dire
         const bool expected_has = std::binary_search(expected.begin(), expected.end(), name);
         const bool got_has = std::binary_search(got.begin(), got.end(), name);
         if (!got_has || !expected_has) {
-            difference.kind = got_has ? FrameDifference::Kind::Extra
-                                      : FrameDifference::Kind::Missing;
+            difference.kind =
+                got_has ? FrameDifference::Kind::Extra : FrameDifference::Kind::Missing;
             differences.push_back(difference);
             continue;
         }

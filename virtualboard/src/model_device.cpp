@@ -255,8 +255,8 @@ int ModelDevice::param_durations(const char *key, const uint64_t **out_ns, size_
         }
     }
     // An empty TOML array reads as an empty byte array: an empty list all the same.
-    const auto *empty = param != nullptr ? std::get_if<std::vector<std::uint8_t>>(&param->value)
-                                         : nullptr;
+    const auto *empty =
+        param != nullptr ? std::get_if<std::vector<std::uint8_t>>(&param->value) : nullptr;
     std::vector<std::uint64_t> list;
     if (empty != nullptr && empty->empty()) {
         const DeviceParam *ignored = nullptr;

@@ -91,8 +91,9 @@ const vb_device_model &find_model(const DeviceSpec &spec) {
         return *vb_uc81xx_model();
     }
     if (spec.model != "plugin") {
-        throw DeviceError(spec.file, spec.line, spec.key + ".model",
-                          "\"echo\", \"replies\", \"registers\", \"tft\", \"ssd16xx\", \"uc81xx\" or \"plugin\"");
+        throw DeviceError(
+            spec.file, spec.line, spec.key + ".model",
+            "\"echo\", \"replies\", \"registers\", \"tft\", \"ssd16xx\", \"uc81xx\" or \"plugin\"");
     }
     if (spec.path.empty()) {
         throw DeviceError(spec.file, spec.line, spec.key + ".path",

@@ -63,7 +63,6 @@
 #include <vector>
 
 #include "vboard/device.hpp"
-#include "vboard/frames.hpp"
 #include "vboard/export.h"
 #include "vboard/frames.hpp"
 #include "vboard/rules.hpp"
@@ -344,8 +343,8 @@ class VBOARD_EXPORT Board {
     void add_frame_observer(std::shared_ptr<FrameObserver> observer);
     void remove_frame_observer(const std::shared_ptr<FrameObserver> &observer);
 
-    // Ends every observer (line, call and frame) with finish() and removes them, so that their files are
-    // complete; for the end of a run, however the program ends.
+    // Ends every observer (line, call and frame) with finish() and removes them, so that their
+    // files are complete; for the end of a run, however the program ends.
     void flush_outputs();
 
     // Rules (see vboard/rules.hpp). add_rule throws std::out_of_range for a pin off 0-53 or a

@@ -162,8 +162,7 @@ struct vb_host_api {
 
     /* A list of durations (["20ms", "1s"]), during create(): *out_ns stays valid until destroy().
      * An empty list is VB_PARAM_OK with *count 0. */
-    int (*param_durations)(vb_host *host, const char *key, const uint64_t **out_ns,
-                           size_t *count);
+    int (*param_durations)(vb_host *host, const char *key, const uint64_t **out_ns, size_t *count);
     /* What the device shows now: `width` x `height` pixels, 3 bytes each (red, green, blue), row
      * by row from the top left. The board copies them into a frame of the run, at the board's
      * clock: Board::frames() from C++, "NNN-DEVICE.png" under vboard run --frames. */
@@ -221,8 +220,8 @@ static inline void vb_diagnostic(vb_host *h, const char *text) { h->api->diagnos
 static inline void vb_log(vb_host *h, const char *text) { h->api->log(h, text); }
 
 /* Whether the board's host table has `field`, one of the fields appended within version 1. */
-#define vb_host_has(h, field)                                                                   \
-    ((h)->api->size >= offsetof(vb_host_api, field) + sizeof((h)->api->field) &&                \
+#define vb_host_has(h, field)                                                    \
+    ((h)->api->size >= offsetof(vb_host_api, field) + sizeof((h)->api->field) && \
      (h)->api->field != NULL)
 
 static inline int vb_param_durations(vb_host *h, const char *key, const uint64_t **out_ns,

@@ -79,7 +79,8 @@ static void drive_busy(vbd_panel *panel) {
 int vbd_panel_init(vbd_panel *panel, vb_host *host, int busy_level) {
     memset(panel, 0, sizeof *panel);
     panel->host = host;
-    if (vbd_line(host, "dc", 1, &panel->dc) != 0 || vbd_line(host, "reset", 0, &panel->reset) != 0 ||
+    if (vbd_line(host, "dc", 1, &panel->dc) != 0 ||
+        vbd_line(host, "reset", 0, &panel->reset) != 0 ||
         vbd_line(host, "busy", 0, &panel->busy) != 0) {
         return -1;
     }
@@ -138,8 +139,8 @@ int vbd_panel_accepts(vbd_panel *panel, const char *what, int is_command, uint64
     if (panel->asleep) {
         if (is_command && !panel->sleep_noted) {
             vbd_note(panel->host,
-                     "%s at %s while asleep (ignored: only a hardware reset wakes the panel)",
-                     what, at);
+                     "%s at %s while asleep (ignored: only a hardware reset wakes the panel)", what,
+                     at);
             panel->sleep_noted = 1;
         }
         return 0;
@@ -174,7 +175,9 @@ void vbd_panel_finish(vbd_panel *panel) {
     if (!panel->asleep) {
         char at[32];
         vbd_time(vb_now(panel->host), at, sizeof at);
-        vbd_note(panel->host, "the panel was left awake at the end of the run (%s): a panel kept "
-                              "powered ages; send it to deep sleep when done", at);
+        vbd_note(panel->host,
+                 "the panel was left awake at the end of the run (%s): a panel kept "
+                 "powered ages; send it to deep sleep when done",
+                 at);
     }
 }

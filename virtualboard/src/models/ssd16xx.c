@@ -181,8 +181,8 @@ static int within(int32_t value, int32_t a, int32_t b) {
 }
 
 static void write_ram(ssd *s, uint8_t *plane, uint8_t value, uint64_t time_ns) {
-    const int in_ram = s->xc >= 0 && s->yc >= 0 && (uint32_t)s->xc < s->xbytes &&
-                       (uint32_t)s->yc < s->height;
+    const int in_ram =
+        s->xc >= 0 && s->yc >= 0 && (uint32_t)s->xc < s->xbytes && (uint32_t)s->yc < s->height;
     if (!in_ram || !within(s->xc, s->xs, s->xe) || !within(s->yc, s->ys, s->ye)) {
         if (!s->outside_noted) {
             char at[32];
@@ -190,8 +190,8 @@ static void write_ram(ssd *s, uint8_t *plane, uint8_t value, uint64_t time_ns) {
             vbd_note(s->panel.host,
                      "%s 0x%02x at %s: RAM written at X byte %d, Y %d, outside the window "
                      "X %d-%d, Y %d-%d%s",
-                     command_name(s->command), s->command, at, (int)s->xc, (int)s->yc,
-                     (int)s->xs, (int)s->xe, (int)s->ys, (int)s->ye,
+                     command_name(s->command), s->command, at, (int)s->xc, (int)s->yc, (int)s->xs,
+                     (int)s->xe, (int)s->ys, (int)s->ye,
                      in_ram ? "" : " and outside the RAM (dropped)");
             s->outside_noted = 1;
         }

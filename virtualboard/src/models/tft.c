@@ -32,8 +32,8 @@ enum {
 
 enum { kMadctlMy = 0x80, kMadctlMx = 0x40, kMadctlMv = 0x20, kMadctlBgr = 0x08 };
 
-#define MS(n) ((uint64_t)(n) * 1000000u)
-#define US(n) ((uint64_t)(n) * 1000u)
+#define MS(n) ((uint64_t)(n)*1000000u)
+#define US(n) ((uint64_t)(n)*1000u)
 
 typedef struct tft {
     vb_host *host;

@@ -26,7 +26,7 @@ enum { kDeepSleepCheck = 0xA5 };
 typedef struct uc {
     vbd_panel panel;
     uint32_t width, height, xbytes;
-    int red;               /* black/white/red: 0x10 is black/white, 0x13 red */
+    int red;                /* black/white/red: 0x10 is black/white, 0x13 red */
     int white_bit, red_bit; /* the bit levels that mean white, and red */
     uint64_t refresh_ns, power_ns, reset_ns;
     uint8_t *old_data, *new_data; /* xbytes * height each */
@@ -110,8 +110,7 @@ static void *uc_create(vb_host *host) {
         return NULL;
     }
     memset(u->old_data, u->white_bit ? 0xFF : 0x00, plane);
-    memset(u->new_data, u->red ? (u->red_bit ? 0x00 : 0xFF) : (u->white_bit ? 0xFF : 0x00),
-           plane);
+    memset(u->new_data, u->red ? (u->red_bit ? 0x00 : 0xFF) : (u->white_bit ? 0xFF : 0x00), plane);
     reset_registers(u);
     return u;
 }
@@ -225,7 +224,7 @@ static void take_data(uc *u, uint8_t value, uint64_t time_ns) {
         case kPanelSetting:
             if (n == 0) {
                 u->red = (value & 0x10u) == 0; /* KW/R: set for black/white only */
-                if ((value & 0x01u) == 0) {   /* RST_N low: a soft reset */
+                if ((value & 0x01u) == 0) {    /* RST_N low: a soft reset */
                     reset_registers(u);
                     u->have_command = 1;
                     u->red = (value & 0x10u) == 0;
