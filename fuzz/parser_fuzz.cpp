@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (result.command_line) {
         require(result.error.empty(), "an error beside a command line");
         const devcfg::CommandLine &line = *result.command_line;
-        require(line.options.help || !line.steps.empty(), "no step and no --help");
+        require(line.options.help || line.options.version || !line.steps.empty(),
+                "no step and neither --help nor --version");
         for (const devcfg::Step &step : line.steps) {
             check_step(step);
         }
