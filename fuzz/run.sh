@@ -8,7 +8,7 @@ seconds=${1:-60}
 cd "$(dirname "$0")/.."
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in parser_fuzz board_fuzz board_file_fuzz transactions_fuzz device_fuzz; do
+for target in parser_fuzz board_fuzz board_file_fuzz transactions_fuzz device_fuzz display_fuzz; do
     corpus="build/fuzz/corpus/${target%_fuzz}"
     mkdir -p "$corpus"
     echo "== $target for ${seconds}s"
