@@ -632,9 +632,9 @@ int check_frames(const RunOptions &options, FramesDirectory &got, bool program_o
         for (const vboard::FrameDifference &difference : differences) {
             lines += difference.describe() + "\n";
         }
-        std::fprintf(stderr,
-                     "vboard: %zu %s differ from %s (the run's frames and diff images: %s)\n%s",
-                     differences.size(), differences.size() == 1 ? "frame" : "frames",
+        std::fprintf(stderr, "vboard: %zu %s from %s (the run's frames and diff images: %s)\n%s",
+                     differences.size(),
+                     differences.size() == 1 ? "frame differs" : "frames differ",
                      options.expect_frames.c_str(), got.path.c_str(), lines.c_str());
         difference_out = std::to_string(differences.size()) +
                          (differences.size() == 1 ? " frame differs" : " frames differ") +
