@@ -2,14 +2,17 @@
 # vboard_add_test: registers a bench run with CTest, as one line of a driver project's CMakeLists.
 #
 #   vboard_add_test(NAME name COMMAND target-or-path
-#                   [BOARD file] [EXPECT golden] [TIMEOUT duration] [REPORT] [JUNIT]
-#                   [ARGS arg...])
+#                   [BOARD file] [EXPECT golden] [EXPECT_FRAMES dir] [FRAME_TOLERANCE n]
+#                   [TIMEOUT duration] [REPORT] [JUNIT] [ARGS arg...])
 #
 # The test runs `vboard run` on the program (a target of the project, or a path) with ARGS, and
 # passes when vboard run exits with 0: the program ended with 0, its transactions match EXPECT,
-# no timing check of the board file failed. BOARD and EXPECT are relative to the calling
+# its frames match the golden PNG files of EXPECT_FRAMES (within FRAME_TOLERANCE pixels each),
+# no timing check of the board file failed. BOARD, EXPECT and EXPECT_FRAMES are relative to the
+# calling
 # directory; TIMEOUT is simulated time with its unit ("2s"). Its outputs go to a folder of its own,
-# BUILD/vboard/NAME: the VCD (run.vcd) and the call log (run.log) always, the HTML report
+# BUILD/vboard/NAME: the VCD (run.vcd) and the call log (run.log) always, the frames with their
+# diff images (frames/) with EXPECT_FRAMES, the HTML report
 # (report.html) with REPORT, a JUnit file (junit.xml) with JUNIT. On failure CTest attaches the
 # VCD and the report (ATTACHED_FILES_ON_FAIL). The test is labelled vboard. ARGS takes every word
 # after it, so it comes last. A word it does not know stops the configuration, naming the word.
@@ -18,18 +21,19 @@
 # VBOARD_EXECUTABLE to choose another.
 
 function(vboard_add_test)
-    cmake_parse_arguments(PARSE_ARGV 0 _vb "REPORT;JUNIT" "NAME;COMMAND;BOARD;EXPECT;TIMEOUT"
-        "ARGS")
+    cmake_parse_arguments(PARSE_ARGV 0 _vb "REPORT;JUNIT"
+        "NAME;COMMAND;BOARD;EXPECT;EXPECT_FRAMES;FRAME_TOLERANCE;TIMEOUT" "ARGS")
     if(_vb_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "vboard_add_test: unknown option(s): ${_vb_UNPARSED_ARGUMENTS} "
-            "(it takes NAME, COMMAND, BOARD, EXPECT, TIMEOUT, REPORT, JUNIT and ARGS)")
+            "(it takes NAME, COMMAND, BOARD, EXPECT, EXPECT_FRAMES, FRAME_TOLERANCE, TIMEOUT, "
+            "REPORT, JUNIT and ARGS)")
     endif()
     foreach(_required IN ITEMS NAME COMMAND)
         if(NOT _vb_${_required})
             message(FATAL_ERROR "vboard_add_test: ${_required} is required")
         endif()
     endforeach()
-    foreach(_single IN ITEMS BOARD EXPECT TIMEOUT)
+    foreach(_single IN ITEMS BOARD EXPECT EXPECT_FRAMES FRAME_TOLERANCE TIMEOUT)
         if(${_single} IN_LIST _vb_KEYWORDS_MISSING_VALUES)
             message(FATAL_ERROR "vboard_add_test(${_vb_NAME}): ${_single} needs a value")
         endif()
@@ -50,6 +54,16 @@ function(vboard_add_test)
     if(_vb_EXPECT)
         cmake_path(ABSOLUTE_PATH _vb_EXPECT BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}")
         list(APPEND _command --expect "${_vb_EXPECT}")
+    endif()
+    if(_vb_EXPECT_FRAMES)
+        cmake_path(ABSOLUTE_PATH _vb_EXPECT_FRAMES BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}")
+        file(MAKE_DIRECTORY "${_out}/frames")
+        list(APPEND _command --expect-frames "${_vb_EXPECT_FRAMES}" --frames "${_out}/frames")
+        if(DEFINED _vb_FRAME_TOLERANCE)
+            list(APPEND _command --frame-tolerance "${_vb_FRAME_TOLERANCE}")
+        endif()
+    elseif(DEFINED _vb_FRAME_TOLERANCE)
+        message(FATAL_ERROR "vboard_add_test(${_vb_NAME}): FRAME_TOLERANCE needs EXPECT_FRAMES")
     endif()
     if(_vb_TIMEOUT)
         list(APPEND _command --timeout "${_vb_TIMEOUT}")
