@@ -561,6 +561,7 @@ struct FramesDirectory {
     std::string path;
     bool own = false;
     bool keep = false;
+    bool failed = false;  // a directory of its own was needed and could not be made
     explicit FramesDirectory(const RunOptions &options) : path(options.frames) {
         if (path.empty() && !options.expect_frames.empty()) {
             const char *dir = std::getenv("TMPDIR");
@@ -569,10 +570,12 @@ struct FramesDirectory {
             if (::mkdtemp(pattern.data()) != nullptr) {
                 path = pattern;
                 own = true;
+            } else {
+                failed = true;
             }
         }
     }
-    bool usable() const { return !path.empty() || own; }
+    bool usable() const { return !failed; }
     ~FramesDirectory() {
         if (own && !keep) {
             std::error_code error;
