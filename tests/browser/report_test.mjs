@@ -2,14 +2,16 @@
 // Opens a vboard report of the example driver's run in Debian's chromium, headless, and checks
 // what a person would: the page loads offline with no console error, the table holds the run's
 // bytes, choosing a transaction brings the waveform to it, the header shows BCM 18 (EN) high
-// after open and low after close, and a board-file label written as markup shows as text.
-// Usage: node report_test.mjs REPORT.html SCREENSHOT.png
+// after open and low after close, and a board-file label written as markup shows as text. In a
+// display driver's report, the frame is a thumbnail on the time axis that a click enlarges,
+// bringing the waveform to its moment.
+// Usage: node report_test.mjs REPORT.html SCREENSHOT.png [FRAMES_REPORT.html]
 import { chromium } from 'playwright-core';
 import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 
-const [reportPath, screenshotPath] = process.argv.slice(2);
+const [reportPath, screenshotPath, framesReportPath] = process.argv.slice(2);
 const url = 'file://' + resolve(reportPath);
 const failures = [];
 const check = (ok, what) => { if (!ok) failures.push(what); };
@@ -63,6 +65,27 @@ try {
   check(await page.evaluate(() => window.injected === undefined), 'the markup label ran as script');
 
   await page.screenshot({ path: screenshotPath, fullPage: true });
+
+  if (framesReportPath) {
+    await page.goto('file://' + resolve(framesReportPath), { waitUntil: 'load' });
+    check(errors.length === 0, 'console errors in the frames report: ' + errors.join(' | '));
+    const thumb = await page.$eval('#frame-lane .thumb img', (img) =>
+      ({ width: img.naturalWidth, height: img.naturalHeight, visible: img.offsetParent !== null }))
+      .catch(() => null);
+    check(thumb && thumb.width === 200 && thumb.height === 200 && thumb.visible,
+      'no 200x200 thumbnail on the time axis: ' + JSON.stringify(thumb));
+    await page.click('#zoom-in');
+    await page.click('#pan-left');
+    await page.click('#pan-left');  // the frame at the end of the run is out of view now
+    check(await page.$eval('#frame-lane .thumb', (b) => b.hidden), 'a thumbnail out of view shows');
+    await page.click('#fit');
+    await page.click('#frame-lane .thumb');
+    check(await page.$eval('#frame-view', (v) => !v.hidden), 'a click does not enlarge the frame');
+    const caption = await page.$eval('#frame-caption', (c) => c.textContent);
+    check(caption.startsWith('001-panel.png at 2.0'), 'the enlarged frame says ' + caption);
+    const big = await page.$eval('#frame-big', (img) => img.naturalWidth);
+    check(big === 200, 'the enlarged frame is ' + big + ' pixels wide');
+  }
 } finally {
   await context.close();
   rmSync(profile, { recursive: true, force: true });

@@ -238,11 +238,52 @@
     drawFrames();
     lanes.forEach((pin, row) => drawLane(pin, row));
     drawBytes();
+    placeThumbs();
     if (cursor !== null && cursor >= view[0] && cursor <= view[1]) {
       ctx.strokeStyle = '#d1242f'; ctx.lineWidth = 1;
       ctx.beginPath(); ctx.moveTo(xOf(cursor), AXIS_H - 6); ctx.lineTo(xOf(cursor), height); ctx.stroke();
     }
   }
+
+  // ---- frames: thumbnails on the time axis, enlarged on a click ----------------------------------
+  const shownFrames = data.frames.map(([t, name, w, h, png]) => ({ t, name, w, h, png }));
+  const pngSource = (frame) => 'data:image/png;base64,' + frame.png;
+  const thumbs = shownFrames.map((frame, i) => {
+    const button = document.createElement('button');
+    button.type = 'button'; button.className = 'thumb';
+    button.title = frame.name + ' at ' + formatTime(frame.t);
+    if (frame.png) {
+      const img = document.createElement('img');
+      img.src = pngSource(frame); img.alt = frame.name;
+      button.append(img);
+    } else {
+      button.textContent = frame.name;
+    }
+    button.addEventListener('click', () => showFrame(i));
+    $('frame-lane').append(button);
+    return button;
+  });
+  function placeThumbs() {
+    thumbs.forEach((button, i) => {
+      const t = shownFrames[i].t;
+      button.hidden = t < view[0] || t > view[1];
+      button.style.left = Math.max(LABEL_W, Math.min(xOf(t), width - 26)) + 'px';
+    });
+  }
+  function showFrame(i) {
+    const frame = shownFrames[i];
+    const span = view[1] - view[0];
+    cursor = frame.t;
+    setView(frame.t - span / 2, frame.t + span / 2);
+    showHeaderAt(frame.t);
+    $('frame-big').src = frame.png ? pngSource(frame) : '';
+    $('frame-big').alt = frame.name;
+    $('frame-caption').textContent = frame.name + ' at ' + formatTime(frame.t) + ', ' + frame.w +
+      'x' + frame.h + (frame.png ? '' : ' (its picture is left out: the page keeps 1 MiB of frames)');
+    $('frame-view').hidden = false;
+  }
+  $('frame-close').addEventListener('click', () => { $('frame-view').hidden = true; });
+  $('frame-lane').hidden = shownFrames.length === 0;
 
   // ---- interaction on the waveform -------------------------------------------------------------
   let drag = null;
@@ -324,6 +365,7 @@
   const events = [];
   for (const [t, text] of data.notes) events.push([t, 'note', 'diagnostic', text]);
   for (const [t, , text] of data.violations) events.push([t, 'violation', 'timing', text]);
+  for (const frame of shownFrames) events.push([frame.t, 'frame', 'frame', frame.name + ', ' + frame.w + 'x' + frame.h]);
   events.sort((a, b) => a[0] - b[0]);
   events.push([data.end, 'ending', 'end', ending || 'the run ended']);
   const list = $('events');

@@ -82,6 +82,34 @@ void write_png(const std::string &path, const Image &image) {
     }
 }
 
+std::vector<std::uint8_t> encode_png(const Image &image) {
+    if (image.width == 0 || image.height == 0 ||
+        image.rgb.size() != std::size_t{image.width} * image.height * 3) {
+        throw FrameFileError("cannot encode an image of " + std::to_string(image.width) + "x" +
+                             std::to_string(image.height) + " pixels");
+    }
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = image.width;
+    png.height = image.height;
+    png.format = PNG_FORMAT_RGB;
+    png_alloc_size_t size = 0;
+    if (png_image_write_to_memory(&png, nullptr, &size, 0, image.rgb.data(), 0, nullptr) == 0) {
+        const std::string why = png.message;
+        png_image_free(&png);
+        throw FrameFileError("cannot encode a PNG (" + why + ")");
+    }
+    std::vector<std::uint8_t> bytes(size);
+    if (png_image_write_to_memory(&png, bytes.data(), &size, 0, image.rgb.data(), 0, nullptr) ==
+        0) {
+        const std::string why = png.message;
+        png_image_free(&png);
+        throw FrameFileError("cannot encode a PNG (" + why + ")");
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
 Image read_png(const std::string &path) {
     std::error_code error;
     if (!fs::is_regular_file(path, error)) {

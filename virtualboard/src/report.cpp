@@ -137,6 +137,7 @@ std::shared_ptr<HtmlReport> HtmlReport::attach(Board &board, Options options) {
     board.add_observer(report);
     board.add_call_observer(report);
     board.add_transaction_observer(report);
+    board.add_frame_observer(report);
     return report;
 }
 
@@ -247,6 +248,46 @@ void HtmlReport::finished_one() {
     }
 }
 
+namespace {
+
+std::string base64(const std::vector<std::uint8_t> &bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::uint32_t chunk = std::uint32_t{bytes[i]} << 16 |
+                                    (i + 1 < bytes.size() ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
+                                    (i + 2 < bytes.size() ? bytes[i + 2] : 0U);
+        out += kDigits[(chunk >> 18) & 63];
+        out += kDigits[(chunk >> 12) & 63];
+        out += i + 1 < bytes.size() ? kDigits[(chunk >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kDigits[chunk & 63] : '=';
+    }
+    return out;
+}
+
+}  // namespace
+
+void HtmlReport::frame(const Frame &frame) {
+    if (frames_.size() >= options_.limits.frames) {
+        return;
+    }
+    ShownFrame shown{frame.time_ns, frame.file_name(), frame.image->width, frame.image->height, ""};
+    if (frame_bytes_ < options_.limits.frame_bytes) {
+        try {
+            std::string encoded = base64(encode_png(*frame.image));
+            if (frame_bytes_ + encoded.size() <= options_.limits.frame_bytes) {
+                frame_bytes_ += encoded.size();
+                shown.png_base64 = std::move(encoded);
+            }
+        } catch (const FrameFileError &) {
+            // listed without its picture
+        }
+    }
+    frames_.push_back(std::move(shown));
+}
+
 std::string HtmlReport::data_json() const {
     std::string out = "{\"title\":" + json_string(options_.title) +
                       ",\"start\":" + std::to_string(start_ns_) +
@@ -307,6 +348,14 @@ std::string HtmlReport::data_json() const {
         out += std::to_string(notes_[i].time) + "," + json_string(notes_[i].text) + "]";
     }
     out += "],\"notes_dropped\":" + std::to_string(notes_dropped_);
+    out += ",\"frames\":[";
+    for (std::size_t i = 0; i < frames_.size(); ++i) {
+        const ShownFrame &f = frames_[i];
+        out += i == 0 ? "[" : ",[";
+        out += std::to_string(f.time) + "," + json_string(f.name) + "," + std::to_string(f.width) +
+               "," + std::to_string(f.height) + "," + json_string(f.png_base64) + "]";
+    }
+    out += "]";
     out += ",\"violations\":[";
     for (std::size_t i = 0; i < violations_.size(); ++i) {
         out += i == 0 ? "[" : ",[";

@@ -62,6 +62,8 @@ class VBOARD_EXPORT FrameFileError : public std::runtime_error {
 
 // Writes `image` as an 8-bit RGB PNG. Throws FrameFileError.
 VBOARD_EXPORT void write_png(const std::string &path, const Image &image);
+// The same PNG in memory. Throws FrameFileError for an empty or inconsistent image.
+VBOARD_EXPORT std::vector<std::uint8_t> encode_png(const Image &image);
 // Reads a PNG of any colour type and depth, converted to 8-bit RGB (alpha dropped). Throws
 // FrameFileError when the file cannot be read or is not a PNG image.
 VBOARD_EXPORT Image read_png(const std::string &path);

@@ -19,6 +19,7 @@
 
 #include "vboard/board.hpp"
 #include "vboard/export.h"
+#include "vboard/frames.hpp"
 #include "vboard/transactions.hpp"
 
 namespace vboard {
@@ -33,6 +34,8 @@ struct ReportLimits {
     std::size_t functions_head = 5'000;  // changes of a line's function
     std::size_t functions_tail = 1'000;
     std::size_t notes = 1'000;  // diagnostics, the first ones
+    std::size_t frames = 200;   // frames listed, the first ones
+    std::size_t frame_bytes = 1024 * 1024;  // their PNG images, base64, the first ones in full
 };
 
 // With the default limits no report is larger than this.
@@ -83,7 +86,8 @@ class HeadTail {
 // write() is called. Its observer functions run under the board's lock, like any observer's.
 class VBOARD_EXPORT HtmlReport final : public LineObserver,
                                        public CallObserver,
-                                       public TransactionObserver {
+                                       public TransactionObserver,
+                                       public FrameObserver {
   public:
     struct Options {
         std::string path;   // written when the board finishes it; empty: only write()
@@ -116,6 +120,8 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
     void transaction(const Transaction &transaction) override;
     void violation(const TimingViolation &violation) override;
     void finish(std::uint64_t time_ns, const std::vector<std::uint64_t> &violation_counts) override;
+    // FrameObserver
+    void frame(const Frame &frame) override;
 
     explicit HtmlReport(Options options);
 
@@ -135,6 +141,13 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
         std::string text;
     };
     // A transaction as the page shows it: a long one keeps its first and last bytes.
+    // A frame as the page shows it: a thumbnail on the time axis, enlarged on a click.
+    struct ShownFrame {
+        std::uint64_t time;
+        std::string name;
+        std::uint32_t width, height;
+        std::string png_base64;  // empty once the page's budget for frames is spent
+    };
     struct Kept {
         Transaction transaction;
         std::string text;  // the bytes column
@@ -158,6 +171,8 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
     HeadTail<FunctionChange> function_changes_;
     HeadTail<Kept> transactions_;
     std::vector<Note> notes_;
+    std::vector<ShownFrame> frames_;
+    std::size_t frame_bytes_ = 0;
     std::uint64_t notes_dropped_ = 0;
     std::vector<TimingViolation> violations_;
     std::vector<std::uint64_t> violation_counts_;
