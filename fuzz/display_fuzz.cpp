@@ -101,9 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     board.flush_outputs();
     for (const vboard::Frame &frame : board.frames()) {
         require(frame.image != nullptr, "a frame without its image");
-        require(frame.image->rgb.size() ==
-                    std::size_t{frame.image->width} * frame.image->height * 3,
-                "a frame whose pixels do not fill it");
+        require(
+            frame.image->rgb.size() == std::size_t{frame.image->width} * frame.image->height * 3,
+            "a frame whose pixels do not fill it");
     }
     board.reset();
     return 0;

@@ -85,10 +85,11 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"no_bus", "[[device]]\nmodel = \"echo\"\n",
                 "b.toml:1: device[0].bus: expected the bus the device sits on: \"link\", \"spi0\" "
                 "or \"spi1\""},
-        Refusal{"bad_param_value",
-                "[[device]]\nmodel = \"echo\"\nbus = \"link\"\nparams = { x = 1.5 }\n",
-                "b.toml:4: device[0].params.x: expected an integer, true or false, a string, an array "
-                "of bytes or a list of strings"},
+        Refusal{
+            "bad_param_value",
+            "[[device]]\nmodel = \"echo\"\nbus = \"link\"\nparams = { x = 1.5 }\n",
+            "b.toml:4: device[0].params.x: expected an integer, true or false, a string, an array "
+            "of bytes or a list of strings"},
         Refusal{"same_select",
                 "[[device]]\nmodel = \"echo\"\nbus = \"link\"\nselect = 8\n"
                 "[[device]]\nmodel = \"echo\"\nbus = \"link\"\nselect = 8\n",

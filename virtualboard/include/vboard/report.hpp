@@ -33,8 +33,8 @@ struct ReportLimits {
     std::size_t bytes_tail = 512;        // ... and from its end
     std::size_t functions_head = 5'000;  // changes of a line's function
     std::size_t functions_tail = 1'000;
-    std::size_t notes = 1'000;  // diagnostics, the first ones
-    std::size_t frames = 200;   // frames listed, the first ones
+    std::size_t notes = 1'000;              // diagnostics, the first ones
+    std::size_t frames = 200;               // frames listed, the first ones
     std::size_t frame_bytes = 1024 * 1024;  // their PNG images, base64, the first ones in full
 };
 
