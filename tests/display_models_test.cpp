@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "board_fixture.hpp"
+#include "vboard/board_file.hpp"
 #include "vboard/device.hpp"
 
 using ::testing::Contains;
@@ -230,6 +231,37 @@ TEST_F(TftTest, SnapshotsShowThePanelAtTheirMoments) {
     EXPECT_EQ(frames[1].time_ns, 300'000'000U);
     EXPECT_EQ(frames[0].file_name(), "001-panel.png");
     EXPECT_EQ(frames[0].image, frames[1].image);  // the same picture, kept once
+}
+
+TEST_F(TftTest, ABoardFileGivesTheSnapshotsAsAListOfDurations) {
+    const std::string device = "[[device]]\nmodel = \"tft\"\nbus = \"spi0\"\nlines = { dc = 25 }\n";
+    vboard::BoardFile::parse(device +
+                                 "params = { ram_width = 2, ram_height = 2, snapshot = "
+                                 "[\"5ms\"] }\n",
+                             "b.toml")
+        .apply(board);
+    delay(10);
+    ASSERT_EQ(board.frames().size(), 1U);
+    EXPECT_EQ(board.frames()[0].time_ns, 5'000'000U);
+    for (const auto &[params, message] : std::vector<std::pair<std::string, std::string>>{
+             {"snapshot = [\"5ms\", 7]",
+              "b.toml:5: device[0].params.snapshot: expected a list of "
+              "strings, as [\"20ms\", \"1s\"]"},
+             {"snapshot = [\"soon\"]",
+              "b.toml:5: device[0].params.snapshot: expected a list of "
+              "durations, as [\"20ms\", \"1s\"]"},
+             {"snapshot = \"5ms\"",
+              "b.toml:5: device[0].params.snapshot: expected a list of "
+              "durations, as [\"20ms\", \"1s\"]"},
+             {"width = 300", "b.toml:5: device[0].params.width: expected an integer from 1 to 240"},
+         }) {
+        try {
+            vboard::BoardFile::parse(device + "params = { " + params + " }\n", "b.toml");
+            ADD_FAILURE() << params << " accepted";
+        } catch (const vboard::BoardFileError &error) {
+            EXPECT_EQ(std::string(error.what()), message);
+        }
+    }
 }
 
 struct TftMisuse {

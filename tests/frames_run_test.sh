@@ -33,6 +33,9 @@ grep -q '^vboard: 1 frame differ' changed.err || failed "changed: no summary: $(
 grep -Eq '^001-panel\.png: [0-9]+ pixels differ in \([0-9]+,[0-9]+\)-\([0-9]+,[0-9]+\)$' \
     changed.err || failed "changed: no line for the frame: $(cat changed.err)"
 [ -f frames/001-panel.diff.png ] || failed "changed: no diff image beside the frames"
+expect_status 6 junit "$vboard" run --board "$board" --expect-frames "$golden" --junit j.xml \
+    -- "$epaper" "HELLO PC"
+grep -q 'failure message="1 frame differs from ' j.xml || failed "junit: no frames failure: $(cat j.xml)"
 expect_status 0 tolerated "$vboard" run --board "$board" --expect-frames "$golden" \
     --frame-tolerance 100000 -- "$epaper" "HELLO PC"
 
