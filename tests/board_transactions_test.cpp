@@ -261,7 +261,7 @@ struct BadLine {
 class TransactionFileErrors : public ::testing::TestWithParam<BadLine> {};
 
 TEST_P(TransactionFileErrors, NameTheLineAndWhatWasExpected) {
-    const std::string text = std::string("# header\n") + GetParam().text + "\n";
+    const std::string text = std::string("# side lines: dc=BCM25\n") + GetParam().text + "\n";
     try {
         vboard::parse_transactions(text, "golden.txt");
         FAIL() << "accepted: " << GetParam().text;
@@ -288,6 +288,73 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"0 1ms 2ms link BCM8 > 09/3b", "a partial byte's value within its bits"},
         BadLine{"0 1ms 2ms link BCM8 dc=2 > 00", "a side line as name=0 or name=1"},
         BadLine{"0 1ms 2ms spi0 BCM8 > 01 02 < 03", "as many bytes in, after <, as out, after >"},
-        BadLine{"0 1ms 2ms spi0 BCM8 01 < 03", "> and the bytes out, then < and the bytes in"}));
+        BadLine{"0 1ms 2ms spi0 BCM8 01 < 03", "> and the bytes out, then < and the bytes in"},
+        BadLine{"0 1ms 2ms link BCM8 xx=1 > 00",
+                "a side line that the file's \"# side lines:\" line names (dc), not xx"},
+        BadLine{"0 1ms 2ms link BCM8 > 12 <", "at least one byte after each > or <"},
+        BadLine{"0 1ms 2ms link BCM8 > < 5a", "at least one byte after each > or <"}));
+
+TEST(TransactionFiles, AMissingFileIsNamedWithoutALineNumber) {
+    try {
+        vboard::load_transactions("/no/such/dir/g.txt");
+        FAIL() << "accepted";
+    } catch (const vboard::TransactionFileError &error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "/no/such/dir/g.txt: expected a readable transaction "
+                  "file (No such file or directory)");
+    }
+}
+
+struct Misaligned {
+    const char *name;
+    std::vector<int> expected, got;  // the bytes of one-byte transactions
+    const char *first_line;
+};
+
+class MisalignedRuns : public ::testing::TestWithParam<Misaligned> {};
+
+TEST_P(MisalignedRuns, AreReportedAsMissingOrExtraWithBothIndices) {
+    const auto table = [](const std::vector<int> &bytes) {
+        std::string text = "# side lines: dc=BCM25\n";
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            char line[80];
+            std::snprintf(line, sizeof line, "%zu 1ms 2ms link BCM8 dc=1 > %02x\n", i, bytes[i]);
+            text += line;
+        }
+        return vboard::parse_transactions(text, "t");
+    };
+    const std::string report =
+        vboard::compare_transactions(table(GetParam().expected), table(GetParam().got));
+    EXPECT_EQ(report.substr(0, report.find('\n')), GetParam().first_line) << report;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transactions, MisalignedRuns,
+    ::testing::Values(
+        Misaligned{"missing",
+                   {1, 2, 3, 4},
+                   {1, 3, 4},
+                   "transactions differ at transaction 1: missing (expected 1, not in the run; the "
+                   "run goes on with 1):"},
+        Misaligned{"extra",
+                   {1, 3, 4},
+                   {1, 2, 3, 4},
+                   "transactions differ at transaction 1: extra (in the run as 1, not expected; "
+                   "expected 1 comes next):"},
+        Misaligned{"two_missing_at_the_end",
+                   {1, 2, 3},
+                   {1},
+                   "transactions differ at transaction 1: 2 missing (expected 1-2, not in the run; "
+                   "the run has no more):"},
+        Misaligned{"extra_at_the_end",
+                   {1},
+                   {1, 2},
+                   "transactions differ at transaction 1: extra (in the run as 1, not expected; "
+                   "nothing more was expected):"},
+        Misaligned{"changed",
+                   {1, 2, 3},
+                   {1, 5, 3},
+                   "transactions differ at transaction 1 (bytes, bus or framing differ):"}),
+    [](const auto &info) { return info.param.name; });
 
 }  // namespace

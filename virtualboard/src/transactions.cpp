@@ -4,7 +4,9 @@
 #include "vboard/transactions.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -303,7 +305,8 @@ void TransactionRecorder::finish(std::uint64_t, const std::vector<std::uint64_t>
 
 TransactionFileError::TransactionFileError(const std::string &file, int line,
                                            const std::string &expected)
-    : std::runtime_error(file + ":" + std::to_string(line) + ": expected " + expected),
+    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) +
+                         ": expected " + expected),
       line_(line) {}
 
 namespace {
@@ -421,13 +424,15 @@ class LineReader {
         if (name.empty() || (level != "0" && level != "1")) {
             fail("a side line as name=0 or name=1");
         }
-        auto found = std::find(table_.side_names.begin(), table_.side_names.end(), name);
+        const auto found = std::find(table_.side_names.begin(), table_.side_names.end(), name);
         if (found == table_.side_names.end()) {
-            if (table_.side_names.size() == kMaxSideLines) {
-                fail("at most 16 side lines");
+            std::string declared;
+            for (const std::string &known : table_.side_names) {
+                declared += (declared.empty() ? "" : ", ") + known;
             }
-            table_.side_names.emplace_back(name);
-            found = table_.side_names.end() - 1;
+            fail("a side line that the file's \"# side lines:\" line names (" +
+                 (declared.empty() ? std::string("it names none") : declared) + "), not " +
+                 std::string(name));
         }
         const auto bit = 1U << static_cast<unsigned>(found - table_.side_names.begin());
         levels = level == "1" ? levels | bit : levels & ~bit;
@@ -437,14 +442,20 @@ class LineReader {
     void read_link_bytes(const std::vector<std::string_view> &tokens, Transaction &t) const {
         std::uint32_t levels = 0;
         std::optional<Direction> direction;
+        bool bytes_after_direction = true;
         for (const std::string_view token : tokens) {
             if (side(token, levels)) {
                 continue;
             }
             if (token == ">" || token == "<") {
+                if (!bytes_after_direction) {
+                    fail("at least one byte after each > or <");
+                }
                 direction = token == ">" ? Direction::Out : Direction::In;
+                bytes_after_direction = false;
                 continue;
             }
+            bytes_after_direction = true;
             if (!direction) {
                 fail("a direction, > or <, before the first byte");
             }
@@ -456,6 +467,9 @@ class LineReader {
         }
         if (t.bytes.empty()) {
             fail("at least one byte after the direction, or - for none");
+        }
+        if (!bytes_after_direction) {
+            fail("at least one byte after each > or <");
         }
     }
 
@@ -515,6 +529,25 @@ std::vector<std::string_view> split(std::string_view line) {
     return tokens;
 }
 
+// "# side lines: dc=BCM25 rst=BCM17": the names the bytes' side lines may use.
+void declare_side_lines(const std::vector<std::string_view> &tokens, const std::string &file,
+                        int line, TransactionTable &table) {
+    for (std::size_t i = 3; i < tokens.size(); ++i) {
+        const std::string_view name = tokens[i].substr(0, tokens[i].find('='));
+        if (name.empty() || name == tokens[i]) {
+            throw TransactionFileError(file, line, "side lines as name=BCMn");
+        }
+        if (std::find(table.side_names.begin(), table.side_names.end(), name) !=
+            table.side_names.end()) {
+            continue;
+        }
+        if (table.side_names.size() == kMaxSideLines) {
+            throw TransactionFileError(file, line, "at most 16 side lines");
+        }
+        table.side_names.emplace_back(name);
+    }
+}
+
 }  // namespace
 
 TransactionTable parse_transactions(std::string_view text, const std::string &name) {
@@ -533,6 +566,10 @@ TransactionTable parse_transactions(std::string_view text, const std::string &na
             line.remove_suffix(1);
         }
         const std::vector<std::string_view> tokens = split(line);
+        if (tokens.size() >= 3 && tokens[0] == "#" && tokens[1] == "side" && tokens[2] == "lines:") {
+            declare_side_lines(tokens, name, number, table);
+            continue;
+        }
         if (tokens.empty() || tokens[0][0] == '#' || tokens[0][0] == '!') {
             continue;
         }
@@ -545,7 +582,9 @@ TransactionTable parse_transactions(std::string_view text, const std::string &na
 TransactionTable load_transactions(const std::string &path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        throw TransactionFileError(path, 0, "a readable transaction file");
+        throw TransactionFileError(path, 0,
+                                   std::string("a readable transaction file (") +
+                                       std::strerror(errno) + ")");
     }
     std::ostringstream text;
     text << file.rdbuf();
@@ -590,6 +629,86 @@ bool within(std::uint64_t a, std::uint64_t b, std::uint64_t tolerance) {
     return (a > b ? a - b : b - a) <= tolerance;
 }
 
+// How far ahead a missing or an extra transaction is looked for, from the first difference.
+constexpr std::size_t kRealignWindow = 64;
+
+// The context before the first difference, as "  same     ..." lines.
+std::string same_lines(const TransactionTable &got, std::size_t first, std::size_t context) {
+    std::string lines;
+    for (std::size_t i = first > context ? first - context : 0; i < first; ++i) {
+        lines += "  same     " + format_line(got.transactions[i], got.side_names) + "\n";
+    }
+    return lines;
+}
+
+// At the first difference `first` (the same index in both), transactions that one side has and
+// the other lacks, found where the two line up again: `count` expected ones missing from the run,
+// or `count` extra ones in it. 0: they do not line up again within the window.
+std::size_t realign(const TransactionTable &from, const TransactionTable &to, std::size_t first) {
+    for (std::size_t k = 1; k <= kRealignWindow && first + k <= from.transactions.size(); ++k) {
+        const bool to_ends = first >= to.transactions.size();
+        const bool from_ends = first + k >= from.transactions.size();
+        if (to_ends ? from_ends
+                    : !from_ends && same_bytes(from.transactions[first + k], from.side_names,
+                                               to.transactions[first], to.side_names)) {
+            return k;
+        }
+    }
+    return 0;
+}
+
+std::string counted(std::size_t count, const char *one, const char *many) {
+    return count == 1 ? std::string(one) : std::to_string(count) + " " + many;
+}
+
+std::string missing_or_extra(const TransactionTable &expected, const TransactionTable &got,
+                             std::size_t first, const CompareOptions &options) {
+    const std::size_t missing = realign(expected, got, first);
+    const std::size_t extra = realign(got, expected, first);
+    if (missing == 0 && extra == 0) {
+        return {};
+    }
+    const bool is_missing = missing != 0 && (extra == 0 || missing <= extra);
+    const TransactionTable &side = is_missing ? expected : got;
+    const TransactionTable &other = is_missing ? got : expected;
+    const std::size_t count = is_missing ? missing : extra;
+    const Transaction &at = side.transactions[first];
+    const bool other_goes_on = first < other.transactions.size();
+    std::string report = "transactions differ at transaction " + std::to_string(at.index) + ": ";
+    if (is_missing) {
+        report += counted(count, "missing", "missing") + " (expected " +
+                  std::to_string(at.index) +
+                  (count == 1 ? "" : "-" + std::to_string(side.transactions[first + count - 1].index)) +
+                  ", not in the run; " +
+                  (other_goes_on ? "the run goes on with " +
+                                       std::to_string(other.transactions[first].index)
+                                 : std::string("the run has no more")) +
+                  "):\n";
+    } else {
+        report += counted(count, "extra", "extra") + " (in the run as " +
+                  std::to_string(at.index) +
+                  (count == 1 ? "" : "-" + std::to_string(side.transactions[first + count - 1].index)) +
+                  ", not expected; " +
+                  (other_goes_on ? "expected " + std::to_string(other.transactions[first].index) +
+                                       " comes next"
+                                 : std::string("nothing more was expected")) +
+                  "):\n";
+    }
+    report += same_lines(got, first, options.context);
+    const char *label = is_missing ? "  missing  " : "  extra    ";
+    for (std::size_t i = first; i < first + count && i < first + 3; ++i) {
+        report += label + format_line(side.transactions[i], side.side_names) + "\n";
+    }
+    if (count > 3) {
+        report += "  (and " + std::to_string(count - 3) + " more)\n";
+    }
+    report += "  then     " +
+              (other_goes_on ? format_line(other.transactions[first], other.side_names)
+                             : std::string("(no more transactions)")) +
+              "\n";
+    return report;
+}
+
 }  // namespace
 
 std::string compare_transactions(const TransactionTable &expected, const TransactionTable &got,
@@ -615,6 +734,11 @@ std::string compare_transactions(const TransactionTable &expected, const Transac
     }
     if (first == common && expected.transactions.size() == got.transactions.size()) {
         return {};
+    }
+    if (why.empty() || why == "bytes, bus or framing differ") {
+        if (std::string gap = missing_or_extra(expected, got, first, options); !gap.empty()) {
+            return gap;
+        }
     }
     if (why.empty()) {
         why = "expected " + std::to_string(expected.transactions.size()) + " transactions, got " +
