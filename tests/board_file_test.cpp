@@ -208,7 +208,8 @@ TEST(BoardFileLoad, AMissingFileIsRefusedWithItsName) {
         FAIL() << "accepted";
     } catch (const vboard::BoardFileError &error) {
         EXPECT_STREQ(error.what(),
-                     "/nonexistent/board.toml:0: file: expected a readable board file");
+                     "/nonexistent/board.toml: expected a readable board file (No such file or "
+                     "directory)");
     }
 }
 

@@ -277,6 +277,48 @@ std::string dropin_directory() {
     return VBOARD_DROPIN_BUILD_DIR;
 }
 
+// Whether --update can write `path` later, said on standard error when it cannot. Leaves an
+// existing file as it is, and no new one behind.
+bool can_write_file(const std::string &path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        std::fprintf(stderr, "vboard: cannot write '%s': it is a directory\n", path.c_str());
+        return false;
+    }
+    const bool existed = std::filesystem::exists(path, error);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "vboard: cannot write '%s': %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    ::close(fd);
+    if (!existed) {
+        ::unlink(path.c_str());
+    }
+    return true;
+}
+
+// Whether --update can write frames into `directory`: it is one that can be written, or one
+// that can be made in a directory that exists.
+bool can_write_directory(const std::string &directory) {
+    std::error_code error;
+    std::filesystem::path at = std::filesystem::absolute(directory, error);
+    while (!at.empty() && !std::filesystem::exists(at, error) && at != at.parent_path()) {
+        at = at.parent_path();
+    }
+    if (!std::filesystem::is_directory(at, error)) {
+        std::fprintf(stderr, "vboard: cannot write '%s': %s is not a directory\n",
+                     directory.c_str(), at.c_str());
+        return false;
+    }
+    if (::access(at.c_str(), W_OK | X_OK) != 0) {
+        std::fprintf(stderr, "vboard: cannot write '%s': %s\n", directory.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 // Refuses what would make the run fail before it starts: a bad board file, an output that cannot
 // be written. Returns the status to exit with, or 0.
 int check_inputs(const RunOptions &options) {
@@ -303,6 +345,14 @@ int check_inputs(const RunOptions &options) {
             std::fprintf(stderr, "vboard: --expect-frames: %s\n", error.what());
             return vboard::kExitBoardSetup;
         }
+    }
+    // What --update will write: the golden file, or the golden directory (made if need be).
+    if (options.update && !options.expect.empty() && !can_write_file(options.expect)) {
+        return vboard::kExitBoardSetup;
+    }
+    if (options.update && !options.expect_frames.empty() &&
+        !can_write_directory(options.expect_frames)) {
+        return vboard::kExitBoardSetup;
     }
     std::error_code error;
     if (!options.frames.empty() && !std::filesystem::is_directory(options.frames, error)) {

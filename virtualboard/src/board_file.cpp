@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -813,7 +816,9 @@ void check_ascii(std::string_view text, const std::string &name) {
 }  // namespace
 
 BoardFileError::BoardFileError(std::string file, int line, std::string key, std::string expected)
-    : std::runtime_error(file + ":" + std::to_string(line) + ": " + key + ": expected " + expected),
+    : std::runtime_error(line > 0 ? file + ":" + std::to_string(line) + ": " + key + ": expected " +
+                                        expected
+                                  : file + ": expected " + expected),
       file_(std::move(file)),
       line_(line),
       key_(std::move(key)),
@@ -835,9 +840,14 @@ BoardFile BoardFile::parse(std::string_view text, const std::string &name) {
 }
 
 BoardFile BoardFile::load(const std::string &path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        throw BoardFileError(path, 0, "file", "a board file (it is a directory)");
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        throw BoardFileError(path, 0, "file", "a readable board file");
+        throw BoardFileError(path, 0, "file",
+                             std::string("a readable board file (") + std::strerror(errno) + ")");
     }
     std::ostringstream text;
     text << file.rdbuf();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -580,6 +581,10 @@ TransactionTable parse_transactions(std::string_view text, const std::string &na
 }
 
 TransactionTable load_transactions(const std::string &path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        throw TransactionFileError(path, 0, "a transaction file (it is a directory)");
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         throw TransactionFileError(path, 0,
