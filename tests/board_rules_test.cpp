@@ -234,16 +234,41 @@ TEST_F(RulesTest, PollingSeesTheLineChangeAtItsMomentAndRemovedRulesStop) {
     EXPECT_EQ(board.rule_fired(1), 0U);
 }
 
-TEST_F(RulesTest, RulesWakingEachOtherWithNoTimePassingAreStoppedWithADiagnostic) {
+TEST_F(RulesTest, RulesWakingEachOtherWithNoTimePassingAreStoppedAloneAndNamed) {
     pinMode(17, OUTPUT);
     board.add_rule({"a", vboard::Trigger::edge(kButton),
                     vboard::Action{6, vboard::Drive::High, 0, 0, vboard::Drive::Low}});
     board.add_rule({"b", vboard::Trigger::edge(6),
                     vboard::Action{kButton, vboard::Drive::Low, 0, 0, vboard::Drive::High}});
+    board.add_rule({"", vboard::Trigger::at(6'000'000),
+                    vboard::Action{22, vboard::Drive::High, 0, std::nullopt, vboard::Drive::Low}});
     board.drive(kButton, false);
-    delay(1);
+    delay(10);
     ASSERT_EQ(board.diagnostics().size(), 1U);
-    EXPECT_THAT(board.diagnostics()[0], HasSubstr("rules keep waking each other"));
+    EXPECT_THAT(board.diagnostics()[0],
+                ::testing::MatchesRegex("rules keep waking each other at [0-9]+ ns with no time "
+                                        "passing; the board stopped rule 0 \"a\", rule 1 \"b\""));
+    EXPECT_EQ(board.rule_fired(2), 1U);  // the unrelated rule still fires, at 6 ms
+    EXPECT_EQ(digitalRead(22), HIGH);
+}
+
+TEST_F(RulesTest, AFiringIsLoggedWithTheRulesIndexNameAndDrive) {
+    board.add_rule({"", vboard::Trigger::at(5'000'000),
+                    vboard::Action{22, vboard::Drive::High, 0, std::nullopt, vboard::Drive::Low}});
+    board.add_rule(
+        {"busy", vboard::Trigger::rising(22),
+         vboard::Action{23, vboard::Drive::Low, 100'000, 5'000'000, vboard::Drive::Release}});
+    delay(10);
+    std::vector<std::string> firings;
+    for (const vboard::CallRecord &record : board.calls()) {
+        if (record.call == vboard::Call::RuleFired) {
+            firings.push_back(std::to_string(record.time_ns) + " " + record.to_string());
+        }
+    }
+    EXPECT_THAT(firings, ::testing::ElementsAre(
+                             "5000000 rule 0 fires: drives BCM22 high",
+                             "5000000 rule 1 \"busy\" fires: drives BCM23 low after 100 us, then "
+                             "releases it after 5 ms"));
 }
 
 TEST_F(RulesTest, BadPinsAndChannelsAreRefused) {

@@ -63,6 +63,8 @@ try {
   check(events.some((text) => text.includes('<script>window.injected = 1</script>')),
     'the markup label does not show as text: ' + JSON.stringify(events));
   check(await page.evaluate(() => window.injected === undefined), 'the markup label ran as script');
+  check(events.some((text) => text.includes('rule 1 "busy while a store runs" fires: drives BCM24 low')),
+    'no named rule firing in what happened: ' + JSON.stringify(events));
 
   await page.screenshot({ path: screenshotPath, fullPage: true });
 

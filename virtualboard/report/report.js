@@ -366,6 +366,7 @@
   for (const [t, text] of data.notes) events.push([t, 'note', 'diagnostic', text]);
   for (const [t, , text] of data.violations) events.push([t, 'violation', 'timing', text]);
   for (const frame of shownFrames) events.push([frame.t, 'frame', 'frame', frame.name + ', ' + frame.w + 'x' + frame.h]);
+  for (const [t, text] of data.rules) events.push([t, 'rule', 'rule', text]);
   events.sort((a, b) => a[0] - b[0]);
   events.push([data.end, 'ending', 'end', ending || 'the run ended']);
   const list = $('events');
@@ -391,6 +392,11 @@
   if (data.notes_dropped > 0) {
     const item = document.createElement('li');
     item.textContent = data.notes_dropped + ' more diagnostics left out';
+    list.append(item);
+  }
+  if (data.rules_dropped > 0) {
+    const item = document.createElement('li');
+    item.textContent = data.rules_dropped + ' more rule firings left out';
     list.append(item);
   }
   for (const [name, count] of data.violation_counts) {

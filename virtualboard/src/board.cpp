@@ -72,6 +72,7 @@ const char *to_string(Call call) {
         case Call::SpiDataRW: return "wiringPiSPIDataRW";
         case Call::GetAlt: return "getAlt";
         case Call::DeviceLog: return "device";
+        case Call::RuleFired: return "rule";
     }
     return "?";
 }
@@ -92,7 +93,7 @@ const char *to_string(Flag flag) {
 }
 
 std::string CallRecord::to_string() const {
-    if (call == Call::DeviceLog) {
+    if (call == Call::DeviceLog || call == Call::RuleFired) {
         return text;
     }
     std::string out = vboard::to_string(call);

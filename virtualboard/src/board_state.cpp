@@ -39,6 +39,8 @@ constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
 // Zero-delay events that keep waking each other would stop the clock; past this many at one
 // moment the board stops its rules and says so.
 constexpr std::uint64_t kMaxEventsAtOneMoment = 100'000;
+// A rule that fired this often at one moment takes part in the loop.
+constexpr std::uint64_t kMinFiresOfALoop = 1'000;
 
 bool valid_pin(int pin) { return pin >= 0 && pin < kLineCount; }
 
@@ -133,11 +135,21 @@ void Board::State::run_timeline_until(std::uint64_t time) {
         at_moment = r.now == moment ? at_moment + 1 : 0;
         moment = r.now;
         if (at_moment > kMaxEventsAtOneMoment) {
+            const std::vector<std::string> looping = r.rules.stop_looping(kMinFiresOfALoop);
+            if (looping.empty()) {  // not rules: devices' timers that keep coming due
+                note("events keep coming due at " + std::to_string(r.now) +
+                     " ns with no time passing; the board stopped its rules and timers");
+                r.rules.stop_all();
+                r.timeline.clear();
+                return;
+            }
+            std::string names;
+            for (const std::string &name : looping) {
+                names += (names.empty() ? "" : ", ") + name;
+            }
             note("rules keep waking each other at " + std::to_string(r.now) +
-                 " ns with no time passing; the board stopped its rules");
-            r.rules.stop_all();
-            r.timeline.clear();
-            return;
+                 " ns with no time passing; the board stopped " + names);
+            at_moment = 0;
         }
         event.target->timed(event.what, event.detail);
     }
@@ -179,29 +191,29 @@ void Board::State::frame(const std::string &device, std::uint32_t width, std::ui
     r.observers.frame(shown);
 }
 
-void Board::State::log_text(std::string text) {
+void Board::State::log_text(std::string text, Call kind) {
     RunState &r = *run;
     if (r.current != nullptr) {  // inside a call: logged after it, so the call keeps its record
-        r.device_logs.emplace_back(r.now, std::move(text));
+        r.device_logs.push_back({r.now, kind, std::move(text)});
     } else {
-        push_log_text(r.now, std::move(text));
+        push_log_text(r.now, kind, std::move(text));
     }
 }
 
 void Board::State::flush_device_logs() {
-    std::vector<std::pair<std::uint64_t, std::string>> logs = std::move(run->device_logs);
+    std::vector<RunState::PendingLog> logs = std::move(run->device_logs);
     run->device_logs.clear();
-    for (auto &[time, text] : logs) {
-        push_log_text(time, std::move(text));
+    for (RunState::PendingLog &log : logs) {
+        push_log_text(log.time, log.kind, std::move(log.text));
     }
 }
 
-void Board::State::push_log_text(std::uint64_t time, std::string text) {
+void Board::State::push_log_text(std::uint64_t time, Call kind, std::string text) {
     RunState &r = *run;
     CallRecord *rec =
         settings.log_capacity > 0 ? &r.log.push(settings.log_capacity, r.dropped) : &r.unlogged;
     *rec = CallRecord{};
-    rec->call = Call::DeviceLog;
+    rec->call = kind;
     rec->time_ns = time;
     rec->text = std::move(text);
     r.observers.call(*rec);

@@ -88,7 +88,12 @@ struct RunState {
     std::uint64_t dropped = 0;
     CallRecord unlogged;            // where calls are recorded while the log is off
     CallRecord *current = nullptr;  // the call being made, while a wiringPi function runs
-    std::vector<std::pair<std::uint64_t, std::string>> device_logs;  // to log after `current`
+    struct PendingLog {
+        std::uint64_t time;
+        Call kind;
+        std::string text;
+    };
+    std::vector<PendingLog> device_logs;  // to log after `current`
 
     std::uint64_t now = 0;
     Timeline timeline;
@@ -136,7 +141,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
         run->timeline.schedule(time, listener, what, detail);
     }
     void note(std::string text) override;
-    void log_text(std::string text) override;
+    void log_text(std::string text, Call kind = Call::DeviceLog) override;
     void frame(const std::string &device, std::uint32_t width, std::uint32_t height,
                std::span<const std::uint8_t> rgb) override;
     void link_byte_received(std::uint8_t byte) override {
@@ -168,7 +173,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
         }
     }
     void flush_device_logs();
-    void push_log_text(std::uint64_t time, std::string text);
+    void push_log_text(std::uint64_t time, Call kind, std::string text);
     // Fidelity::WiringPi3: says why on standard error, finishes the observers and exits with 1.
     [[noreturn]] void end_process_as_wiringpi(const std::string &message);
 

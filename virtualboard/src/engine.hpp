@@ -92,7 +92,8 @@ class Engine {
     virtual void schedule(std::uint64_t time, Listener *listener, std::uint64_t what,
                           std::uint64_t detail) = 0;
     virtual void note(std::string text) = 0;                 // a diagnostic
-    virtual void log_text(std::string text) = 0;             // a line in the call log
+    // A line in the call log: what a device wrote (Call::DeviceLog), or a rule firing.
+    virtual void log_text(std::string text, Call kind = Call::DeviceLog) = 0;
     virtual void link_byte_received(std::uint8_t byte) = 0;  // tells the kLinkBytes listeners
     // A frame of what `device` shows: RGB pixels, row by row, copied.
     virtual void frame(const std::string &device, std::uint32_t width, std::uint32_t height,

@@ -165,6 +165,14 @@ void HtmlReport::change(std::uint64_t time_ns, int pin, bool level) {
 
 void HtmlReport::call(const CallRecord &record) {
     end_ns_ = std::max(end_ns_, record.time_ns);
+    if (record.call == Call::RuleFired) {
+        if (rule_firings_.size() < options_.limits.notes) {
+            rule_firings_.push_back(Note{record.time_ns, record.text});
+        } else {
+            ++rule_firings_dropped_;
+        }
+        return;
+    }
     if (record.flag != Flag::None ||
         (record.call != Call::PinMode && record.call != Call::PinModeAlt)) {
         return;
@@ -348,6 +356,13 @@ std::string HtmlReport::data_json() const {
         out += std::to_string(notes_[i].time) + "," + json_string(notes_[i].text) + "]";
     }
     out += "],\"notes_dropped\":" + std::to_string(notes_dropped_);
+    out += ",\"rules\":[";
+    for (std::size_t i = 0; i < rule_firings_.size(); ++i) {
+        out += i == 0 ? "[" : ",[";
+        out += std::to_string(rule_firings_[i].time) + "," + json_string(rule_firings_[i].text) +
+               "]";
+    }
+    out += "],\"rules_dropped\":" + std::to_string(rule_firings_dropped_);
     out += ",\"frames\":[";
     for (std::size_t i = 0; i < frames_.size(); ++i) {
         const ShownFrame &f = frames_[i];

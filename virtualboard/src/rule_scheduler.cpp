@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
+
+#include "vboard/duration.hpp"
 
 namespace vboard {
 namespace {
@@ -47,6 +50,31 @@ void check_rule(const Rule &rule) {
 
 std::uint64_t encode(What what, std::size_t rule) {
     return what | (static_cast<std::uint64_t>(rule) << kWhatBits);
+}
+
+const char *drive_name(Drive level) {
+    switch (level) {
+        case Drive::High: return "high";
+        case Drive::Low: return "low";
+        case Drive::Release: break;
+    }
+    return "released";
+}
+
+// "drives BCM24 low after 100 us, then high after 5 ms"
+std::string describe(const Action &action) {
+    std::string text = action.level == Drive::Release
+                           ? "releases BCM" + std::to_string(action.pin)
+                           : "drives BCM" + std::to_string(action.pin) + " " + drive_name(action.level);
+    if (action.after_ns > 0) {
+        text += " after " + format_duration(action.after_ns);
+    }
+    if (action.for_ns) {
+        text += std::string(", then ") +
+                (action.then == Drive::Release ? "releases it" : drive_name(action.then)) +
+                " after " + format_duration(*action.for_ns);
+    }
+    return text;
 }
 
 std::uint64_t drive_detail(int pin, Drive level) {
@@ -105,6 +133,30 @@ void RuleScheduler::stop_all() {
     update_interests();
 }
 
+std::string RuleScheduler::label(std::size_t index) const {
+    std::string text = "rule " + std::to_string(index);
+    if (index < rules_.size() && !rules_[index].rule.name.empty()) {
+        text += " \"" + rules_[index].rule.name + "\"";
+    }
+    return text;
+}
+
+std::vector<std::string> RuleScheduler::stop_looping(std::uint64_t min_fires) {
+    std::vector<std::string> stopped;
+    if (moment_ != engine_.now()) {
+        return stopped;
+    }
+    for (const std::size_t index : fired_now_) {
+        Slot &slot = rules_[index];
+        if (slot.active && slot.fired_at_moment >= min_fires) {
+            remove(index);
+            slot.stopped = true;
+            stopped.push_back(label(index));
+        }
+    }
+    return stopped;
+}
+
 void RuleScheduler::update_interests() {
     unsigned interests = 0;
     if (line_rule_count_ > 0) {
@@ -123,6 +175,9 @@ void RuleScheduler::timed(std::uint64_t what, std::uint64_t detail) {
     const std::size_t rule = what >> kWhatBits;
     switch (static_cast<What>(what & ((1U << kWhatBits) - 1))) {
         case kDrive: {
+            if (rules_[rule].stopped) {
+                break;
+            }
             const int pin = static_cast<int>(detail & 0xFF);
             const auto level = static_cast<Drive>(detail >> 8);
             engine_.set_external_drive(pin, level == Drive::Release
@@ -151,11 +206,24 @@ void RuleScheduler::fire(std::size_t index) {
         return;
     }
     ++slot.fired;
+    const std::uint64_t now = engine_.now();
+    if (now != moment_) {
+        for (const std::size_t earlier : fired_now_) {
+            rules_[earlier].fired_at_moment = 0;
+        }
+        fired_now_.clear();
+        moment_ = now;
+    }
+    if (slot.fired_at_moment++ == 0) {
+        fired_now_.push_back(index);
+    }
     const Action &action = slot.rule.action;
-    const std::uint64_t at = engine_.now() + action.after_ns;
-    engine_.schedule(at, this, kDrive, drive_detail(action.pin, action.level));
+    engine_.log_text(label(index) + " fires: " + describe(action), Call::RuleFired);
+    const std::uint64_t at = now + action.after_ns;
+    engine_.schedule(at, this, encode(kDrive, index), drive_detail(action.pin, action.level));
     if (action.for_ns) {
-        engine_.schedule(at + *action.for_ns, this, kDrive, drive_detail(action.pin, action.then));
+        engine_.schedule(at + *action.for_ns, this, encode(kDrive, index),
+                         drive_detail(action.pin, action.then));
     }
 }
 

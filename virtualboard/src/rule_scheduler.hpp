@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine.hpp"
@@ -22,6 +23,12 @@ class RuleScheduler final : public Listener {
     void remove(RuleId id);
     // Stops every rule; their ids stay unused.
     void stop_all();
+    // Stops the rules that fired `min_fires` times or more at the board's current moment (rules
+    // that keep waking each other with no time passing), their drives still on the timeline
+    // included. Returns how messages name them: "rule 2 \"busy\"", "rule 3".
+    std::vector<std::string> stop_looping(std::uint64_t min_fires);
+    // "rule 2 \"busy\"" (its index from 0, and its name when it has one).
+    std::string label(std::size_t index) const;
     std::uint64_t fired(RuleId id) const { return id < rules_.size() ? rules_[id].fired : 0; }
 
     void line_changed(const LineView &lines, int pin, bool level) override;
@@ -34,7 +41,9 @@ class RuleScheduler final : public Listener {
     struct Slot {
         Rule rule;
         bool active = true;
+        bool stopped = false;  // by stop_looping: its drives are dropped too
         std::uint64_t fired = 0;
+        std::uint64_t fired_at_moment = 0;  // at `moment_`
     };
 
     void fire(std::size_t index);
@@ -47,6 +56,8 @@ class RuleScheduler final : public Listener {
     std::vector<std::size_t> link_rules_;
     std::vector<std::size_t> spi_rules_;  // SpiByte, SpiEnd
     std::uint64_t line_rule_count_ = 0;
+    std::uint64_t moment_ = UINT64_MAX;  // when fired_now_ was last begun
+    std::vector<std::size_t> fired_now_;  // the rules that fired at moment_
 };
 
 }  // namespace vboard

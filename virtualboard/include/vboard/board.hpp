@@ -107,6 +107,7 @@ enum class Call : std::uint8_t {
     SpiDataRW,
     GetAlt,
     DeviceLog,  // not a call: a line a device model wrote to the log (`text`)
+    RuleFired,  // not a call: a rule fired (`text`: "rule 0 \"busy\" fires: drives BCM24 ...")
 };
 
 // Why a call did not do what it asked. Codes are never reused.
@@ -138,7 +139,7 @@ struct VBOARD_EXPORT CallRecord {
     Flag flag = Flag::None;
     std::vector<std::uint8_t> sent;  // wiringPiSPIDataRW: the bytes in the buffer before it ran
     const void *buffer = nullptr;    // wiringPiSPIDataRW: the buffer address passed
-    std::string text;                // Call::DeviceLog: "DEVICE: what it wrote"
+    std::string text;  // Call::DeviceLog: "DEVICE: what it wrote"; Call::RuleFired: the rule
 
     // "digitalWrite(11, 1)", "digitalRead(10) = 1", "wiringPiSPIDataRW(0, [3c], 1) = 1",
     // with " [BadPin]" appended when flagged; a device's log line as it wrote it.

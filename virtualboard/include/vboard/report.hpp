@@ -171,6 +171,8 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
     HeadTail<FunctionChange> function_changes_;
     HeadTail<Kept> transactions_;
     std::vector<Note> notes_;
+    std::vector<Note> rule_firings_;  // the first ones, as many as notes
+    std::uint64_t rule_firings_dropped_ = 0;
     std::vector<ShownFrame> frames_;
     std::size_t frame_bytes_ = 0;
     std::uint64_t notes_dropped_ = 0;
