@@ -152,6 +152,8 @@ const BadFile kBadFiles[] = {
      "[[rule]]\non = \"time\"\nat = \"1ms\"\ndrive = 5\nto = \"low\"\n"
      "then = \"high\"\n",
      "b.toml:6: rule[0].then: expected a duration in \"for\" first: then applies after it"},
+    {"zero_for", "[[rule]]\non = \"time\"\nat = \"1ms\"\ndrive = 5\nto = \"low\"\nfor = \"0ms\"\n",
+     "b.toml:6: rule[0].for: expected a duration above 0 (leave for out for a drive that stays)"},
     {"rule_drive_level", "[[rule]]\non = \"time\"\nat = \"1ms\"\ndrive = 5\nto = 0\n",
      "b.toml:5: rule[0].to: expected \"high\" or \"low\" or \"release\""},
     {"enable_level_without_enable", "[link]\nenable_level = \"low\"\n",

@@ -252,6 +252,26 @@ TEST_F(RulesTest, RulesWakingEachOtherWithNoTimePassingAreStoppedAloneAndNamed) 
     EXPECT_EQ(digitalRead(22), HIGH);
 }
 
+// What is due at a moment is applied before a read at that moment, whatever put it there: a rule
+// at the read's moment, or one a transfer's end fired with no delay.
+TEST_F(RulesTest, AReadSeesEverythingDueAtItsMoment) {
+    board.add_rule({"", vboard::Trigger::spi_end(0),
+                    vboard::Action{22, vboard::Drive::High, 0, std::nullopt, vboard::Drive::Low}});
+    wiringPiSPISetup(0, 1'000'000);
+    for (const int pin : {vboard::kSpiSclk, vboard::kSpiMosi, vboard::kSpiCe0}) {
+        pinModeAlt(pin, 4);
+    }
+    std::uint8_t byte = 0x5A;
+    wiringPiSPIDataRW(0, &byte, 1);
+    EXPECT_EQ(digitalRead(22), HIGH);
+    const std::uint64_t read_at = board.now_ns() + 1'000;
+    board.add_rule({"", vboard::Trigger::at(read_at),
+                    vboard::Action{23, vboard::Drive::High, 0, std::nullopt, vboard::Drive::Low}});
+    delayMicroseconds(1);
+    ASSERT_EQ(board.now_ns(), read_at + 100);  // the call's own cost comes first
+    EXPECT_EQ(digitalRead(23), HIGH);
+}
+
 TEST_F(RulesTest, AFiringIsLoggedWithTheRulesIndexNameAndDrive) {
     board.add_rule({"", vboard::Trigger::at(5'000'000),
                     vboard::Action{22, vboard::Drive::High, 0, std::nullopt, vboard::Drive::Low}});

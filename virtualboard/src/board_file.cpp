@@ -574,6 +574,10 @@ Rule read_rule(const Reader &in, const toml::table &table, const std::string &pa
     }
     if (const toml::node *node = table.get("for")) {
         rule.action.for_ns = in.duration(*node, path + ".for");
+        if (*rule.action.for_ns == 0) {
+            in.fail(*node, path + ".for",
+                    "a duration above 0 (leave for out for a drive that stays)");
+        }
     }
     if (const toml::node *node = table.get("then")) {
         if (!rule.action.for_ns) {

@@ -320,6 +320,7 @@ void Board::State::digital_write(int pin, int value) {
 }
 
 int Board::State::digital_read(int pin) {
+    apply_due();
     CallRecord &rec = record(Call::DigitalRead, {pin});
     rec.flag = check_line_call(pin);
     rec.has_result = true;
@@ -376,6 +377,7 @@ int Board::State::spi_setup(Call call, int channel, int speed, int mode) {
 }
 
 int Board::State::spi_data_rw(int channel, unsigned char *data, int len) {
+    apply_due();
     CallRecord &rec = record(Call::SpiDataRW, {channel, len});
     rec.buffer = data;
     rec.has_result = true;

@@ -159,6 +159,14 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
         r.now = target > r.now ? target : r.now;
     }
     void advance_through_events(std::uint64_t target);
+    // Runs what came due at the current moment after the clock reached it (a rule a transfer's
+    // end fired with no delay, say), so that a read at a moment sees everything due at it.
+    void apply_due() {
+        RunState &r = *run;
+        if (!r.timeline.empty() && r.timeline.next_time() <= r.now) {
+            run_timeline_until(r.now);
+        }
+    }
     void run_timeline_until(std::uint64_t time);
     void reach_time_limit();
     // After each wiringPi call: tell the call observers, then log what devices wrote meanwhile.
