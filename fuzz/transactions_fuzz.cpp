@@ -24,7 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const std::string &name : table.side_names) {
         framing.side_lines.push_back(vboard::SideLine{name, 0});
     }
-    std::string written;
+    std::string written = "# side lines:";
+    for (const std::string &name : table.side_names) {
+        written += " " + name + "=BCM0";
+    }
+    written += "\n";
     for (const vboard::Transaction &transaction : table.transactions) {
         written += vboard::format_transaction(transaction, framing) + "\n";
     }

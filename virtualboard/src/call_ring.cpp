@@ -17,10 +17,10 @@ CallRecord &CallRing::push(std::size_t capacity, std::uint64_t &dropped) {
     if (slots_.size() < capacity) {  // every slot holds a record: grow
         linearize();
         if (slots_.size() == slots_.capacity()) {
-            // Room for the whole log at once (its pages are touched only as records arrive), so
-            // it is not copied as it grows; a very large capacity grows by doubling past 2^20.
-            constexpr std::size_t kReserveAtOnce = std::size_t{1} << 20;
-            slots_.reserve(std::min(capacity, std::max(kReserveAtOnce, 2 * slots_.size())));
+            // Grows by doubling from a small start, so that a board making a few calls (a test,
+            // one fuzz input) pays for a few records, not for the whole capacity.
+            constexpr std::size_t kFirstRecords = 256;
+            slots_.reserve(std::min(capacity, std::max(kFirstRecords, 2 * slots_.size())));
         }
         ++size_;
         return slots_.emplace_back();
