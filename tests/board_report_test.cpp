@@ -42,6 +42,86 @@ TEST_F(ReportTest, AMebibyteOverTheLinkStaysWithinTheBoundAndSaysWhatWasLeftOut)
     }
 }
 
+// The bound holds however the traffic is cut: a mebibyte in frames of 4 KiB and of 512 bytes.
+TEST_F(ReportTest, AMebibyteInFramesOfAnySizeStaysWithinTheBound) {
+    for (const std::size_t frame : {std::size_t{4096}, std::size_t{512}}) {
+        SCOPED_TRACE(frame);
+        board.reset();
+        board.set_real_sleep(false);
+        board.set_log_capacity(0);
+        const auto report = vboard::HtmlReport::attach(board, {"", "frames", {}});
+        open_layer();
+        std::vector<uint8_t> data(frame, 0xA5);
+        for (std::size_t sent = 0; sent < (std::size_t{1} << 20); sent += frame) {
+            DEV_Digital_Write(DEV_CS_M_PIN, 0);
+            DEV_SPI_SendData_nByte(data.data(), static_cast<uint32_t>(data.size()));
+            DEV_Digital_Write(DEV_CS_M_PIN, 1);
+        }
+        board.flush_outputs();
+        const std::string page = report->html("done");
+        EXPECT_LT(page.size(), vboard::kReportMaxBytes);
+        EXPECT_THAT(page, HasSubstr(" bytes left out ... "));
+    }
+}
+
+// The worst case: every kind of record at its limit, each as large as it can be.
+TEST(ReportBound, EveryLimitReachedAtOnceStaysWithinTheBound) {
+    vboard::HtmlReport report({"", std::string(1000, 'T'), {}});
+    const vboard::ReportLimits limits;
+    std::array<bool, vboard::kLineCount> levels{};
+    report.start(0, levels);
+    std::uint64_t t = 0;
+    const std::uint64_t step = 3'600'000'000'000;  // an hour between edges: long deltas
+    for (std::size_t i = 0; i < limits.edges_head + limits.edges_tail + 10; ++i) {
+        report.change(t += step, static_cast<int>(i % vboard::kLineCount), i % 2 == 0);
+    }
+    vboard::FramingOptions framing;
+    for (int i = 0; i < 16; ++i) {
+        framing.side_lines.push_back({"side" + std::to_string(i), 30 + i});
+    }
+    report.start(framing);
+    vboard::Transaction big;
+    big.bus = vboard::Bus::Spi0;
+    for (int i = 0; i < 4096; ++i) {
+        big.bytes.push_back({t, vboard::Direction::Exchange, 0xFF, 0xFF, 8, 0xFFFF});
+    }
+    for (std::size_t i = 0; i < limits.transactions_head + limits.transactions_tail + 10; ++i) {
+        big.index = i;
+        big.start_ns = big.end_ns = t += step;
+        report.transaction(big);
+    }
+    for (std::size_t i = 0; i < limits.notes + 10; ++i) {
+        report.note(t, std::string(5000, 'n'));
+        vboard::CallRecord firing;
+        firing.call = vboard::Call::RuleFired;
+        firing.time_ns = t;
+        firing.text = std::string(5000, 'r');
+        report.call(firing);
+    }
+    vboard::Image noise{256, 256, std::vector<std::uint8_t>(256 * 256 * 3)};
+    for (std::size_t i = 0; i < noise.rgb.size(); ++i) {
+        noise.rgb[i] = static_cast<std::uint8_t>((i * 2654435761U) >> 13);
+    }
+    for (std::size_t i = 0; i < limits.frames + 10; ++i) {
+        vboard::Frame frame;
+        frame.index = i + 1;
+        frame.device = "panel";
+        frame.time_ns = t;
+        frame.image = std::make_shared<const vboard::Image>(noise);
+        report.frame(frame);
+    }
+    report.finish(t);
+    report.finish(t, {});
+    const std::string page = report.html(std::string(1000, 'e'));
+    EXPECT_LT(page.size(), vboard::kReportMaxBytes);
+    EXPECT_GT(page.size(), vboard::kReportMaxBytes / 2);  // every limit was reached
+    if (HasFailure()) {
+        std::FILE *out = std::fopen("worst_report.html", "w");
+        std::fwrite(page.data(), 1, page.size(), out);
+        std::fclose(out);
+    }
+}
+
 TEST_F(ReportTest, TextFromTheRunCannotCloseItsScript) {
     const std::string markup = "</script><script>alert(1)</script>";
     const auto report = vboard::HtmlReport::attach(board, {"", markup, {}});

@@ -111,6 +111,18 @@ std::string transaction_json(const Transaction &t, const std::string &text,
     return out + "]}";
 }
 
+// `text` cut to `limit` characters (whole UTF-8 sequences), with "..." where it was cut.
+std::string shortened(const std::string &text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return text;
+    }
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U) {
+        --end;
+    }
+    return text.substr(0, end) + "...";
+}
+
 std::string gap_json(std::uint64_t dropped, std::uint64_t from, std::uint64_t to) {
     if (dropped == 0) {
         return "null";
@@ -125,7 +137,8 @@ HtmlReport::HtmlReport(Options options)
     : options_(std::move(options)),
       edges_(options_.limits.edges_head, options_.limits.edges_tail),
       function_changes_(options_.limits.functions_head, options_.limits.functions_tail),
-      transactions_(options_.limits.transactions_head, options_.limits.transactions_tail) {}
+      transactions_(options_.limits.transactions_head, options_.limits.transactions_tail),
+      kept_bytes_left_(options_.limits.kept_bytes) {}
 
 std::shared_ptr<HtmlReport> HtmlReport::attach(Board &board, Options options) {
     auto report = std::make_shared<HtmlReport>(std::move(options));
@@ -167,7 +180,8 @@ void HtmlReport::call(const CallRecord &record) {
     end_ns_ = std::max(end_ns_, record.time_ns);
     if (record.call == Call::RuleFired) {
         if (rule_firings_.size() < options_.limits.notes) {
-            rule_firings_.push_back(Note{record.time_ns, record.text});
+            rule_firings_.push_back(
+                Note{record.time_ns, shortened(record.text, options_.limits.note_chars)});
         } else {
             ++rule_firings_dropped_;
         }
@@ -197,7 +211,7 @@ void HtmlReport::call(const CallRecord &record) {
 
 void HtmlReport::note(std::uint64_t time_ns, const std::string &text) {
     if (notes_.size() < options_.limits.notes) {
-        notes_.push_back(Note{time_ns, text});
+        notes_.push_back(Note{time_ns, shortened(text, options_.limits.note_chars)});
     } else {
         ++notes_dropped_;
     }
@@ -205,10 +219,25 @@ void HtmlReport::note(std::uint64_t time_ns, const std::string &text) {
 
 void HtmlReport::start(const FramingOptions &framing) { framing_ = framing; }
 
+// How many of a transaction's `count` bytes the page keeps, from the page's budget.
+std::size_t HtmlReport::bytes_to_keep(std::size_t count) {
+    const ReportLimits &limits = options_.limits;
+    std::size_t allowed = limits.bytes_head + limits.bytes_tail;
+    if (transactions_.head().size() < limits.transactions_head) {
+        allowed = std::min(allowed, std::max(limits.min_bytes, kept_bytes_left_));
+        const std::size_t kept = std::min(count, allowed);
+        kept_bytes_left_ -= std::min(kept_bytes_left_, kept);
+        return kept;
+    }
+    const std::size_t share = limits.tail_kept_bytes / std::max<std::size_t>(1, limits.transactions_tail);
+    return std::min(count, std::min(allowed, std::max(limits.min_bytes, share)));
+}
+
 void HtmlReport::transaction(const Transaction &transaction) {
-    const std::size_t head = options_.limits.bytes_head;
-    const std::size_t tail = options_.limits.bytes_tail;
-    if (transaction.bytes.size() <= head + tail) {
+    const std::size_t keep = bytes_to_keep(transaction.bytes.size());
+    const std::size_t head = std::min(options_.limits.bytes_head, keep - keep / 5);
+    const std::size_t tail = keep - head;
+    if (transaction.bytes.size() <= keep) {
         transactions_.push(Kept{transaction, bytes_text(transaction, framing_), 0});
         return;
     }

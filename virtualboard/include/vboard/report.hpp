@@ -31,6 +31,13 @@ struct ReportLimits {
     std::size_t transactions_tail = 500;
     std::size_t bytes_head = 2'048;      // bytes kept of one long transaction, from its start
     std::size_t bytes_tail = 512;        // ... and from its end
+    // One budget for the bytes of the whole page, however the traffic is cut into transactions:
+    // the first transactions share `kept_bytes`; once it is spent, and for the last transactions
+    // (which share `tail_kept_bytes`), each keeps at least `min_bytes`.
+    std::size_t kept_bytes = 24'000;
+    std::size_t tail_kept_bytes = 8'000;
+    std::size_t min_bytes = 8;
+    std::size_t note_chars = 400;  // of each diagnostic and rule firing
     std::size_t functions_head = 5'000;  // changes of a line's function
     std::size_t functions_tail = 1'000;
     std::size_t notes = 1'000;              // diagnostics, the first ones
@@ -155,6 +162,7 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
     };
 
     VBOARD_NO_EXPORT void finished_one();
+    VBOARD_NO_EXPORT std::size_t bytes_to_keep(std::size_t count);
     VBOARD_NO_EXPORT std::string data_json() const;
 
     Options options_;
@@ -170,6 +178,7 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
     HeadTail<Edge> edges_;
     HeadTail<FunctionChange> function_changes_;
     HeadTail<Kept> transactions_;
+    std::size_t kept_bytes_left_;  // of limits.kept_bytes
     std::vector<Note> notes_;
     std::vector<Note> rule_firings_;  // the first ones, as many as notes
     std::uint64_t rule_firings_dropped_ = 0;
