@@ -35,18 +35,22 @@ class Observers {
         return true;
     }
     void add_call_observer(std::shared_ptr<CallObserver> observer) {
-        call_observers_.push_back(std::move(observer));
+        const bool wants_calls = observer->wants_calls();
+        call_observers_.push_back({std::move(observer), wants_calls});
+        calls_wanted_ += wants_calls ? 1 : 0;
     }
     bool remove_call_observer(const std::shared_ptr<CallObserver> &observer) {
-        const auto found = std::find(call_observers_.begin(), call_observers_.end(), observer);
+        const auto found = std::find_if(call_observers_.begin(), call_observers_.end(),
+                                        [&](const Watcher &w) { return w.observer == observer; });
         if (found == call_observers_.end()) {
             return false;
         }
-        (*found)->finish(engine_.now());
+        found->observer->finish(engine_.now());
+        calls_wanted_ -= found->wants_calls ? 1 : 0;
         call_observers_.erase(found);
         return true;
     }
-    bool any_call_observer() const { return !call_observers_.empty(); }
+    bool any_call_observer() const { return calls_wanted_ > 0; }
     void add_frame_observer(std::shared_ptr<FrameObserver> observer) {
         frame_observers_.push_back(std::move(observer));
     }
@@ -66,13 +70,15 @@ class Observers {
     }
 
     void call(const CallRecord &record) const {
-        for (const auto &observer : call_observers_) {
-            observer->call(record);
+        for (const Watcher &watcher : call_observers_) {
+            if (watcher.wants_calls) {
+                watcher.observer->call(record);
+            }
         }
     }
     void note(std::uint64_t now, const std::string &text) const {
-        for (const auto &observer : call_observers_) {
-            observer->note(now, text);
+        for (const Watcher &watcher : call_observers_) {
+            watcher.observer->note(now, text);
         }
     }
     // Ends every observer and removes it.
@@ -82,10 +88,11 @@ class Observers {
             observer->finish(now);
         }
         line_observers_.clear();
-        for (const auto &observer : call_observers_) {
-            observer->finish(now);
+        for (const Watcher &watcher : call_observers_) {
+            watcher.observer->finish(now);
         }
         call_observers_.clear();
+        calls_wanted_ = 0;
         for (const auto &observer : frame_observers_) {
             observer->frames_finished(now);
         }
@@ -96,7 +103,12 @@ class Observers {
     Engine &engine_;
     ListenerList &listeners_;
     std::vector<std::shared_ptr<LineObserver>> line_observers_;
-    std::vector<std::shared_ptr<CallObserver>> call_observers_;
+    struct Watcher {
+        std::shared_ptr<CallObserver> observer;
+        bool wants_calls;
+    };
+    std::vector<Watcher> call_observers_;
+    std::size_t calls_wanted_ = 0;
     std::vector<std::shared_ptr<FrameObserver>> frame_observers_;
 };
 

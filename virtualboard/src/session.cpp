@@ -76,6 +76,7 @@ class FrameFiles final : public FrameObserver {
 class ReportChannel final : public CallObserver {
   public:
     void call(const CallRecord &) override {}
+    bool wants_calls() const override { return false; }
     void note(std::uint64_t time_ns, const std::string &text) override {
         write_all(g_report_fd, "note " + std::to_string(time_ns) + " " + text + "\n");
     }
@@ -292,7 +293,14 @@ bool configure_from_environment(Board &board) {
             return refuse("VBOARD_REPORT", std::string("cannot write '") + path + "'");
         }
         board.add_call_observer(std::make_shared<ReportChannel>());
-        board.add_transaction_observer(std::make_shared<ViolationChannel>());
+        // Violations come only from timing checks; without any, the buses are not decoded.
+        if (file && !file->timing.empty()) {
+            board.add_transaction_observer(std::make_shared<ViolationChannel>());
+        }
+        // Nobody reads a runner's board's calls back in memory: its files stream them.
+        if (!file || !file->log_capacity) {
+            board.set_log_capacity(0);
+        }
     }
 
     if (file) {

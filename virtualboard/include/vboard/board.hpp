@@ -198,6 +198,9 @@ class VBOARD_EXPORT CallObserver {
     virtual void note(std::uint64_t time_ns, const std::string &text) = 0;
     // Once, when removed or when its board is reset or destroyed, or when flush_outputs() runs.
     virtual void finish(std::uint64_t time_ns) = 0;
+    // false: the observer wants the diagnostics only, and call() is never called, so that the
+    // calls cost nothing for it. Asked once, when the observer is added.
+    virtual bool wants_calls() const { return true; }
 };
 
 // What the board does where wiringPi 3.x on a Pi ends the program.
