@@ -52,6 +52,45 @@ try {
       (tr) => tr.classList.contains('selected')), 'the chosen row is not marked');
   }
 
+  // Searching for a byte: the status byte 5a, read back after the store.
+  await page.fill('#search', '5a');
+  await page.click('#search-next');
+  const found = await page.$eval('#search-result', (o) => o.textContent);
+  check(/^byte 5a at [0-9.]+ ms \(1 of 1\)$/.test(found), 'the search says ' + found);
+  const status = rows.find((r) => r.text === 'dc=0 > 71 dc=1 < 5a');
+  if (status) {
+    check(await page.$eval(`#transactions tbody tr[data-index="${status.index}"]`,
+      (tr) => tr.classList.contains('selected')), 'the search does not choose the byte\'s transaction');
+  }
+  // Keyboard: f shows the whole run again.
+  await page.click('#zoom-in');
+  await page.keyboard.press('f');
+  const whole = await page.$eval('#view-range', (o) => [Number(o.dataset.start), Number(o.dataset.end)]);
+  check(whole[0] === run[0] && whole[1] === run[1], 'f does not show the whole run: ' + whole);
+
+  // Markers A and B, and the pulse under A: EN (BCM 18) is high from open to close.
+  const box = await page.$eval('#wave', (c) => { const r = c.getBoundingClientRect(); return { x: r.x, y: r.y, w: r.width }; });
+  const enRow = 8;  // BCM 18 is the ninth lane: SCLK MOSI MISO CE0 CE1 OUT_A OUT_B IN EN
+  const y = box.y + 24 + enRow * 30 + 15;
+  const xAt = (t) => box.x + 190 + (t - run[0]) / (run[1] - run[0]) * (box.w - 190);
+  await page.mouse.click(xAt((run[0] + run[1]) / 2), y);
+  const pulse = await page.$eval('#pulse', (o) => o.textContent);
+  check(/^BCM 18 high for 10\.[0-9]+ ms$/.test(pulse), 'the pulse under the cursor says ' + pulse);
+  await page.keyboard.down('Shift');
+  await page.mouse.click(xAt(run[0] + (run[1] - run[0]) * 0.75), y);
+  await page.keyboard.up('Shift');
+  const delta = await page.$eval('#marker-delta', (o) => o.textContent);
+  check(/ ms \([0-9.]+ (Hz|kHz|MHz)\)$/.test(delta), 'B-A says ' + delta);
+
+  // A click on a lane's label hides the lane; the button brings it back.
+  const lanesBefore = await page.$eval('#wave', (c) => c.height);
+  await page.mouse.click(box.x + 20, box.y + 24 + 2 * 30 + 15);  // MISO's label
+  check(await page.$eval('#wave', (c) => c.height) < lanesBefore, 'the lane did not hide');
+  check(await page.$eval('#show-lanes', (b) => !b.hidden && b.textContent === 'Show 1 hidden lane'),
+    'no button to show the hidden lane');
+  await page.click('#show-lanes');
+  check(await page.$eval('#wave', (c) => c.height) === lanesBefore, 'the hidden lane did not come back');
+
   const en = 'td.level[data-bcm="18"]';
   await page.fill('#header-time', '2');
   await page.dispatchEvent('#header-time', 'change');

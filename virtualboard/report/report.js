@@ -194,8 +194,10 @@
 
   // The byte boxes drawn over the data lines: where a click selects their transaction.
   let byteBoxes = [];
+  let unlabelled = 0;  // byte boxes in view too narrow for their label
   function drawBytes() {
     byteBoxes = [];
+    unlabelled = 0;
     ctx.font = '11px ui-monospace, monospace';
     transactions.forEach((tr, i) => {
       if (tr.e < view[0] || tr.s > view[1] || tr.b.length === 0) return;
@@ -218,6 +220,8 @@
           if (x1 - x0 > label.length * 7 + 4) {
             ctx.fillStyle = '#0b3d91';
             ctx.fillText(label, x0 + 3, top + LANE_H / 2 + 1);
+          } else {
+            ++unlabelled;
           }
           byteBoxes.push({ x0, x1, top, bottom: top + LANE_H - 6, transaction: i });
         }
@@ -238,12 +242,170 @@
     drawFrames();
     lanes.forEach((pin, row) => drawLane(pin, row));
     drawBytes();
+    drawViolations(height);
     placeThumbs();
-    if (cursor !== null && cursor >= view[0] && cursor <= view[1]) {
-      ctx.strokeStyle = '#d1242f'; ctx.lineWidth = 1;
-      ctx.beginPath(); ctx.moveTo(xOf(cursor), AXIS_H - 6); ctx.lineTo(xOf(cursor), height); ctx.stroke();
+    const mark = (t, colour, name) => {
+      if (t === null || t < view[0] || t > view[1]) return;
+      ctx.strokeStyle = colour; ctx.lineWidth = 1;
+      ctx.beginPath(); ctx.moveTo(xOf(t), AXIS_H - 6); ctx.lineTo(xOf(t), height); ctx.stroke();
+      ctx.fillStyle = colour; ctx.font = 'bold 11px system-ui, sans-serif';
+      ctx.fillText(name, xOf(t) + 3, AXIS_H - 2);
+    };
+    mark(cursor, '#d1242f', 'A');
+    mark(markerB, '#1f6feb', 'B');
+    if (drag && drag.box && drag.moved) {
+      ctx.fillStyle = 'rgba(31, 111, 235, 0.15)';
+      ctx.fillRect(Math.min(drag.x, drag.to), AXIS_H, Math.abs(drag.to - drag.x), height - AXIS_H);
+    }
+    $('wave-hint').textContent = unlabelled > 0
+      ? unlabelled + ' bytes here are too close together to label: zoom in to read them' : '';
+    showMeasures();
+  }
+
+  // Each timing violation, a red mark on the time axis at its moment.
+  function drawViolations(height) {
+    ctx.fillStyle = '#b42318';
+    ctx.strokeStyle = 'rgba(180, 35, 24, 0.35)';
+    for (const [t] of data.violations) {
+      if (t < view[0] || t > view[1]) continue;
+      const x = xOf(t);
+      ctx.beginPath(); ctx.moveTo(x - 5, AXIS_H - 10); ctx.lineTo(x + 5, AXIS_H - 10);
+      ctx.lineTo(x, AXIS_H - 2); ctx.closePath(); ctx.fill();
+      ctx.beginPath(); ctx.moveTo(x, AXIS_H); ctx.lineTo(x, height); ctx.stroke();
     }
   }
+
+  // ---- markers and the pulse under the cursor ----------------------------------------------------
+  let markerB = null;
+  let chosenPin = null;  // the lane clicked last: its pulse, and the edges [ and ] go to
+  function frequency(ns) {
+    const hz = 1e9 / ns;
+    if (hz >= 1e6) return (hz / 1e6).toPrecision(4) + ' MHz';
+    if (hz >= 1e3) return (hz / 1e3).toPrecision(4) + ' kHz';
+    return hz.toPrecision(4) + ' Hz';
+  }
+  // The edges of `pin` around `t` in the part of the run that holds `t`.
+  function edgesAround(pin, t) {
+    const times = partAt(t).lines.get(pin) || new Float64Array(0);
+    const i = upper(times, t);
+    return { times, i };
+  }
+  function pulseText(pin, t) {
+    const level = levelAt(pin, t);
+    if (level === null) return 'BCM ' + pin + ': inside the stretch left out';
+    const { times, i } = edgesAround(pin, t);
+    const name = 'BCM ' + pin + ' ' + (level ? 'high' : 'low');
+    if (i === 0 && i === times.length) return name + ' all along';
+    if (i === 0) return name + ' until ' + formatTime(times[0]);
+    if (i === times.length) return name + ' since ' + formatTime(times[i - 1]);
+    const width = times[i] - times[i - 1];
+    let text = name + ' for ' + formatTime(width);
+    if (i + 1 < times.length) {
+      const period = times[i + 1] - times[i - 1];
+      const high = level ? width : period - width;
+      text += '; period ' + formatTime(period) + ' (' + frequency(period) + '), duty ' +
+        (100 * high / period).toFixed(1) + '%';
+    }
+    return text;
+  }
+  function showMeasures() {
+    $('marker-a').textContent = cursor === null ? '\u2013' : formatTime(cursor);
+    $('marker-b').textContent = markerB === null ? '\u2013' : formatTime(markerB);
+    if (cursor !== null && markerB !== null && markerB !== cursor) {
+      const d = Math.abs(markerB - cursor);
+      $('marker-delta').textContent = (markerB < cursor ? '\u2212' : '') + formatTime(d) + ' (' + frequency(d) + ')';
+    } else {
+      $('marker-delta').textContent = '\u2013';
+    }
+    $('pulse').textContent = chosenPin !== null && cursor !== null ? pulseText(chosenPin, cursor) : '\u2013';
+  }
+  // Brings `t` into view, keeping the view's span, unless it is in view already.
+  function reveal(t) {
+    if (t >= view[0] && t <= view[1]) { draw(); return; }
+    const span = view[1] - view[0];
+    setView(t - span / 2, t + span / 2);
+  }
+
+  // ---- the edges of the chosen line -----------------------------------------------------------
+  function allEdges(pin) {
+    const a = head.lines.get(pin) || new Float64Array(0);
+    const b = hasTail ? (tail.lines.get(pin) || new Float64Array(0)) : new Float64Array(0);
+    return [a, b];
+  }
+  function jumpEdge(forward) {
+    const pin = chosenPin ?? lanes[0];
+    const from = cursor ?? (forward ? view[0] : view[1]);
+    let found = null;
+    for (const times of allEdges(pin)) {
+      for (let k = forward ? upper(times, from) : upper(times, from - 1) - 1;
+        k >= 0 && k < times.length; k += forward ? 1 : -1) {
+        if (forward ? times[k] > from : times[k] < from) {
+          if (found === null || (forward ? times[k] < found : times[k] > found)) found = times[k];
+          break;
+        }
+      }
+    }
+    if (found === null) return;
+    chosenPin = pin;
+    cursor = found;
+    showHeaderAt(found);
+    reveal(found);
+  }
+
+  // ---- searching for a byte -------------------------------------------------------------------
+  function searchHits() {
+    const text = $('search').value.trim().toLowerCase().replace(/^0x/, '');
+    if (!/^[0-9a-f]{1,2}$/.test(text)) return null;
+    const value = parseInt(text, 16);
+    const hits = [];
+    transactions.forEach((tr, position) => {
+      for (const b of tr.b) {
+        if (b[2] === value || (tr.bus !== 'link' && b[3] === value)) hits.push([b[0], position]);
+      }
+    });
+    hits.sort((x, y) => x[0] - y[0]);
+    return { value, hits };
+  }
+  function jumpSearch(forward) {
+    const found = searchHits();
+    if (found === null) { $('search-result').textContent = 'a byte in hex, as a5'; return; }
+    const { value, hits } = found;
+    const from = cursor ?? (forward ? view[0] - 1 : view[1] + 1);
+    let k = -1;
+    if (forward) k = hits.findIndex(([t]) => t > from);
+    else for (let j = hits.length - 1; j >= 0; --j) if (hits[j][0] < from) { k = j; break; }
+    const name = value.toString(16).padStart(2, '0');
+    if (k < 0) {
+      $('search-result').textContent = hits.length === 0 ? 'no byte ' + name + ' in the report'
+        : 'no ' + (forward ? 'later' : 'earlier') + ' byte ' + name;
+      return;
+    }
+    const [t, position] = hits[k];
+    cursor = t;
+    $('search-result').textContent = 'byte ' + name + ' at ' + formatTime(t) + ' (' + (k + 1) + ' of ' + hits.length + ')';
+    showHeaderAt(t);
+    select(position, false);
+    reveal(t);
+  }
+  $('search').addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') jumpSearch(!event.shiftKey);
+  });
+  $('search-next').addEventListener('click', () => jumpSearch(true));
+  $('search-prev').addEventListener('click', () => jumpSearch(false));
+  $('edge-next').addEventListener('click', () => jumpEdge(true));
+  $('edge-prev').addEventListener('click', () => jumpEdge(false));
+
+  // ---- lanes a click on their label hides -------------------------------------------------------
+  const allLanes = lanes.slice();
+  const hidden = new Set();
+  function showLanes() {
+    lanes.length = 0;
+    for (const pin of allLanes) if (!hidden.has(pin)) lanes.push(pin);
+    $('show-lanes').hidden = hidden.size === 0;
+    $('show-lanes').textContent = 'Show ' + hidden.size + (hidden.size === 1 ? ' hidden lane' : ' hidden lanes');
+    draw();
+  }
+  $('show-lanes').addEventListener('click', () => { hidden.clear(); showLanes(); });
 
   // ---- frames: thumbnails on the time axis, enlarged on a click ----------------------------------
   const shownFrames = data.frames.map(([t, name, w, h, png]) => ({ t, name, w, h, png }));
@@ -292,10 +454,20 @@
     const x = event.offsetX;
     zoom(event.deltaY < 0 ? 0.8 : 1.25, x > LABEL_W ? tOf(x) : undefined);
   }, { passive: false });
-  canvas.addEventListener('mousedown', (event) => { drag = { x: event.offsetX, view: view.slice(), moved: false }; });
+  canvas.addEventListener('mousedown', (event) => {
+    drag = { x: event.offsetX, to: event.offsetX, view: view.slice(), moved: false, box: event.shiftKey };
+  });
   window.addEventListener('mouseup', (event) => {
-    if (drag && !drag.moved && event.target === canvas) click(event.offsetX, event.offsetY);
+    const ended = drag;
     drag = null;
+    if (!ended) return;
+    if (!ended.moved) {
+      if (event.target === canvas) click(event.offsetX, event.offsetY, event.shiftKey);
+    } else if (ended.box) {  // shift-drag: zoom to the stretch
+      const a = tOf(Math.max(LABEL_W, Math.min(ended.x, ended.to)));
+      const b = tOf(Math.max(LABEL_W, Math.max(ended.x, ended.to)));
+      setView(a, b);
+    }
   });
   canvas.addEventListener('mousemove', (event) => {
     const x = event.offsetX;
@@ -303,19 +475,47 @@
     if (!drag) return;
     const dx = x - drag.x;
     if (Math.abs(dx) > 3) drag.moved = true;
-    if (drag.moved) {
+    if (!drag.moved) return;
+    if (drag.box) {
+      drag.to = x;
+      draw();
+    } else {
       const dt = dx / plotW() * (drag.view[1] - drag.view[0]);
       setView(drag.view[0] - dt, drag.view[1] - dt);
     }
   });
-  function click(x, y) {
-    if (x <= LABEL_W) return;
+  function click(x, y, shift) {
+    const row = Math.floor((y - AXIS_H) / LANE_H);
+    const pin = row >= 0 && row < lanes.length ? lanes[row] : null;
+    if (x <= LABEL_W) {
+      if (pin !== null) { hidden.add(pin); showLanes(); }
+      return;
+    }
     const hit = byteBoxes.find((b) => x >= b.x0 && x <= b.x1 && y >= b.top && y <= b.bottom);
-    if (hit) { select(hit.transaction, false); return; }
-    cursor = tOf(x);
-    showHeaderAt(cursor);
+    if (hit && !shift) { select(hit.transaction, false); return; }
+    if (shift) {
+      markerB = tOf(x);
+    } else {
+      cursor = tOf(x);
+      if (pin !== null) chosenPin = pin;
+      showHeaderAt(cursor);
+    }
     draw();
   }
+  document.addEventListener('keydown', (event) => {
+    if (event.target instanceof HTMLInputElement || event.ctrlKey || event.metaKey || event.altKey) return;
+    const span = view[1] - view[0];
+    const keys = {
+      '+': () => zoom(0.5), '=': () => zoom(0.5), '-': () => zoom(2),
+      ArrowLeft: () => pan(-0.25), ArrowRight: () => pan(0.25),
+      Home: () => setView(runStart, runStart + span), End: () => setView(runEnd - span, runEnd),
+      f: () => setView(runStart, runEnd), n: () => jumpSearch(true), p: () => jumpSearch(false),
+      ']': () => jumpEdge(true), '[': () => jumpEdge(false),
+      Escape: () => { $('frame-view').hidden = true; },
+    };
+    const action = keys[event.key];
+    if (action) { event.preventDefault(); action(); }
+  });
   $('zoom-in').addEventListener('click', () => zoom(0.5));
   $('zoom-out').addEventListener('click', () => zoom(2));
   $('pan-left').addEventListener('click', () => pan(-0.25));
@@ -353,6 +553,7 @@
     const tr = transactions[position];
     rows[position].classList.add('selected');
     rows[position].scrollIntoView({ block: 'nearest' });
+    showHeaderAt(tr.s);
     if (moveView) {
       const pad = Math.max((tr.e - tr.s) * 0.1, 100);
       setView(tr.s - pad, tr.e + pad);
@@ -364,7 +565,8 @@
   // ---- what happened -----------------------------------------------------------------------------
   const events = [];
   for (const [t, text] of data.notes) events.push([t, 'note', 'diagnostic', text]);
-  for (const [t, , text] of data.violations) events.push([t, 'violation', 'timing', text]);
+  // A violation's text begins with its time, which its button shows already.
+  for (const [t, , text] of data.violations) events.push([t, 'violation', 'timing', text.replace(/^[^:]*: /, '')]);
   for (const frame of shownFrames) events.push([frame.t, 'frame', 'frame', frame.name + ', ' + frame.w + 'x' + frame.h]);
   for (const [t, text] of data.rules) events.push([t, 'rule', 'rule', text]);
   events.sort((a, b) => a[0] - b[0]);
