@@ -148,6 +148,25 @@ int vbd_panel_accepts(vbd_panel *panel, const char *what, int is_command, uint64
     return 1;
 }
 
+int vbd_panel_byte_kind(vbd_panel *panel, const vb_byte *byte, uint8_t command,
+                        const char *(*command_name)(uint8_t)) {
+    if (byte->direction == VB_FROM_DEVICE) {
+        return VBD_IGNORED;
+    }
+    const int is_command = ((byte->lines >> panel->dc) & 1u) == 0;
+    char what[80];
+    if (is_command) {
+        snprintf(what, sizeof what, "command 0x%02x (%s)", byte->out, command_name(byte->out));
+    } else {
+        snprintf(what, sizeof what, "a data byte of command 0x%02x (%s)", command,
+                 command_name(command));
+    }
+    if (!vbd_panel_accepts(panel, what, is_command, byte->time_ns)) {
+        return VBD_IGNORED;
+    }
+    return is_command ? VBD_COMMAND : VBD_DATA;
+}
+
 int vbd_panel_edge(vbd_panel *panel, uint32_t line, int level) {
     if ((int)line != panel->reset) {
         return 0;

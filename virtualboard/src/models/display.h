@@ -56,6 +56,11 @@ int vbd_panel_timer(vbd_panel *panel, uint64_t id);
  * while reset is held, or while asleep (the owner's wake-up command aside). `what` names the byte,
  * as "command 0x24 (write black/white RAM)". */
 int vbd_panel_accepts(vbd_panel *panel, const char *what, int is_command, uint64_t time_ns);
+/* What a byte on the bus is to the panel: VBD_COMMAND, VBD_DATA, or VBD_IGNORED (a read, or a byte
+ * vbd_panel_accepts refused). `command` is the command its data belongs to, for the diagnostic. */
+enum { VBD_IGNORED = -1, VBD_DATA = 0, VBD_COMMAND = 1 };
+int vbd_panel_byte_kind(vbd_panel *panel, const vb_byte *byte, uint8_t command,
+                        const char *(*command_name)(uint8_t));
 /* The reset line changed: returns 1 when a reset pulse has just ended (the owner resets itself). */
 int vbd_panel_edge(vbd_panel *panel, uint32_t line, int level);
 void vbd_panel_sleep(vbd_panel *panel, int asleep);

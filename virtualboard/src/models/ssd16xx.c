@@ -289,24 +289,14 @@ static void take_data(ssd *s, uint8_t value, uint64_t time_ns) {
 
 static int ssd_byte(void *self, const vb_byte *byte) {
     ssd *s = self;
-    if (byte->direction == VB_FROM_DEVICE) {
-        return VB_NO_ANSWER;
-    }
-    const int is_command = ((byte->lines >> s->panel.dc) & 1u) == 0;
-    char what[80];
-    if (is_command) {
-        snprintf(what, sizeof what, "command 0x%02x (%s)", byte->out, command_name(byte->out));
-    } else {
-        snprintf(what, sizeof what, "a data byte of command 0x%02x (%s)", s->command,
-                 command_name(s->command));
-    }
-    if (!vbd_panel_accepts(&s->panel, what, is_command, byte->time_ns)) {
-        return VB_NO_ANSWER;
-    }
-    if (is_command) {
-        take_command(s, byte->out, byte->time_ns);
-    } else if (s->have_command) {
-        take_data(s, byte->out, byte->time_ns);
+    switch (vbd_panel_byte_kind(&s->panel, byte, s->command, command_name)) {
+        case VBD_COMMAND: take_command(s, byte->out, byte->time_ns); break;
+        case VBD_DATA:
+            if (s->have_command) {
+                take_data(s, byte->out, byte->time_ns);
+            }
+            break;
+        default: break;
     }
     return VB_NO_ANSWER;
 }

@@ -258,24 +258,14 @@ static void take_data(uc *u, uint8_t value, uint64_t time_ns) {
 
 static int uc_byte(void *self, const vb_byte *byte) {
     uc *u = self;
-    if (byte->direction == VB_FROM_DEVICE) {
-        return VB_NO_ANSWER;
-    }
-    const int is_command = ((byte->lines >> u->panel.dc) & 1u) == 0;
-    char what[80];
-    if (is_command) {
-        snprintf(what, sizeof what, "command 0x%02x (%s)", byte->out, command_name(byte->out));
-    } else {
-        snprintf(what, sizeof what, "a data byte of command 0x%02x (%s)", u->command,
-                 command_name(u->command));
-    }
-    if (!vbd_panel_accepts(&u->panel, what, is_command, byte->time_ns)) {
-        return VB_NO_ANSWER;
-    }
-    if (is_command) {
-        take_command(u, byte->out, byte->time_ns);
-    } else if (u->have_command) {
-        take_data(u, byte->out, byte->time_ns);
+    switch (vbd_panel_byte_kind(&u->panel, byte, u->command, command_name)) {
+        case VBD_COMMAND: take_command(u, byte->out, byte->time_ns); break;
+        case VBD_DATA:
+            if (u->have_command) {
+                take_data(u, byte->out, byte->time_ns);
+            }
+            break;
+        default: break;
     }
     return VB_NO_ANSWER;
 }
