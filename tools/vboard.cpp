@@ -319,32 +319,35 @@ bool can_write_directory(const std::string &directory) {
     return true;
 }
 
+// Runs `check`, which throws `Error` for a file that cannot be used: says why on standard error
+// and returns false then.
+template <typename Error, typename Check>
+bool usable(const char *prefix, Check check) {
+    try {
+        check();
+        return true;
+    } catch (const Error &error) {
+        std::fprintf(stderr, "vboard: %s%s\n", prefix, error.what());
+        return false;
+    }
+}
+
 // Refuses what would make the run fail before it starts: a bad board file, an output that cannot
 // be written. Returns the status to exit with, or 0.
 int check_inputs(const RunOptions &options) {
-    if (!options.board_file.empty()) {
-        try {
-            vboard::BoardFile::load(options.board_file);
-        } catch (const vboard::BoardFileError &error) {
-            std::fprintf(stderr, "vboard: %s\n", error.what());
-            return vboard::kExitBoardSetup;
-        }
+    if (!options.board_file.empty() &&
+        !usable<vboard::BoardFileError>("", [&] { vboard::BoardFile::load(options.board_file); })) {
+        return vboard::kExitBoardSetup;
     }
-    if (!options.expect.empty() && !options.update) {
-        try {
-            vboard::load_transactions(options.expect);
-        } catch (const vboard::TransactionFileError &error) {
-            std::fprintf(stderr, "vboard: %s\n", error.what());
-            return vboard::kExitBoardSetup;
-        }
+    if (!options.expect.empty() && !options.update &&
+        !usable<vboard::TransactionFileError>("",
+                                              [&] { vboard::load_transactions(options.expect); })) {
+        return vboard::kExitBoardSetup;
     }
-    if (!options.expect_frames.empty() && !options.update) {
-        try {
-            vboard::check_frame_dir(options.expect_frames);
-        } catch (const vboard::FrameFileError &error) {
-            std::fprintf(stderr, "vboard: --expect-frames: %s\n", error.what());
-            return vboard::kExitBoardSetup;
-        }
+    if (!options.expect_frames.empty() && !options.update &&
+        !usable<vboard::FrameFileError>("--expect-frames: ",
+                                        [&] { vboard::check_frame_dir(options.expect_frames); })) {
+        return vboard::kExitBoardSetup;
     }
     // What --update will write: the golden file, or the golden directory (made if need be).
     if (options.update && !options.expect.empty() && !can_write_file(options.expect)) {
