@@ -155,3 +155,49 @@ TEST_F(ThreadsTest, HardwareSpiAndLineCallsFromTwoThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+// The thread that first uses a board takes its lock cheaply until a second thread comes: that
+// second thread must wait for the first one's call in progress, however they meet. Fresh boards,
+// the first thread mid-loop when the second arrives; every call must be logged whole, once.
+TEST(BoardLockHandOver, ASecondThreadArrivingMidCallWaitsForTheFirst) {
+    constexpr int kRounds = 40;
+    constexpr int kCalls = 20'000;
+    for (int round = 0; round < kRounds; ++round) {
+        vboard::Board board;
+        vboard::ScopedBoard scope(board);
+        board.set_log_capacity(4 * kCalls);
+        board.set_real_sleep(false);
+        wiringPiSetupGpio();
+        pinMode(5, OUTPUT);
+        pinMode(6, OUTPUT);
+        std::atomic<bool> started{false};
+        std::thread second([&] {
+            while (!started.load()) {
+            }
+            for (int i = 0; i < kCalls; ++i) {
+                digitalWrite(6, i & 1);
+            }
+        });
+        for (int i = 0; i < kCalls; ++i) {
+            if (i == round * (kCalls / kRounds)) {
+                started.store(true);
+            }
+            digitalWrite(5, i & 1);
+        }
+        started.store(true);
+        second.join();
+        std::map<long long, int> writes;
+        for (const vboard::CallRecord &record : board.calls()) {
+            if (record.call == vboard::Call::DigitalWrite) {
+                ++writes[record.args[0]];
+            }
+        }
+        ASSERT_EQ(writes[5], kCalls) << "round " << round;
+        ASSERT_EQ(writes[6], kCalls) << "round " << round;
+        EXPECT_EQ(board.calls_dropped(), 0U);
+    }
+}
+
+}  // namespace

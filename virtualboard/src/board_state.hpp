@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "board_lock.hpp"
 #include "bus_monitor.hpp"
 #include "call_ring.hpp"
 #include "device_set.hpp"
@@ -48,28 +49,6 @@ struct PollWatch {
     bool level = false;
     std::uint64_t since = 0;
     std::uint64_t reads = 0;
-};
-
-// The board's lock. Every wiringPi call takes it, so it is one atomic exchange to take and a plain
-// release store to let go, cheaper than a mutex on that path; a thread that finds it taken yields
-// until it is free. Held only for the length of one call (never across a real sleep).
-class BoardLock {
-  public:
-    void lock() noexcept {
-        while (locked_.exchange(true, std::memory_order_acquire)) {
-            while (locked_.load(std::memory_order_relaxed)) {
-                std::this_thread::yield();
-            }
-        }
-    }
-    bool try_lock() noexcept {
-        return !locked_.load(std::memory_order_relaxed) &&
-               !locked_.exchange(true, std::memory_order_acquire);
-    }
-    void unlock() noexcept { locked_.store(false, std::memory_order_release); }
-
-  private:
-    std::atomic<bool> locked_{false};
 };
 
 // Everything a run makes and a reset throws away: made afresh at power-on.

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+// The process-wide half of the board's lock: Linux's membarrier.
+
+#include "board_lock.hpp"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#if defined(__linux__) && defined(SYS_membarrier)
+#include <linux/membarrier.h>
+#endif
+
+namespace vboard {
+
+bool owned_lock_possible() noexcept {
+#if defined(__linux__) && defined(SYS_membarrier)
+    static const bool possible = [] {
+        const long commands = ::syscall(SYS_membarrier, MEMBARRIER_CMD_QUERY, 0);
+        return commands > 0 && (commands & MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0 &&
+               ::syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0) == 0;
+    }();
+    return possible;
+#else
+    return false;
+#endif
+}
+
+void fence_every_thread() noexcept {
+#if defined(__linux__) && defined(SYS_membarrier)
+    ::syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0);
+#endif
+}
+
+}  // namespace vboard
