@@ -542,6 +542,15 @@ Board &current_board() {
     return board != nullptr ? *board : default_board();
 }
 
+Board::State &current_state() {
+    Board *board = g_current.load(std::memory_order_acquire);
+    if (board == nullptr) {
+        static Board &process_board = default_board();  // made once; lives for the process
+        board = &process_board;
+    }
+    return board->state();
+}
+
 ScopedBoard::ScopedBoard(Board &board)
     : previous_(g_current.exchange(&board, std::memory_order_acq_rel)) {}
 

@@ -25,6 +25,18 @@ bool owned_lock_possible() noexcept {
 #endif
 }
 
+void BoardLock::lock_shared() noexcept {
+    if (owner_.load(std::memory_order_acquire) == 0 && claim() && owned_lock()) {
+        return;
+    }
+    leave_the_owner_out();
+    while (locked_.exchange(true, std::memory_order_acquire)) {
+        while (locked_.load(std::memory_order_relaxed)) {
+            std::this_thread::yield();
+        }
+    }
+}
+
 void fence_every_thread() noexcept {
 #if defined(__linux__) && defined(SYS_membarrier)
     ::syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0);

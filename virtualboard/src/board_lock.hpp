@@ -36,17 +36,8 @@ void fence_every_thread() noexcept;
 class BoardLock {
   public:
     void lock() noexcept {
-        if (owned_lock()) {
-            return;
-        }
-        if (owner_.load(std::memory_order_acquire) == 0 && claim() && owned_lock()) {
-            return;
-        }
-        leave_the_owner_out();
-        while (locked_.exchange(true, std::memory_order_acquire)) {
-            while (locked_.load(std::memory_order_relaxed)) {
-                std::this_thread::yield();
-            }
+        if (!owned_lock()) {
+            lock_shared();
         }
     }
 
@@ -74,6 +65,10 @@ class BoardLock {
     }
 
   private:
+    // The lock when the fast path is not this thread's: claims the board for this thread if
+    // nobody has, else takes the exchange lock, the ownership revoked first.
+    void lock_shared() noexcept;
+
     static std::uintptr_t self() noexcept {
 #if defined(__GNUC__) && !defined(__clang__) && \
     (defined(__x86_64__) || defined(__aarch64__) || defined(__arm__))

@@ -244,6 +244,10 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
     bool wait(Call call, unsigned int length, std::uint64_t length_ns);
 };
 
+// The state of current_board(), reached without going through the exported functions: what every
+// wiringPi call starts with.
+VBOARD_NO_EXPORT Board::State &current_state();
+
 }  // namespace vboard
 
 #endif  // VBOARD_BOARD_STATE_HPP

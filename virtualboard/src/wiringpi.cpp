@@ -16,7 +16,7 @@ namespace {
 // Runs `operation` on the current board's state with the board's lock held.
 template <typename Operation>
 auto on_board(Operation operation) {
-    vboard::Board::State &state = vboard::current_board().state();
+    vboard::Board::State &state = vboard::current_state();
     std::lock_guard lock(state.mutex);
     struct CallDone {
         vboard::Board::State &state;
