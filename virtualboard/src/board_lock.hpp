@@ -28,6 +28,8 @@
 
 namespace vboard {
 
+inline constexpr bool kOwnedLock = VBOARD_OWNED_LOCK != 0;
+
 // Whether this process may use the owned fast path: membarrier is there and registered (once).
 bool owned_lock_possible() noexcept;
 // Makes every running thread of the process execute a full memory barrier.
@@ -97,8 +99,7 @@ class BoardLock {
     }
 
     bool claim() noexcept {
-        if (!VBOARD_OWNED_LOCK || !owned_lock_possible() ||
-            revoked_.load(std::memory_order_acquire)) {
+        if (!kOwnedLock || !owned_lock_possible() || revoked_.load(std::memory_order_acquire)) {
             return false;
         }
         std::uintptr_t none = 0;
