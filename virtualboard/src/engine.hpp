@@ -91,7 +91,7 @@ class Engine {
     // Calls listener->timed(what, detail) when the clock reaches `time` (at once if it has).
     virtual void schedule(std::uint64_t time, Listener *listener, std::uint64_t what,
                           std::uint64_t detail) = 0;
-    virtual void note(std::string text) = 0;                 // a diagnostic
+    virtual void note(std::string text) = 0;  // a diagnostic
     // A line in the call log: what a device wrote (Call::DeviceLog), or a rule firing.
     virtual void log_text(std::string text, Call kind = Call::DeviceLog) = 0;
     virtual void link_byte_received(std::uint8_t byte) = 0;  // tells the kLinkBytes listeners

@@ -229,7 +229,8 @@ std::size_t HtmlReport::bytes_to_keep(std::size_t count) {
         kept_bytes_left_ -= std::min(kept_bytes_left_, kept);
         return kept;
     }
-    const std::size_t share = limits.tail_kept_bytes / std::max<std::size_t>(1, limits.transactions_tail);
+    const std::size_t share =
+        limits.tail_kept_bytes / std::max<std::size_t>(1, limits.transactions_tail);
     return std::min(count, std::min(allowed, std::max(limits.min_bytes, share)));
 }
 
@@ -388,8 +389,8 @@ std::string HtmlReport::data_json() const {
     out += ",\"rules\":[";
     for (std::size_t i = 0; i < rule_firings_.size(); ++i) {
         out += i == 0 ? "[" : ",[";
-        out += std::to_string(rule_firings_[i].time) + "," + json_string(rule_firings_[i].text) +
-               "]";
+        out +=
+            std::to_string(rule_firings_[i].time) + "," + json_string(rule_firings_[i].text) + "]";
     }
     out += "],\"rules_dropped\":" + std::to_string(rule_firings_dropped_);
     out += ",\"frames\":[";

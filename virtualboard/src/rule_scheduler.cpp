@@ -63,9 +63,9 @@ const char *drive_name(Drive level) {
 
 // "drives BCM24 low after 100 us, then high after 5 ms"
 std::string describe(const Action &action) {
-    std::string text = action.level == Drive::Release
-                           ? "releases BCM" + std::to_string(action.pin)
-                           : "drives BCM" + std::to_string(action.pin) + " " + drive_name(action.level);
+    std::string text = action.level == Drive::Release ? "releases BCM" + std::to_string(action.pin)
+                                                      : "drives BCM" + std::to_string(action.pin) +
+                                                            " " + drive_name(action.level);
     if (action.after_ns > 0) {
         text += " after " + format_duration(action.after_ns);
     }

@@ -56,7 +56,7 @@ class RuleScheduler final : public Listener {
     std::vector<std::size_t> link_rules_;
     std::vector<std::size_t> spi_rules_;  // SpiByte, SpiEnd
     std::uint64_t line_rule_count_ = 0;
-    std::uint64_t moment_ = UINT64_MAX;  // when fired_now_ was last begun
+    std::uint64_t moment_ = UINT64_MAX;   // when fired_now_ was last begun
     std::vector<std::size_t> fired_now_;  // the rules that fired at moment_
 };
 

@@ -567,7 +567,8 @@ TransactionTable parse_transactions(std::string_view text, const std::string &na
             line.remove_suffix(1);
         }
         const std::vector<std::string_view> tokens = split(line);
-        if (tokens.size() >= 3 && tokens[0] == "#" && tokens[1] == "side" && tokens[2] == "lines:") {
+        if (tokens.size() >= 3 && tokens[0] == "#" && tokens[1] == "side" &&
+            tokens[2] == "lines:") {
             declare_side_lines(tokens, name, number, table);
             continue;
         }
@@ -587,9 +588,8 @@ TransactionTable load_transactions(const std::string &path) {
     }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        throw TransactionFileError(path, 0,
-                                   std::string("a readable transaction file (") +
-                                       std::strerror(errno) + ")");
+        throw TransactionFileError(
+            path, 0, std::string("a readable transaction file (") + std::strerror(errno) + ")");
     }
     std::ostringstream text;
     text << file.rdbuf();
@@ -681,23 +681,23 @@ std::string missing_or_extra(const TransactionTable &expected, const Transaction
     const bool other_goes_on = first < other.transactions.size();
     std::string report = "transactions differ at transaction " + std::to_string(at.index) + ": ";
     if (is_missing) {
-        report += counted(count, "missing", "missing") + " (expected " +
-                  std::to_string(at.index) +
-                  (count == 1 ? "" : "-" + std::to_string(side.transactions[first + count - 1].index)) +
-                  ", not in the run; " +
-                  (other_goes_on ? "the run goes on with " +
-                                       std::to_string(other.transactions[first].index)
-                                 : std::string("the run has no more")) +
-                  "):\n";
+        report +=
+            counted(count, "missing", "missing") + " (expected " + std::to_string(at.index) +
+            (count == 1 ? "" : "-" + std::to_string(side.transactions[first + count - 1].index)) +
+            ", not in the run; " +
+            (other_goes_on
+                 ? "the run goes on with " + std::to_string(other.transactions[first].index)
+                 : std::string("the run has no more")) +
+            "):\n";
     } else {
-        report += counted(count, "extra", "extra") + " (in the run as " +
-                  std::to_string(at.index) +
-                  (count == 1 ? "" : "-" + std::to_string(side.transactions[first + count - 1].index)) +
-                  ", not expected; " +
-                  (other_goes_on ? "expected " + std::to_string(other.transactions[first].index) +
-                                       " comes next"
-                                 : std::string("nothing more was expected")) +
-                  "):\n";
+        report +=
+            counted(count, "extra", "extra") + " (in the run as " + std::to_string(at.index) +
+            (count == 1 ? "" : "-" + std::to_string(side.transactions[first + count - 1].index)) +
+            ", not expected; " +
+            (other_goes_on
+                 ? "expected " + std::to_string(other.transactions[first].index) + " comes next"
+                 : std::string("nothing more was expected")) +
+            "):\n";
     }
     report += same_lines(got, first, options.context);
     const char *label = is_missing ? "  missing  " : "  extra    ";

@@ -29,15 +29,15 @@ struct ReportLimits {
     std::size_t edges_tail = 50'000;   // ... and from its end
     std::size_t transactions_head = 2'000;
     std::size_t transactions_tail = 500;
-    std::size_t bytes_head = 2'048;      // bytes kept of one long transaction, from its start
-    std::size_t bytes_tail = 512;        // ... and from its end
+    std::size_t bytes_head = 2'048;  // bytes kept of one long transaction, from its start
+    std::size_t bytes_tail = 512;    // ... and from its end
     // One budget for the bytes of the whole page, however the traffic is cut into transactions:
     // the first transactions share `kept_bytes`; once it is spent, and for the last transactions
     // (which share `tail_kept_bytes`), each keeps at least `min_bytes`.
     std::size_t kept_bytes = 24'000;
     std::size_t tail_kept_bytes = 8'000;
     std::size_t min_bytes = 8;
-    std::size_t note_chars = 400;  // of each diagnostic and rule firing
+    std::size_t note_chars = 400;        // of each diagnostic and rule firing
     std::size_t functions_head = 5'000;  // changes of a line's function
     std::size_t functions_tail = 1'000;
     std::size_t notes = 1'000;              // diagnostics, the first ones
