@@ -28,6 +28,7 @@
 #include "vboard/duration.hpp"
 #include "vboard/frames.hpp"
 #include "vboard/report.hpp"
+#include "vboard/run_report.hpp"
 #include "vboard/session.hpp"
 #include "vboard/transactions.hpp"
 
@@ -448,44 +449,38 @@ void say(std::string &kept, const std::string &line) {
 // if it ended the run.
 Report print_report(const std::string &path) {
     std::ifstream in(path);
-    std::string line;
+    const vboard::run_report::Read read = vboard::run_report::read(in);
     Report report;
-    while (std::getline(in, line)) {
-        if (line.starts_with("note ")) {
-            const std::size_t space = line.find(' ', 5);
-            const std::uint64_t ns = std::strtoull(line.c_str() + 5, nullptr, 10);
-            say(report.notes, "note at " + vboard::format_duration(ns) + ": " +
-                                  (space == std::string::npos ? "" : line.substr(space + 1)));
-        } else if (line.starts_with("violation ")) {
-            say(report.violation_lines, "timing violation at " + line.substr(10));
-        } else if (line.starts_with("violations ")) {
-            char *name = nullptr;
-            const std::uint64_t count = std::strtoull(line.c_str() + 11, &name, 10);
-            report.violations += count;
-            say(report.violation_lines,
-                std::string(name != nullptr && *name == ' ' ? name + 1 : "") + ": " +
-                    std::to_string(count) + " timing violation" + (count == 1 ? "" : "s") +
-                    " in all");
-        } else if (line.starts_with("clock ")) {
-            report.clock_ns = std::strtoull(line.c_str() + 6, nullptr, 10);
-        } else if (line.starts_with("header ")) {
-            std::istringstream words(line.substr(7));
-            std::array<int, 2 * vboard::kLineCount> values{};
-            for (int &value : values) {
-                words >> value;
-            }
-            std::array<devcfg::HeaderLine, devcfg::kHeaderLines> header{};
-            for (int pin = 0; pin < devcfg::kHeaderLines; ++pin) {
-                header[pin] = {values[pin], values[vboard::kLineCount + pin]};
-            }
-            if (words) {
-                report.header = header;
-            }
-        } else if (line.starts_with("timeout ")) {
-            std::fprintf(stderr, "vboard: %s\n", line.c_str() + 8);
-            report.timed_out = true;
-            report.timeout_line = line.substr(8);
+    using Kind = vboard::run_report::Entry::Kind;
+    for (const vboard::run_report::Entry &entry : read.entries) {
+        switch (entry.kind) {
+            case Kind::Note:
+                say(report.notes,
+                    "note at " + vboard::format_duration(entry.time_ns) + ": " + entry.text);
+                break;
+            case Kind::Violation:
+                say(report.violation_lines, "timing violation at " + entry.text);
+                break;
+            case Kind::ViolationCount:
+                report.violations += entry.count;
+                say(report.violation_lines, entry.text + ": " + std::to_string(entry.count) +
+                                                " timing violation" +
+                                                (entry.count == 1 ? "" : "s") + " in all");
+                break;
         }
+    }
+    report.clock_ns = read.clock_ns;
+    if (read.codes) {
+        std::array<devcfg::HeaderLine, devcfg::kHeaderLines> header{};
+        for (int pin = 0; pin < devcfg::kHeaderLines; ++pin) {
+            header[pin] = {(*read.codes)[pin], read.levels[pin] ? 1 : 0};
+        }
+        report.header = header;
+    }
+    if (read.timeout) {
+        std::fprintf(stderr, "vboard: %s\n", read.timeout->c_str());
+        report.timed_out = true;
+        report.timeout_line = *read.timeout;
     }
     return report;
 }

@@ -24,6 +24,7 @@
 #include "vboard/duration.hpp"
 #include "vboard/frames.hpp"
 #include "vboard/report.hpp"
+#include "vboard/run_report.hpp"
 #include "vboard/trace.hpp"
 #include "vboard/transactions.hpp"
 
@@ -78,7 +79,7 @@ class ReportChannel final : public CallObserver {
     void call(const CallRecord &) override {}
     bool wants_calls() const override { return false; }
     void note(std::uint64_t time_ns, const std::string &text) override {
-        write_all(g_report_fd, "note " + std::to_string(time_ns) + " " + text + "\n");
+        write_all(g_report_fd, run_report::note(time_ns, text));
     }
     void finish(std::uint64_t) override {}
 };
@@ -91,13 +92,13 @@ class ViolationChannel final : public TransactionObserver {
     void violation(const TimingViolation &violation) override {
         names_.resize(std::max(names_.size(), violation.check + 1));
         names_[violation.check] = violation.name;
-        write_all(g_report_fd, "violation " + violation.to_string() + "\n");
+        write_all(g_report_fd, run_report::violation(violation.to_string()));
     }
     void finish(std::uint64_t, const std::vector<std::uint64_t> &counts) override {
         for (std::size_t i = 0; i < counts.size(); ++i) {
             if (counts[i] > 0) {
-                write_all(g_report_fd, "violations " + std::to_string(counts[i]) + " " +
-                                           (i < names_.size() ? names_[i] : "check") + "\n");
+                write_all(g_report_fd, run_report::violation_count(
+                                           counts[i], i < names_.size() ? names_[i] : "check"));
             }
         }
     }
@@ -112,15 +113,13 @@ void report_header(const Board::State &state) {
     if (g_report_fd < 0) {
         return;
     }
-    std::string line = "header";
-    for (const Line &l : state.run->lines) {
-        line += ' ';
-        line += std::to_string(alt_code(l.function));
+    std::array<int, kLineCount> codes{};
+    std::array<bool, kLineCount> levels{};
+    for (std::size_t pin = 0; pin < state.run->lines.size(); ++pin) {
+        codes[pin] = alt_code(state.run->lines[pin].function);
+        levels[pin] = state.run->lines[pin].level;
     }
-    for (const Line &l : state.run->lines) {
-        line += l.level ? " 1" : " 0";
-    }
-    write_all(g_report_fd, line + "\nclock " + std::to_string(state.run->now) + "\n");
+    write_all(g_report_fd, run_report::end_of_run(codes, levels, state.run->now));
 }
 
 void finish_session_outputs() {
@@ -174,7 +173,7 @@ void end_at_time_limit(Board &board, const TimeLimitReport &report) {
     state.finish_observers();
     const std::string text = report.to_string();
     if (g_report_fd >= 0) {
-        write_all(g_report_fd, "timeout " + text + "\n");
+        write_all(g_report_fd, run_report::timeout(text));
     } else {
         write_all(STDERR_FILENO, "vboard: " + text + "\n");
     }
