@@ -211,6 +211,7 @@ int run(const devcfg::CommandLine &line) {
         board.remove_observer(report);
         board.remove_call_observer(report);
         board.remove_transaction_observer(report);
+        board.remove_frame_observer(report);
         try {
             report->write(options.report_path,
                           completed ? "every step ran" : "a step failed; the run stopped there");

@@ -542,18 +542,28 @@ Board &current_board() {
     return board != nullptr ? *board : default_board();
 }
 
-Board::State &current_state() {
+std::atomic<Board::State *> g_scoped_state{nullptr};
+std::atomic<Board::State *> g_process_state{nullptr};
+
+Board::State &current_state_slow() {
     Board *board = g_current.load(std::memory_order_acquire);
-    if (board == nullptr) {
-        static Board &process_board = default_board();  // made once; lives for the process
-        board = &process_board;
+    if (board != nullptr) {
+        return board->state();
     }
-    return board->state();
+    Board::State &state = default_board().state();  // made once; lives for the process
+    g_process_state.store(&state, std::memory_order_release);
+    return state;
 }
 
 ScopedBoard::ScopedBoard(Board &board)
-    : previous_(g_current.exchange(&board, std::memory_order_acq_rel)) {}
+    : previous_(g_current.exchange(&board, std::memory_order_acq_rel)) {
+    g_scoped_state.store(&board.state(), std::memory_order_release);
+}
 
-ScopedBoard::~ScopedBoard() { g_current.store(previous_, std::memory_order_release); }
+ScopedBoard::~ScopedBoard() {
+    g_current.store(previous_, std::memory_order_release);
+    g_scoped_state.store(previous_ != nullptr ? &previous_->state() : nullptr,
+                         std::memory_order_release);
+}
 
 }  // namespace vboard

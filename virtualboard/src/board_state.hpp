@@ -245,8 +245,20 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
 };
 
 // The state of current_board(), reached without going through the exported functions: what every
-// wiringPi call starts with.
-VBOARD_NO_EXPORT Board::State &current_state();
+// wiringPi call starts with. The scoped board's state while a ScopedBoard is active, else the
+// process's board's once it is made.
+VBOARD_NO_EXPORT extern std::atomic<Board::State *> g_scoped_state;
+VBOARD_NO_EXPORT extern std::atomic<Board::State *> g_process_state;
+VBOARD_NO_EXPORT Board::State &current_state_slow();
+inline Board::State &current_state() {
+    if (Board::State *state = g_scoped_state.load(std::memory_order_acquire)) {
+        return *state;
+    }
+    if (Board::State *state = g_process_state.load(std::memory_order_acquire)) {
+        return *state;
+    }
+    return current_state_slow();
+}
 
 }  // namespace vboard
 
