@@ -90,8 +90,7 @@ class BoardLock {
         }
         held_owned_.store(true, std::memory_order_relaxed);
         std::atomic_signal_fence(std::memory_order_seq_cst);
-        if (owned_.load(std::memory_order_relaxed)) {
-            std::atomic_thread_fence(std::memory_order_acquire);
+        if (owned_.load(std::memory_order_acquire)) {
             return true;
         }
         held_owned_.store(false, std::memory_order_release);
