@@ -54,10 +54,10 @@ int main(int argc, char **argv) {
     if (mode == "spi-devices") {  // devices no line change reaches
         for (const auto &[model, bus] :
              {std::pair{"echo", vboard::Bus::Spi0}, std::pair{"registers", vboard::Bus::Spi1}}) {
-            vboard::DeviceSpec spec;
-            spec.model = model;
-            spec.bus = bus;
-            board.attach_device(spec);
+            vboard::DeviceConfig config;
+            config.model = model;
+            config.bus = bus;
+            board.attach_device(config);
         }
     }
     if (mode == "link-device") {

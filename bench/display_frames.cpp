@@ -20,18 +20,18 @@ constexpr int kDc = DEV_OUT_A_PIN;
 constexpr int kReset = DEV_OUT_B_PIN;
 constexpr int kBusy = DEV_IN_PIN;
 
-vboard::DeviceSpec panel(const char *model, vboard::Bus bus) {
-    vboard::DeviceSpec spec;
-    spec.model = model;
-    spec.name = "panel";
-    spec.bus = bus;
-    spec.lines = {{"dc", kDc}, {"reset", kReset}};
+vboard::DeviceConfig panel(const char *model, vboard::Bus bus) {
+    vboard::DeviceConfig config;
+    config.model = model;
+    config.name = "panel";
+    config.bus = bus;
+    config.lines = {{"dc", kDc}, {"reset", kReset}};
     if (bus == vboard::Bus::Link) {
-        spec.select = DEV_CS_M_PIN;
-        spec.lines.emplace_back("busy", kBusy);
-        spec.params = {{"colours", std::string("bwr")}};
+        config.select = DEV_CS_M_PIN;
+        config.lines.emplace_back("busy", kBusy);
+        config.params = {{"colours", std::string("bwr")}};
     }
-    return spec;
+    return config;
 }
 
 void spi(std::vector<unsigned char> bytes) {

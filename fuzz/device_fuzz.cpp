@@ -27,8 +27,8 @@ void require(bool ok, const char *what) {
 
 constexpr int kSelects[] = {22, 23, 27, DEV_CS_M_PIN};
 
-vboard::DeviceSpec spec(const char *model, const char *name, vboard::Bus bus, int select) {
-    vboard::DeviceSpec s;
+vboard::DeviceConfig config(const char *model, const char *name, vboard::Bus bus, int select) {
+    vboard::DeviceConfig s;
     s.model = model;
     s.name = name;
     s.bus = bus;
@@ -37,16 +37,17 @@ vboard::DeviceSpec spec(const char *model, const char *name, vboard::Bus bus, in
 }
 
 void attach_devices(vboard::Board &board) {
-    vboard::DeviceSpec replies = spec("replies", "replies", vboard::Bus::Link, kSelects[0]);
+    vboard::DeviceConfig replies = config("replies", "replies", vboard::Bus::Link, kSelects[0]);
     replies.params = {{"replies", std::vector<std::uint8_t>{0x5A, 0xC3}}};
     board.attach_device(replies);
-    board.attach_device(spec("echo", "echo", vboard::Bus::Link, kSelects[1]));
-    vboard::DeviceSpec registers = spec("registers", "registers", vboard::Bus::Link, kSelects[2]);
+    board.attach_device(config("echo", "echo", vboard::Bus::Link, kSelects[1]));
+    vboard::DeviceConfig registers =
+        config("registers", "registers", vboard::Bus::Link, kSelects[2]);
     registers.params = {{"read_bit", std::int64_t{0x01}}};
     board.attach_device(registers);
-    board.attach_device(spec("echo", "spi-echo", vboard::Bus::Spi0, -1));
-    board.attach_device(spec("registers", "spi-registers", vboard::Bus::Spi1, -1));
-    vboard::DeviceSpec sensor = spec("plugin", "sensor", vboard::Bus::Link, kSelects[3]);
+    board.attach_device(config("echo", "spi-echo", vboard::Bus::Spi0, -1));
+    board.attach_device(config("registers", "spi-registers", vboard::Bus::Spi1, -1));
+    vboard::DeviceConfig sensor = config("plugin", "sensor", vboard::Bus::Link, kSelects[3]);
     sensor.path = SENSOR_MODEL;
     sensor.lines = {{"ready", DEV_IN_PIN}};
     sensor.params = {{"conversion", std::string("50us")}};

@@ -30,27 +30,27 @@ void require(bool ok, const char *what) {
     }
 }
 
-vboard::DeviceSpec panel(std::uint8_t pick, std::uint8_t size) {
-    vboard::DeviceSpec spec;
-    spec.model = kModels[pick % 3];
-    spec.name = "panel";
-    spec.bus = vboard::Bus::Spi0;
-    spec.lines = {{"dc", kDc}, {"reset", kReset}, {"busy", kBusy}};
+vboard::DeviceConfig panel(std::uint8_t pick, std::uint8_t size) {
+    vboard::DeviceConfig config;
+    config.model = kModels[pick % 3];
+    config.name = "panel";
+    config.bus = vboard::Bus::Spi0;
+    config.lines = {{"dc", kDc}, {"reset", kReset}, {"busy", kBusy}};
     const std::int64_t width = 8 + size % 24, height = 1 + size / 24;
-    if (spec.model == "tft") {
-        spec.lines.pop_back();
-        spec.params = {{"ram_width", width},
-                       {"ram_height", height + 2},
-                       {"width", width - 1},
-                       {"x_offset", std::int64_t{1}},
-                       {"snapshot", std::vector<std::string>{"1ms", "3ms"}}};
+    if (config.model == "tft") {
+        config.lines.pop_back();
+        config.params = {{"ram_width", width},
+                         {"ram_height", height + 2},
+                         {"width", width - 1},
+                         {"x_offset", std::int64_t{1}},
+                         {"snapshot", std::vector<std::string>{"1ms", "3ms"}}};
     } else {
-        spec.params = {{"width", width},
-                       {"height", height},
-                       {"colours", std::string(pick & 8 ? "bwr" : "bw")},
-                       {"refresh", std::string("2ms")}};
+        config.params = {{"width", width},
+                         {"height", height},
+                         {"colours", std::string(pick & 8 ? "bwr" : "bw")},
+                         {"refresh", std::string("2ms")}};
     }
-    return spec;
+    return config;
 }
 
 }  // namespace
@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     board.set_real_sleep(false);
     board.set_log_capacity(64);
     board.set_frames_kept(4);
-    const vboard::DeviceSpec spec = panel(data[0], data[1]);
-    board.attach_device(spec);
+    const vboard::DeviceConfig config = panel(data[0], data[1]);
+    board.attach_device(config);
     wiringPiSetupGpio();
     pinMode(kDc, OUTPUT);
     pinMode(kReset, OUTPUT);

@@ -111,14 +111,14 @@ class DeviceTest : public BoardTest {
     }
 
     vboard::Device attach_probe(bool cancel, vboard::Bus bus = vboard::Bus::Spi0) {
-        vboard::DeviceSpec spec;
-        spec.model = "plugin";
-        spec.path = kProbe;
-        spec.bus = bus;
-        spec.lines = {{"in", kIn}, {"out", kOut}};
-        spec.params = {
+        vboard::DeviceConfig config;
+        config.model = "plugin";
+        config.path = kProbe;
+        config.bus = bus;
+        config.lines = {{"in", kIn}, {"out", kOut}};
+        config.params = {
             {"delay", std::string("100us")}, {"cancel", cancel}, {"note", std::string("made")}};
-        return board.attach_device(spec);
+        return board.attach_device(config);
     }
 };
 
@@ -179,32 +179,32 @@ TEST_F(DeviceTest, DetachingOrResettingEndsTheDeviceAndItsTimers) {
 }
 
 TEST_F(DeviceTest, HandlesReachTheBuiltInModelsAndRefuseOthers) {
-    vboard::DeviceSpec spec;
-    spec.model = "registers";
-    spec.name = "bank";
-    spec.bus = vboard::Bus::Spi1;
-    spec.params = {{"values", std::vector<std::uint8_t>{0x10, 0x11}}};
-    vboard::Device bank = board.attach_device(spec);
+    vboard::DeviceConfig config;
+    config.model = "registers";
+    config.name = "bank";
+    config.bus = vboard::Bus::Spi1;
+    config.params = {{"values", std::vector<std::uint8_t>{0x10, 0x11}}};
+    vboard::Device bank = board.attach_device(config);
     EXPECT_EQ(bank.register_value(1), 0x11);
     bank.set_register(2, 0x22);
     EXPECT_EQ(board.device("bank").register_value(2), 0x22);
     EXPECT_THROW(bank.queue_replies(std::vector<std::uint8_t>{1}), std::logic_error);
     EXPECT_THROW(board.device("nothing"), std::out_of_range);
-    spec.name = "other";
-    spec.model = "nonsense";
-    EXPECT_THROW(board.attach_device(spec), vboard::DeviceError);
+    config.name = "other";
+    config.model = "nonsense";
+    EXPECT_THROW(board.attach_device(config), vboard::DeviceError);
     EXPECT_EQ(board.device("bank").register_value(1), 0x11);  // a refused device replaces nothing
 }
 
 TEST_F(DeviceTest, SeveralDevicesShareTheLinkEachBehindItsSelectLine) {
     const auto replies = [](const std::string &name, int select, std::uint8_t reply) {
-        vboard::DeviceSpec spec;
-        spec.model = "replies";
-        spec.name = name;
-        spec.bus = vboard::Bus::Link;
-        spec.select = select;
-        spec.params = {{"replies", std::vector<std::uint8_t>{reply}}};
-        return spec;
+        vboard::DeviceConfig config;
+        config.model = "replies";
+        config.name = name;
+        config.bus = vboard::Bus::Link;
+        config.select = select;
+        config.params = {{"replies", std::vector<std::uint8_t>{reply}}};
+        return config;
     };
     board.attach_device(replies("a", 22, 0xA1));
     board.attach_device(replies("b", 23, 0xB2));

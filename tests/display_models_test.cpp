@@ -59,16 +59,16 @@ class DisplayTest : public BoardTest {
     }
 
     void attach(const std::string &model, std::vector<vboard::DeviceParam> params) {
-        vboard::DeviceSpec spec;
-        spec.model = model;
-        spec.name = "panel";
-        spec.bus = vboard::Bus::Spi0;
-        spec.lines = {{"dc", kDc}, {"reset", kReset}};
+        vboard::DeviceConfig config;
+        config.model = model;
+        config.name = "panel";
+        config.bus = vboard::Bus::Spi0;
+        config.lines = {{"dc", kDc}, {"reset", kReset}};
         if (model != "tft") {
-            spec.lines.emplace_back("busy", kBusy);
+            config.lines.emplace_back("busy", kBusy);
         }
-        spec.params = std::move(params);
-        board.attach_device(spec);
+        config.params = std::move(params);
+        board.attach_device(config);
     }
 
     std::string diagnostics() const {

@@ -3,10 +3,10 @@
 # The example driver's HTML report, opened in Debian's chromium by tests/browser/report_test.mjs.
 # Skipped (status 77), and says so, where chromium, node or the browser driver are missing, unless
 # VBOARD_REQUIRE_BROWSER=1 (CI installs them) makes that a failure.
-# The e-paper example's report shows its frame as a thumbnail on the time axis.
-# Usage: report_browser_test.sh VBOARD BUSY_DEVICE BUSY_TOML EPAPER EPAPER_TOML WORKDIR
+# The panel example's report shows its frame as a thumbnail on the time axis.
+# Usage: report_browser_test.sh VBOARD BUSY_DEVICE BUSY_TOML PANEL PANEL_TOML WORKDIR
 set -uo pipefail
-vboard=$1 busy_device=$2 busy_toml=$3 epaper=$4 epaper_toml=$5 work=$6
+vboard=$1 busy_device=$2 busy_toml=$3 bwr_panel=$4 panel_toml=$5 work=$6
 here=$(cd "$(dirname "$0")" && pwd)
 missing=()
 command -v node >/dev/null || missing+=(node)
@@ -33,6 +33,6 @@ min = "1s"
 TOML
 "$vboard" run --board board.toml --report report.html --timing-warnings -- "$busy_device" >/dev/null ||
     { echo "FAILED: the run did not pass"; exit 1; }
-"$vboard" run --board "$epaper_toml" --report frames.html -- "$epaper" >/dev/null ||
-    { echo "FAILED: the e-paper run did not pass"; exit 1; }
+"$vboard" run --board "$panel_toml" --report frames.html -- "$bwr_panel" >/dev/null ||
+    { echo "FAILED: the panel run did not pass"; exit 1; }
 node "$here/browser/report_test.mjs" report.html report.png frames.html

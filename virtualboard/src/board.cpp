@@ -213,15 +213,15 @@ void Board::attach_spi_device(int channel, SpiDevice device) {
 
 void Board::detach_spi_device(int channel) { attach_spi_device(channel, nullptr); }
 
-Device Board::attach_device(const DeviceSpec &spec) {
-    for (const auto &[name, pin] : spec.lines) {
+Device Board::attach_device(const DeviceConfig &config) {
+    for (const auto &[name, pin] : config.lines) {
         checked_pin(pin);
     }
-    if (spec.select != -1) {
-        checked_pin(spec.select);
+    if (config.select != -1) {
+        checked_pin(config.select);
     }
     std::lock_guard lock(state_->mutex);
-    return Device(this, state_->run->devices.attach(spec).id());
+    return Device(this, state_->run->devices.attach(config).id());
 }
 
 void Board::detach_device(const Device &device) {
@@ -241,17 +241,18 @@ Device Board::device(const std::string &name) {
 }
 
 void Board::attach_link_device(const LinkDeviceOptions &options) {
-    DeviceSpec spec;
-    spec.model = "replies";
-    spec.name = "link";
-    spec.bus = Bus::Link;
+    DeviceConfig config;
+    config.model = "replies";
+    config.name = "link";
+    config.bus = Bus::Link;
     if (options.enable_pin != -1) {
-        spec.lines.emplace_back("enable", checked_pin(options.enable_pin));
-        spec.params.push_back({"enable_level", std::string(options.enable_level ? "high" : "low")});
-        spec.params.push_back({"enable_for", std::to_string(options.enable_hold_ns) + "ns"});
+        config.lines.emplace_back("enable", checked_pin(options.enable_pin));
+        config.params.push_back(
+            {"enable_level", std::string(options.enable_level ? "high" : "low")});
+        config.params.push_back({"enable_for", std::to_string(options.enable_hold_ns) + "ns"});
     }
     detach_link_device();
-    attach_device(spec);
+    attach_device(config);
 }
 
 void Board::detach_link_device() {

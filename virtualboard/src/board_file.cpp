@@ -233,45 +233,45 @@ void take_seat(const Reader &in, std::vector<Seat> &seats, const toml::node &nod
     seats.push_back(Seat{bus, select, line_of(node)});
 }
 
-DeviceSpec device_spec(const Reader &in, const toml::node &node, const std::string &path) {
-    DeviceSpec spec;
-    spec.file = in.file();
-    spec.line = line_of(node);
-    spec.key = path;
-    return spec;
+DeviceConfig device_config(const Reader &in, const toml::node &node, const std::string &path) {
+    DeviceConfig config;
+    config.file = in.file();
+    config.line = line_of(node);
+    config.key = path;
+    return config;
 }
 
 void read_link(const Reader &in, const toml::table &table, BoardFile &out,
                std::vector<Seat> &seats) {
     in.only_keys(table, "link", {"replies", "enable", "enable_level", "enable_for"});
-    DeviceSpec spec = device_spec(in, table, "link");
-    spec.model = "replies";
-    spec.name = "link";
-    spec.bus = Bus::Link;
+    DeviceConfig config = device_config(in, table, "link");
+    config.model = "replies";
+    config.name = "link";
+    config.bus = Bus::Link;
     if (const toml::node *node = table.get("replies")) {
-        spec.params.push_back({"replies", in.bytes(*node, "link.replies"), line_of(*node)});
+        config.params.push_back({"replies", in.bytes(*node, "link.replies"), line_of(*node)});
     }
     if (const toml::node *node = table.get("enable")) {
-        spec.lines.emplace_back("enable", in.pin(*node, "link.enable"));
+        config.lines.emplace_back("enable", in.pin(*node, "link.enable"));
     }
     for (const std::string_view key : {"enable_level", "enable_for"}) {
         const toml::node *node = table.get(key);
-        if (node != nullptr && spec.lines.empty()) {
+        if (node != nullptr && config.lines.empty()) {
             in.fail(*node, "link." + std::string(key), "link.enable naming the enable line first");
         }
     }
     if (const toml::node *node = table.get("enable_level")) {
-        spec.params.push_back({"enable_level",
-                               std::string(in.level(*node, "link.enable_level") ? "high" : "low"),
-                               line_of(*node)});
+        config.params.push_back({"enable_level",
+                                 std::string(in.level(*node, "link.enable_level") ? "high" : "low"),
+                                 line_of(*node)});
     }
     if (const toml::node *node = table.get("enable_for")) {
-        spec.params.push_back({"enable_for",
-                               std::to_string(in.duration(*node, "link.enable_for")) + "ns",
-                               line_of(*node)});
+        config.params.push_back({"enable_for",
+                                 std::to_string(in.duration(*node, "link.enable_for")) + "ns",
+                                 line_of(*node)});
     }
     take_seat(in, seats, table, "link", Bus::Link, -1);
-    out.devices.push_back(std::move(spec));
+    out.devices.push_back(std::move(config));
 }
 
 std::vector<std::uint8_t> read_registers(const Reader &in, const toml::table &table,
@@ -308,20 +308,20 @@ void read_spi(const Reader &in, const toml::array &array, BoardFile &out,
             in.fail(table, path + ".channel", "the chip enable the device sits on, 0 or 1");
         }
         const int channel = static_cast<int>(in.integer(*channel_node, path + ".channel", 0, 1));
-        DeviceSpec spec = device_spec(in, table, path);
-        spec.bus = channel == 0 ? Bus::Spi0 : Bus::Spi1;
-        take_seat(in, seats, *channel_node, path + ".channel", spec.bus, -1);
+        DeviceConfig config = device_config(in, table, path);
+        config.bus = channel == 0 ? Bus::Spi0 : Bus::Spi1;
+        take_seat(in, seats, *channel_node, path + ".channel", config.bus, -1);
         const toml::node *model = table.get("model");
-        spec.model = model != nullptr
-                         ? in.choice(*model, path + ".model", {"replies", "echo", "registers"})
-                         : "replies";
-        if (spec.model == "replies") {
+        config.model = model != nullptr
+                           ? in.choice(*model, path + ".model", {"replies", "echo", "registers"})
+                           : "replies";
+        if (config.model == "replies") {
             in.only_keys(table, path, {"channel", "model", "replies"});
             if (const toml::node *node = table.get("replies")) {
-                spec.params.push_back(
+                config.params.push_back(
                     {"replies", in.bytes(*node, path + ".replies"), line_of(*node)});
             }
-        } else if (spec.model == "echo") {
+        } else if (config.model == "echo") {
             in.only_keys(table, path, {"channel", "model"});
         } else {
             in.only_keys(table, path, {"channel", "model", "read_bit", "registers"});
@@ -330,16 +330,16 @@ void read_spi(const Reader &in, const toml::array &array, BoardFile &out,
                 if (bit == 0 || (bit & (bit - 1)) != 0) {
                     in.fail(*node, path + ".read_bit", "a single bit, as 0x80 or 0x01");
                 }
-                spec.params.push_back({"read_bit", std::int64_t{bit}, line_of(*node)});
+                config.params.push_back({"read_bit", std::int64_t{bit}, line_of(*node)});
             }
             if (const toml::node *node = table.get("registers")) {
-                spec.params.push_back(
+                config.params.push_back(
                     {"values",
                      read_registers(in, in.table(*node, path + ".registers"), path + ".registers"),
                      line_of(*node)});
             }
         }
-        out.devices.push_back(std::move(spec));
+        out.devices.push_back(std::move(config));
     }
 }
 
@@ -391,25 +391,26 @@ std::string plugin_path(const std::string &file, const std::string &path) {
 void read_device(const Reader &in, const toml::table &table, const std::string &path,
                  BoardFile &out, std::vector<Seat> &seats) {
     in.only_keys(table, path, {"model", "path", "name", "bus", "select", "lines", "params"});
-    DeviceSpec spec = device_spec(in, table, path);
+    DeviceConfig config = device_config(in, table, path);
     const toml::node *model = table.get("model");
     if (model == nullptr) {
         in.fail(table, path + ".model",
                 "the device's model: \"echo\", \"replies\", \"registers\" or \"plugin\"");
     }
-    spec.model = in.choice(*model, path + ".model",
-                           {"echo", "replies", "registers", "tft", "ssd16xx", "uc81xx", "plugin"});
+    config.model =
+        in.choice(*model, path + ".model",
+                  {"echo", "replies", "registers", "tft", "ssd16xx", "uc81xx", "plugin"});
     if (const toml::node *node = table.get("path")) {
         const toml::value<std::string> *text = node->as_string();
         if (text == nullptr || text->get().empty()) {
             in.fail(*node, path + ".path", "the model library's file, as a string");
         }
-        if (spec.model != "plugin") {
+        if (config.model != "plugin") {
             in.fail(*node, path + ".path",
                     "model = \"plugin\": only a plug-in is loaded from a file");
         }
-        spec.path = plugin_path(in.file(), text->get());
-    } else if (spec.model == "plugin") {
+        config.path = plugin_path(in.file(), text->get());
+    } else if (config.model == "plugin") {
         in.fail(table, path + ".path", "the model library's file (model = \"plugin\" needs path)");
     }
     if (const toml::node *node = table.get("name")) {
@@ -417,16 +418,16 @@ void read_device(const Reader &in, const toml::table &table, const std::string &
         if (text == nullptr || !plain_name(text->get())) {
             in.fail(*node, path + ".name", "a name of letters, digits, _ and -");
         }
-        spec.name = text->get();
+        config.name = text->get();
     }
     const toml::node *bus = table.get("bus");
     if (bus == nullptr) {
         in.fail(table, path + ".bus", "the bus the device sits on: \"link\", \"spi0\" or \"spi1\"");
     }
     const std::string bus_word = in.choice(*bus, path + ".bus", {"link", "spi0", "spi1"});
-    spec.bus = bus_word == "link" ? Bus::Link : bus_word == "spi0" ? Bus::Spi0 : Bus::Spi1;
+    config.bus = bus_word == "link" ? Bus::Link : bus_word == "spi0" ? Bus::Spi0 : Bus::Spi1;
     if (const toml::node *node = table.get("select")) {
-        spec.select = in.pin(*node, path + ".select");
+        config.select = in.pin(*node, path + ".select");
     }
     if (const toml::node *node = table.get("lines")) {
         const toml::table *lines = node->as_table();
@@ -438,10 +439,10 @@ void read_device(const Reader &in, const toml::table &table, const std::string &
             if (!plain_name(key.str())) {
                 in.fail(value, where, "a name of letters, digits, _ and -");
             }
-            if (spec.lines.size() == 32) {
+            if (config.lines.size() == 32) {
                 in.fail(value, where, "at most 32 lines");
             }
-            spec.lines.emplace_back(std::string(key.str()), in.pin(value, where));
+            config.lines.emplace_back(std::string(key.str()), in.pin(value, where));
         }
     }
     if (const toml::node *node = table.get("params")) {
@@ -450,22 +451,22 @@ void read_device(const Reader &in, const toml::table &table, const std::string &
             in.fail(*node, path + ".params", "a table of the model's parameters");
         }
         for (auto &&[key, value] : *params) {
-            spec.params.push_back(
+            config.params.push_back(
                 read_param(in, key.str(), value, path + ".params." + std::string(key.str())));
         }
     }
-    take_seat(in, seats, table, path + (spec.select >= 0 ? ".select" : ".bus"), spec.bus,
-              spec.select);
-    out.devices.push_back(std::move(spec));
+    take_seat(in, seats, table, path + (config.select >= 0 ? ".select" : ".bus"), config.bus,
+              config.select);
+    out.devices.push_back(std::move(config));
 }
 
 // Makes each device once, on a board of its own, so that the file is refused here when a model
 // cannot be loaded or refuses its parameters.
 void check_devices(const BoardFile &file) {
-    for (const DeviceSpec &spec : file.devices) {
+    for (const DeviceConfig &config : file.devices) {
         Board scratch;
         try {
-            scratch.attach_device(spec);
+            scratch.attach_device(config);
         } catch (const DeviceError &error) {
             throw BoardFileError(error.file(), error.line(), error.key(), error.expected());
         }
@@ -775,8 +776,9 @@ BoardFile read_document(const Reader &in, const toml::table &root) {
             read_device(in, in.table((*array)[i], path), path, out, seats);
         }
     }
-    const bool has_link = std::any_of(out.devices.begin(), out.devices.end(),
-                                      [](const DeviceSpec &spec) { return spec.bus == Bus::Link; });
+    const bool has_link =
+        std::any_of(out.devices.begin(), out.devices.end(),
+                    [](const DeviceConfig &config) { return config.bus == Bus::Link; });
     if (const toml::node *node = root.get("rule")) {
         const toml::array *array = node->as_array();
         if (array == nullptr) {
@@ -883,8 +885,8 @@ void BoardFile::apply(Board &board) const {
     for (const TimingCheck &check : timing) {
         board.add_timing_check(check);
     }
-    for (const DeviceSpec &spec : devices) {
-        board.attach_device(spec);
+    for (const DeviceConfig &config : devices) {
+        board.attach_device(config);
     }
     for (const Rule &rule : rules) {
         board.add_rule(rule);

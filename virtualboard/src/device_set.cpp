@@ -18,12 +18,12 @@ bool on_channel(const DeviceSlot &slot, int channel) { return slot.bus() == spi_
 
 }  // namespace
 
-DeviceSlot &DeviceSet::attach(const DeviceSpec &spec) {
-    const vb_device_model &model = find_model(spec);
+DeviceSlot &DeviceSet::attach(const DeviceConfig &config) {
+    const vb_device_model &model = find_model(config);
     const std::uint64_t id = next_id_++;
     // Made before the one it replaces goes, so that a refused device leaves the board as it was.
-    auto slot = std::make_unique<ModelDevice>(engine_, id, model, spec);
-    if (DeviceSlot *old = find(spec.bus, spec.select)) {
+    auto slot = std::make_unique<ModelDevice>(engine_, id, model, config);
+    if (DeviceSlot *old = find(config.bus, config.select)) {
         detach(old->id());
     }
     return add(std::move(slot));

@@ -21,7 +21,7 @@ class DeviceSet {
 
     // Attaches a device made from its model, replacing one on the same bus behind the same select
     // line. Throws DeviceError when it cannot be made; the board is as it was then.
-    DeviceSlot &attach(const DeviceSpec &spec);
+    DeviceSlot &attach(const DeviceConfig &config);
     // A C++ function on a chip enable, replacing the chip enable's device.
     DeviceSlot &attach_function(int channel, SpiDevice function);
     void detach(std::uint64_t id);

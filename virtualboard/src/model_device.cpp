@@ -173,21 +173,21 @@ DeviceError::DeviceError(std::string file, int line, std::string key, std::strin
       expected_(std::move(expected)) {}
 
 ModelDevice::ModelDevice(Engine &engine, std::uint64_t id, const vb_device_model &model,
-                         const DeviceSpec &spec)
+                         const DeviceConfig &config)
     : DeviceSlot(id,
-                 spec.name.empty() ? std::string(model.name != nullptr ? model.name : "device")
-                                   : spec.name,
-                 spec.bus, spec.select),
+                 config.name.empty() ? std::string(model.name != nullptr ? model.name : "device")
+                                     : config.name,
+                 config.bus, config.select),
       engine_(engine),
       model_(model),
       host_{{&kHostApi}, this},
-      spec_(spec),
-      param_read_(spec.params.size(), false) {
-    for (const auto &[name, pin] : spec.lines) {
+      config_(config),
+      param_read_(config.params.size(), false) {
+    for (const auto &[name, pin] : config.lines) {
         lines_.push_back(NamedLine{name, pin});
     }
-    if (spec.select >= 0) {
-        watched_pins_ |= std::uint64_t{1} << spec.select;
+    if (config.select >= 0) {
+        watched_pins_ |= std::uint64_t{1} << config.select;
     }
     update_interests();
     creating_ = true;
@@ -198,14 +198,14 @@ ModelDevice::ModelDevice(Engine &engine, std::uint64_t id, const vb_device_model
     creating_ = false;
     std::optional<Failure> refused = failure_;
     if (!refused && self_ == nullptr) {
-        refused = Failure{spec_.key + ".model",
-                          "a model that makes the device (its create() failed)", spec_.line};
+        refused = Failure{config_.key + ".model",
+                          "a model that makes the device (its create() failed)", config_.line};
     }
-    for (std::size_t i = 0; !refused && i < spec_.params.size(); ++i) {
+    for (std::size_t i = 0; !refused && i < config_.params.size(); ++i) {
         if (!param_read_[i]) {
-            refused = Failure{spec_.key + ".params." + spec_.params[i].key,
+            refused = Failure{config_.key + ".params." + config_.params[i].key,
                               "a parameter of model \"" + name() + "\" (unknown key)",
-                              spec_.params[i].line};
+                              config_.params[i].line};
         }
     }
     if (refused) {
@@ -214,7 +214,7 @@ ModelDevice::ModelDevice(Engine &engine, std::uint64_t id, const vb_device_model
         }
         self_ = nullptr;
         engine_.leave(this);
-        throw DeviceError(spec_.file, refused->line, refused->key, refused->expected);
+        throw DeviceError(config_.file, refused->line, refused->key, refused->expected);
     }
 }
 
@@ -229,8 +229,8 @@ int ModelDevice::param(const char *key, std::size_t kind, const DeviceParam **ou
     if (!creating_ || key == nullptr) {
         return VB_PARAM_ABSENT;
     }
-    for (std::size_t i = 0; i < spec_.params.size(); ++i) {
-        const DeviceParam &param = spec_.params[i];
+    for (std::size_t i = 0; i < config_.params.size(); ++i) {
+        const DeviceParam &param = config_.params[i];
         if (param.key != key) {
             continue;
         }
@@ -249,7 +249,7 @@ int ModelDevice::param_durations(const char *key, const uint64_t **out_ns, size_
     constexpr const char *kExpected = "a list of durations, as [\"20ms\", \"1s\"]";
     const DeviceParam *param = nullptr;
     int status = VB_PARAM_ABSENT;
-    for (const DeviceParam &candidate : spec_.params) {
+    for (const DeviceParam &candidate : config_.params) {
         if (key != nullptr && candidate.key == key) {
             param = &candidate;
         }
@@ -301,14 +301,14 @@ void ModelDevice::fail(const char *key, const char *expected) {
     if (!creating_ || failure_) {
         return;  // the first failure is the one reported
     }
-    Failure failure{spec_.key, expected != nullptr ? expected : "what the model accepts",
-                    spec_.line};
+    Failure failure{config_.key, expected != nullptr ? expected : "what the model accepts",
+                    config_.line};
     if (key != nullptr) {
-        failure.key = spec_.key + ".params." + key;
-        for (std::size_t i = 0; i < spec_.params.size(); ++i) {
-            if (spec_.params[i].key == key) {
+        failure.key = config_.key + ".params." + key;
+        for (std::size_t i = 0; i < config_.params.size(); ++i) {
+            if (config_.params[i].key == key) {
                 param_read_[i] = true;
-                failure.line = spec_.params[i].line != 0 ? spec_.params[i].line : spec_.line;
+                failure.line = config_.params[i].line != 0 ? config_.params[i].line : config_.line;
             }
         }
     }
@@ -349,7 +349,7 @@ void ModelDevice::watch_line(std::uint32_t line, bool on) {
         return;
     }
     lines_[line].watched = on;
-    watched_pins_ = spec_.select >= 0 ? std::uint64_t{1} << spec_.select : 0;
+    watched_pins_ = config_.select >= 0 ? std::uint64_t{1} << config_.select : 0;
     for (const NamedLine &named : lines_) {
         if (named.watched) {
             watched_pins_ |= std::uint64_t{1} << named.pin;

@@ -21,10 +21,10 @@ bool in_device_model();
 
 class ModelDevice final : public DeviceSlot {
   public:
-    // Makes the device: create() with the spec's parameters. Throws DeviceError when the model
+    // Makes the device: create() with the config's parameters. Throws DeviceError when the model
     // refuses them, reads a parameter as another type, or leaves one unread.
     ModelDevice(Engine &engine, std::uint64_t id, const vb_device_model &model,
-                const DeviceSpec &spec);
+                const DeviceConfig &config);
     ~ModelDevice() override;
 
     int byte(std::uint8_t direction, std::uint8_t out) override;
@@ -85,7 +85,7 @@ class ModelDevice final : public DeviceSlot {
     Engine &engine_;
     const vb_device_model &model_;
     HostHandle host_;
-    DeviceSpec spec_;
+    DeviceConfig config_;
     std::vector<NamedLine> lines_;
     std::vector<bool> param_read_;
     // The lists param_durations read; a vector moved keeps its elements where they are.

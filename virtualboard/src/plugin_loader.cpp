@@ -71,41 +71,41 @@ Loaded load(const std::string &path) {
 
 }  // namespace
 
-const vb_device_model &find_model(const DeviceSpec &spec) {
-    if (spec.model == "echo") {
+const vb_device_model &find_model(const DeviceConfig &config) {
+    if (config.model == "echo") {
         return *vb_echo_model();
     }
-    if (spec.model == "replies") {
+    if (config.model == "replies") {
         return *vb_replies_model();
     }
-    if (spec.model == "registers") {
+    if (config.model == "registers") {
         return *vb_registers_model();
     }
-    if (spec.model == "tft") {
+    if (config.model == "tft") {
         return *vb_tft_model();
     }
-    if (spec.model == "ssd16xx") {
+    if (config.model == "ssd16xx") {
         return *vb_ssd16xx_model();
     }
-    if (spec.model == "uc81xx") {
+    if (config.model == "uc81xx") {
         return *vb_uc81xx_model();
     }
-    if (spec.model != "plugin") {
+    if (config.model != "plugin") {
         throw DeviceError(
-            spec.file, spec.line, spec.key + ".model",
+            config.file, config.line, config.key + ".model",
             "\"echo\", \"replies\", \"registers\", \"tft\", \"ssd16xx\", \"uc81xx\" or \"plugin\"");
     }
-    if (spec.path.empty()) {
-        throw DeviceError(spec.file, spec.line, spec.key + ".path",
+    if (config.path.empty()) {
+        throw DeviceError(config.file, config.line, config.key + ".path",
                           "the device model library to load (model = \"plugin\" needs path)");
     }
     std::lock_guard lock(g_mutex);
-    auto found = loaded().find(spec.path);
+    auto found = loaded().find(config.path);
     if (found == loaded().end()) {
-        found = loaded().emplace(spec.path, load(spec.path)).first;
+        found = loaded().emplace(config.path, load(config.path)).first;
     }
     if (!found->second.model) {
-        throw DeviceError(spec.file, spec.line, spec.key + ".path", found->second.problem);
+        throw DeviceError(config.file, config.line, config.key + ".path", found->second.problem);
     }
     return *found->second.model;
 }

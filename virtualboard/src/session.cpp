@@ -197,9 +197,9 @@ std::vector<int> traced_lines(const std::optional<BoardFile> &file) {
             add(rule.when.pin);
             add(rule.action.pin);
         }
-        for (const DeviceSpec &spec : file->devices) {
-            add(spec.select);
-            for (const auto &[name, pin] : spec.lines) {
+        for (const DeviceConfig &config : file->devices) {
+            add(config.select);
+            for (const auto &[name, pin] : config.lines) {
                 add(pin);
             }
         }

@@ -285,7 +285,7 @@ class VBOARD_EXPORT Board {
     // cannot be found or loaded or refuses the parameters (the board is as it was then), and
     // std::out_of_range for a line off 0-53. reset() detaches every device. device() finds one by
     // name (std::out_of_range when there is none).
-    Device attach_device(const DeviceSpec &spec);
+    Device attach_device(const DeviceConfig &config);
     void detach_device(const Device &device);
     Device device(const std::string &name);
 

@@ -66,7 +66,7 @@ class VBOARD_EXPORT BoardFile {
     std::optional<CallCosts> costs;  // the defaults, with what the file sets
     std::vector<std::pair<int, bool>> drives;
     // [link] (named "link": Board::link_device), [[spi]] and [[device]], in the file's order.
-    std::vector<DeviceSpec> devices;
+    std::vector<DeviceConfig> devices;
     std::vector<Rule> rules;
     std::optional<FramingOptions> framing;  // [transactions]
     std::vector<TimingCheck> timing;        // [[timing]]

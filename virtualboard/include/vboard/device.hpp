@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Devices on the virtual board's buses, from C++: what attaches one (DeviceSpec), what a refused
+// Devices on the virtual board's buses, from C++: what attaches one (DeviceConfig), what a refused
 // one says (DeviceError), and the handle a test keeps to a device (Device).
 //
 // Every device is an instance of a model written against the C interface of vboard/device.h: the
@@ -50,7 +50,7 @@ struct DeviceParam {
 };
 
 // What to attach, and where.
-struct DeviceSpec {
+struct DeviceConfig {
     std::string model;  // "echo", "replies", "registers" or "plugin"
     std::string path;   // plugin: the shared object (dlopen's rules for a name without a slash)
     std::string name;   // for messages and Board::device; the model's name when empty
@@ -61,7 +61,7 @@ struct DeviceSpec {
     std::vector<std::pair<std::string, int>> lines;  // the model's named lines: name, BCM line
     std::vector<DeviceParam> params;
 
-    // Where the spec comes from, for messages: "FILE:LINE: KEY: expected ...".
+    // Where the config comes from, for messages: "FILE:LINE: KEY: expected ...".
     std::string file = "device";
     int line = 0;
     std::string key = "device";  // the dotted path of the device's section, "device[0]"

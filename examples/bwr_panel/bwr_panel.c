@@ -210,7 +210,7 @@ static void write_plane(uint8_t command, const uint8_t *plane) {
 int main(int argc, char **argv) {
     const char *text = argc > 1 ? argv[1] : "HELLO PI";
     if (DEV_ModuleInit() != 0) {
-        fprintf(stderr, "epaper: the GPIO could not be set up\n");
+        fprintf(stderr, "bwr_panel: the GPIO could not be set up\n");
         return 1;
     }
     memset(g_black, 0xFF, sizeof g_black);
@@ -233,7 +233,7 @@ int main(int argc, char **argv) {
         send1(CMD_DEEP_SLEEP, 0x01);
     }
     if (status != 0) {
-        fprintf(stderr, "epaper: the panel stayed busy for %d ms\n", BUSY_TIMEOUT_MS);
+        fprintf(stderr, "bwr_panel: the panel stayed busy for %d ms\n", BUSY_TIMEOUT_MS);
     }
     DEV_ModuleExit();
     return status;
