@@ -36,7 +36,7 @@ for option in --vcd --log --transactions --report --junit; do
     rows+=("$option|none/out" "$option|adir" "$option|afile/out")
 done
 if [ "$(id -u)" != 0 ]; then
-    rows+=("--board|unreadable.toml" "--expect|unreadable.txt" "--vcd|locked/out"
+    rows+=("--board|unreadable.toml" "--expect|unreadable.txt" "--vcd|locked/out" "--frames|locked"
         "--expect locked/g.txt --update|" "--expect-frames locked/frames --update|")
 fi
 

@@ -363,6 +363,11 @@ int check_inputs(const RunOptions &options) {
         std::fprintf(stderr, "vboard: --frames: '%s' is not a directory\n", options.frames.c_str());
         return vboard::kExitBoardSetup;
     }
+    if (!options.frames.empty() && ::access(options.frames.c_str(), W_OK | X_OK) != 0) {
+        std::fprintf(stderr, "vboard: --frames: cannot write into '%s': %s\n",
+                     options.frames.c_str(), std::strerror(errno));
+        return vboard::kExitBoardSetup;
+    }
     for (const std::string *path :
          {&options.vcd, &options.log, &options.transactions, &options.report, &options.junit}) {
         if (path->empty()) {

@@ -120,6 +120,9 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
         run->timeline.schedule(time, listener, what, detail);
     }
     void note(std::string text) override;
+    bool logging() const override {
+        return settings.log_capacity > 0 || run->observers.any_call_observer();
+    }
     void log_text(std::string text, Call kind = Call::DeviceLog) override;
     void frame(const std::string &device, std::uint32_t width, std::uint32_t height,
                std::span<const std::uint8_t> rgb) override;

@@ -92,6 +92,8 @@ class Engine {
     virtual void schedule(std::uint64_t time, Listener *listener, std::uint64_t what,
                           std::uint64_t detail) = 0;
     virtual void note(std::string text) = 0;  // a diagnostic
+    // Whether a line in the call log is kept or seen by anyone: when not, a part need not make it.
+    virtual bool logging() const = 0;
     // A line in the call log: what a device wrote (Call::DeviceLog), or a rule firing.
     virtual void log_text(std::string text, Call kind = Call::DeviceLog) = 0;
     virtual void link_byte_received(std::uint8_t byte) = 0;  // tells the kLinkBytes listeners

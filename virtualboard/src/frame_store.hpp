@@ -31,9 +31,9 @@ class FrameStore {
             frame.image = std::make_shared<const Image>(
                 Image{width, height, std::vector<std::uint8_t>(rgb.begin(), rgb.end())});
         }
-        last_ = frame;
         if (keep == 0) {
             frames_.clear();
+            last_ = std::move(frame);
             return last_;
         }
         frames_.push_back(std::move(frame));
@@ -43,7 +43,6 @@ class FrameStore {
         return frames_.back();
     }
     std::vector<Frame> frames() const { return {frames_.begin(), frames_.end()}; }
-    std::size_t shown() const { return shown_; }
 
   private:
     std::shared_ptr<const Image> same_as_before(const std::string &device, std::uint32_t width,

@@ -218,7 +218,9 @@ void RuleScheduler::fire(std::size_t index) {
         fired_now_.push_back(index);
     }
     const Action &action = slot.rule.action;
-    engine_.log_text(label(index) + " fires: " + describe(action), Call::RuleFired);
+    if (engine_.logging()) {
+        engine_.log_text(label(index) + " fires: " + describe(action), Call::RuleFired);
+    }
     const std::uint64_t at = now + action.after_ns;
     engine_.schedule(at, this, encode(kDrive, index), drive_detail(action.pin, action.level));
     if (action.for_ns) {

@@ -662,8 +662,9 @@ std::size_t realign(const TransactionTable &from, const TransactionTable &to, st
     return 0;
 }
 
-std::string counted(std::size_t count, const char *one, const char *many) {
-    return count == 1 ? std::string(one) : std::to_string(count) + " " + many;
+// "missing", or "3 missing".
+std::string counted(std::size_t count, const char *what) {
+    return (count == 1 ? std::string() : std::to_string(count) + " ") + what;
 }
 
 std::string missing_or_extra(const TransactionTable &expected, const TransactionTable &got,
@@ -682,7 +683,7 @@ std::string missing_or_extra(const TransactionTable &expected, const Transaction
     std::string report = "transactions differ at transaction " + std::to_string(at.index) + ": ";
     if (is_missing) {
         report +=
-            counted(count, "missing", "missing") + " (expected " + std::to_string(at.index) +
+            counted(count, "missing") + " (expected " + std::to_string(at.index) +
             (count == 1 ? "" : "-" + std::to_string(side.transactions[first + count - 1].index)) +
             ", not in the run; " +
             (other_goes_on
@@ -691,7 +692,7 @@ std::string missing_or_extra(const TransactionTable &expected, const Transaction
             "):\n";
     } else {
         report +=
-            counted(count, "extra", "extra") + " (in the run as " + std::to_string(at.index) +
+            counted(count, "extra") + " (in the run as " + std::to_string(at.index) +
             (count == 1 ? "" : "-" + std::to_string(side.transactions[first + count - 1].index)) +
             ", not expected; " +
             (other_goes_on
