@@ -4,8 +4,10 @@
 
 #include <gmock/gmock.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "board_fixture.hpp"
@@ -241,6 +243,48 @@ TEST_F(TraceTest, VcdFileHasAHeaderInitialValuesAndTimedChanges) {
                                 "\n$dumpvars\n03\n09\n$end\n" + t1 + "13\n"));
     EXPECT_THAT(text, ::testing::EndsWith("#" + std::to_string(board.now_ns()) + "\n"));
     EXPECT_THAT(text, ::testing::Not(HasSubstr("bcm22")));
+}
+
+// A trace long enough to be written on the writer's own thread, with the stamps the digits are
+// moved on for (steps below 100 across carries and new digits) and those written afresh (long
+// steps, steps back, times past 2^56 ns and the last one there is), as plain formatting says.
+TEST_F(TraceTest, LongVcdTraceIsTheSameTextAsEachStampWrittenAfresh) {
+    const auto path = dir / "long.vcd";
+    vboard::VcdWriter vcd(path.string(), {0, 1});
+    std::array<bool, vboard::kLineCount> levels{};
+    vcd.start(0, levels);
+    std::string expected;
+    std::uint64_t last = 0;
+    const auto change = [&](std::uint64_t time, int pin, bool level) {
+        vcd.change(time, pin, level);
+        if (time != last) {
+            expected += "#" + std::to_string(time) + "\n";
+            last = time;
+        }
+        expected += std::string(level ? "1" : "0") + static_cast<char>('!' + pin) + "\n";
+    };
+    const std::uint64_t far = std::uint64_t{1} << 56;
+    const std::uint64_t starts[] = {
+        0,          7,         95,      9'990,
+        99'999'940, far - 300, far + 5, std::numeric_limits<std::uint64_t>::max() - 10'000'000};
+    std::uint64_t step = 1;
+    for (const std::uint64_t start : starts) {
+        std::uint64_t time = start;
+        for (int i = 0; i < 30'000; ++i) {
+            change(time, i % 2, (i / 2) % 2 == 0);
+            step = step * 7 % 101;  // 0 to 100: repeats a moment now and then, carries often
+            time += i % 997 == 0 ? 123'456 : step;
+        }
+        change(start / 2, 0, true);  // a step back
+    }
+    vcd.finish(std::numeric_limits<std::uint64_t>::max());
+    EXPECT_TRUE(vcd.ok());
+    expected += "#" + std::to_string(std::numeric_limits<std::uint64_t>::max()) + "\n";
+
+    const std::string text = read_file(path);
+    const std::size_t body = text.find("$end\n", text.find("$dumpvars")) + 5;
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_EQ(text.substr(body), expected);
 }
 
 TEST_F(TraceTest, VcdWriterRefusesWhatItCannotDo) {

@@ -17,6 +17,33 @@ bool edge_matches(const TimingEvent &event, int pin, bool level) {
                                 (event.kind == TimingEvent::Kind::Falling && !level));
 }
 
+// The lines whose edges a check looks at.
+std::vector<int> edge_pins(const TimingCheck &check) {
+    std::vector<int> pins;
+    const auto add = [&pins](int pin) {
+        if (pin >= 0 && pin < kLineCount) {
+            pins.push_back(pin);
+        }
+    };
+    switch (check.kind) {
+        case TimingCheckKind::ClockRate: add(kClock); break;
+        case TimingCheckKind::SelectToClock:
+        case TimingCheckKind::ClockToDeselect:
+            add(check.pin);
+            add(kClock);
+            break;
+        case TimingCheckKind::PulseWidth: add(check.pin); break;
+        case TimingCheckKind::Gap:
+            for (const TimingEvent *event : {&check.from, &check.to}) {
+                if (event->kind != TimingEvent::Kind::Transaction) {
+                    add(event->pin);
+                }
+            }
+            break;
+    }
+    return pins;
+}
+
 bool transaction_matches(const TimingEvent &event, Bus bus) {
     return event.kind == TimingEvent::Kind::Transaction && (!event.bus || *event.bus == bus);
 }
@@ -70,9 +97,16 @@ std::size_t BusMonitor::add_check(const TimingCheck &check) {
     if (state.check.name.empty()) {
         state.check.name = default_name(check);
     }
+    const std::size_t index = checks_.size();
+    for (const int pin : edge_pins(state.check)) {
+        auto &list = edge_checks_[static_cast<std::size_t>(pin)];
+        if (std::find(list.begin(), list.end(), index) == list.end()) {
+            list.push_back(index);
+        }
+    }
     checks_.push_back(std::move(state));
     update_active();
-    return checks_.size() - 1;
+    return index;
 }
 
 void BusMonitor::update_active() {
@@ -103,8 +137,10 @@ void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
     const std::uint64_t now = lines.now();
     const Line &line = lines[pin];
     const bool link_clock = pin == kClock && line.function == Function::Output;
-    if (!checks_.empty()) {
+    if (!edge_checks_[static_cast<std::size_t>(pin)].empty()) {
         check_edge(now, pin, line.level, link_clock);
+    } else if (link_clock && line.level) {
+        last_rise_ = now;
     }
     if (link_clock && line.level) {
         const Function data = lines[kData].function;
@@ -227,7 +263,7 @@ void BusMonitor::emit(Transaction &transaction) {
 }
 
 void BusMonitor::check_edge(std::uint64_t now, int pin, bool level, bool link_clock) {
-    for (std::size_t i = 0; i < checks_.size(); ++i) {
+    for (const std::size_t i : edge_checks_[static_cast<std::size_t>(pin)]) {
         CheckState &state = checks_[i];
         const TimingCheck &check = state.check;
         switch (check.kind) {

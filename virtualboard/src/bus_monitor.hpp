@@ -71,6 +71,8 @@ class BusMonitor final : public Listener {
     const FramingOptions &framing_;
     std::vector<std::shared_ptr<TransactionObserver>> observers_;
     std::vector<CheckState> checks_;
+    std::array<std::vector<std::size_t>, kLineCount>
+        edge_checks_;  // by line: the checks of its edges
     std::vector<TimingViolation> kept_;
 
     std::optional<Transaction> frame_;  // the link transaction in progress

@@ -3,11 +3,14 @@
 
 #include "vboard/trace.hpp"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <stdexcept>
+
+#include "vcd_stream.hpp"
 
 namespace vboard {
 namespace {
@@ -26,11 +29,6 @@ const char *role(int pin) {
         default: return nullptr;
     }
 }
-
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 
 // VCD identifiers: one printable character per line, '!' for BCM 0 onwards.
 char vcd_id(int pin) { return static_cast<char>('!' + pin); }
@@ -75,148 +73,42 @@ VcdWriter::VcdWriter(const std::string &path, std::vector<int> lines)
         check_line(pin);
         traced_[pin] = true;
     }
-    file_ = std::fopen(path.c_str(), "w");
-    if (file_ == nullptr) {
+    // Not truncated here: the stream empties the file with its first write, off the board's thread.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
         throw std::runtime_error("cannot write VCD file '" + path + "': " + std::strerror(errno));
     }
+    stream_ = std::make_unique<VcdStream>(fd);
 }
 
-VcdWriter::~VcdWriter() { close(); }
+VcdWriter::~VcdWriter() = default;
 
 void VcdWriter::start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) {
-    if (file_ == nullptr) {
-        return;
-    }
-    std::fputs("$version devconfig virtual board $end\n$timescale 1 ns $end\n", file_);
-    std::fputs("$scope module gpio $end\n", file_);
+    VcdText &text = stream_->header();
+    text.append("$version devconfig virtual board $end\n$timescale 1 ns $end\n");
+    text.append("$scope module gpio $end\n");
     for (const int pin : lines_) {
-        std::fprintf(file_, "$var wire 1 %c %s $end\n", vcd_id(pin), line_label(pin).c_str());
+        text.append("$var wire 1 " + std::string(1, vcd_id(pin)) + " " + line_label(pin) +
+                    " $end\n");
     }
-    std::fputs("$upscope $end\n$enddefinitions $end\n", file_);
-    stamp(time_ns);
-    flush_buffer();
-    std::fputs("$dumpvars\n", file_);
+    text.append("$upscope $end\n$enddefinitions $end\n");
+    text.stamp(time_ns);
+    text.append("$dumpvars\n");
     for (const int pin : lines_) {
-        std::fprintf(file_, "%d%c\n", levels[pin] ? 1 : 0, vcd_id(pin));
+        text.level(vcd_id(pin), levels[pin]);
     }
-    std::fputs("$end\n", file_);
+    text.append("$end\n");
 }
 
 void VcdWriter::change(std::uint64_t time_ns, int pin, bool level) {
-    if (file_ == nullptr || !traced_[pin]) {
-        return;
-    }
-    stamp(time_ns);
-    make_room(3);
-    char *out = buffer_ + pending_;
-    out[0] = level ? '1' : '0';
-    out[1] = vcd_id(pin);
-    out[2] = '\n';
-    pending_ += 3;
-}
-
-void VcdWriter::finish(std::uint64_t time_ns) {
-    if (file_ == nullptr) {
-        return;
-    }
-    stamp(time_ns);  // so the last levels have a length
-    close();
-}
-
-bool VcdWriter::ok() const { return !failed_; }
-
-// Time stamps come in rising order, mostly a few tens of nanoseconds apart. The decimal digits of
-// the hundreds of nanoseconds are kept from one stamp to the next and moved on by the difference;
-// the last two digits come from the time itself.
-void VcdWriter::stamp(std::uint64_t time_ns) {
-    if (has_stamp_ && time_ns == stamped_) {
-        return;
-    }
-    const std::uint64_t hundreds = time_ns / 100;
-    const auto units = static_cast<unsigned>(time_ns % 100);
-    if (!has_stamp_ || hundreds < hundreds_ || hundreds - hundreds_ >= kSmallStep) {
-        set_digits(hundreds);
-    } else if (hundreds != hundreds_) {
-        add_to_digits(hundreds - hundreds_);
-    }
-    hundreds_ = hundreds;
-    stamped_ = time_ns;
-    has_stamp_ = true;
-    make_room(kDigits + 3);
-    char *out = buffer_ + pending_;
-    *out++ = '#';
-    const char *pair = kDigitPairs + 2 * units;
-    if (hundreds == 0) {
-        if (units >= 10) {
-            *out++ = pair[0];
-        }
-    } else {
-        std::memcpy(out, digits_ + first_digit_, kDigits);  // a fixed length: inlined
-        out += kDigits - first_digit_;
-        *out++ = pair[0];
-    }
-    *out++ = pair[1];
-    *out++ = '\n';
-    pending_ = static_cast<std::size_t>(out - buffer_);
-}
-
-void VcdWriter::set_digits(std::uint64_t value) {
-    first_digit_ = kDigits;
-    if (value == 0) {
-        return;
-    }
-    char *end = std::to_chars(digits_, digits_ + kDigits, value).ptr;
-    const auto count = static_cast<std::size_t>(end - digits_);
-    std::memmove(digits_ + kDigits - count, digits_, count);
-    first_digit_ = kDigits - count;
-}
-
-void VcdWriter::add_to_digits(std::uint64_t step) {
-    std::size_t pos = kDigits;
-    while (step > 0) {
-        --pos;
-        if (pos < first_digit_) {
-            digits_[pos] = '0';
-            first_digit_ = pos;
-        }
-        auto digit = static_cast<unsigned>(digits_[pos] - '0') + static_cast<unsigned>(step % 10);
-        step /= 10;
-        if (digit >= 10) {
-            digit -= 10;
-            ++step;
-        }
-        digits_[pos] = static_cast<char>('0' + digit);
+    if (traced_[pin]) {
+        stream_->change(time_ns, vcd_id(pin), level);
     }
 }
 
-// Changes collect in the writer's own buffer, which goes to the file in large blocks: a write per
-// change through stdio would cost more than the board's own work.
-void VcdWriter::make_room(std::size_t size) {
-    if (pending_ + size > sizeof buffer_) {
-        flush_buffer();
-    }
-}
+void VcdWriter::finish(std::uint64_t time_ns) { stream_->finish(time_ns); }
 
-void VcdWriter::flush_buffer() {
-    if (pending_ > 0 && std::fwrite(buffer_, 1, pending_, file_) != pending_) {
-        failed_ = true;
-    }
-    pending_ = 0;
-}
-
-void VcdWriter::close() {
-    if (file_ == nullptr) {
-        return;
-    }
-    flush_buffer();
-    if (std::ferror(file_) != 0) {
-        failed_ = true;
-    }
-    if (std::fclose(file_) != 0) {
-        failed_ = true;
-    }
-    file_ = nullptr;
-}
+bool VcdWriter::ok() const { return stream_->ok(); }
 
 // ---- EdgeRecorder
 // ---------------------------------------------------------------------------------

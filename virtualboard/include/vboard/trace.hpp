@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -16,6 +17,8 @@
 #include "vboard/export.h"
 
 namespace vboard {
+
+class VcdStream;
 
 // A line's name in traces: "bcm<N>", with the role the hardware-access layer gives it for the
 // pin map and for SPI0's MISO: bcm11_sclk, bcm10_mosi, bcm9_miso, bcm8_ce0, bcm7_ce1,
@@ -29,9 +32,11 @@ VBOARD_EXPORT std::vector<int> pin_map_lines();
 VBOARD_EXPORT std::vector<int> all_lines();
 
 // Streams changes of the chosen lines to a Value Change Dump file, one nanosecond per time unit.
-// Nothing is kept in memory beyond the last level of each line: the header is written when the
-// writer is added to a board (with the levels at that moment), then each change under its time
-// stamp, and the file is closed by finish(). Readable by GTKWave, PulseView and sigrok-cli.
+// The header is written when the writer is added to a board (with the levels at that moment),
+// then each change under its time stamp, and the file is complete once finish() returns.
+// Readable by GTKWave, PulseView and sigrok-cli. A long trace is turned into text and written on
+// a thread of the writer's own, a few megabytes behind the board: the board's thread only packs
+// each change into eight bytes.
 class VBOARD_EXPORT VcdWriter final : public LineObserver {
   public:
     // Opens `path` for writing. Throws std::runtime_error naming the path and the reason when it
@@ -49,29 +54,10 @@ class VBOARD_EXPORT VcdWriter final : public LineObserver {
     bool ok() const;
 
   private:
-    static constexpr std::size_t kDigits = 20;  // enough for any 64-bit time
-    static constexpr std::uint64_t kSmallStep = 1'000'000;
-
-    void stamp(std::uint64_t time_ns);
-    void set_digits(std::uint64_t value);
-    void add_to_digits(std::uint64_t step);
-    void make_room(std::size_t size);
-    void flush_buffer();
-    void close();
-
-    char buffer_[64 * 1024];
-    std::size_t pending_ = 0;
-    // The last stamp's hundreds of nanoseconds in decimal, ending at kDigits; the rest is slack.
-    char digits_[2 * kDigits] = {};
-    std::size_t first_digit_ = kDigits;
-    std::uint64_t hundreds_ = 0;
-    std::FILE *file_ = nullptr;
+    std::unique_ptr<VcdStream> stream_;
     std::string path_;
     std::vector<int> lines_;
     std::array<bool, kLineCount> traced_{};
-    std::uint64_t stamped_ = 0;
-    bool has_stamp_ = false;
-    bool failed_ = false;
 };
 
 // Keeps up to `max_changes` changes in memory and draws them as a text timing view, one row per

@@ -1,0 +1,254 @@
+// SPDX-License-Identifier: MIT
+// VCD text and the thread that writes it.
+
+#include "vcd_stream.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <system_error>
+
+namespace vboard {
+namespace {
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+}  // namespace
+
+// ---- VcdText ------------------------------------------------------------------------------------
+
+VcdText::VcdText(int fd) : fd_(fd), buffer_(new char[kBufferSize]) {}
+
+void VcdText::append(std::string_view text) {
+    while (!text.empty()) {
+        make_room(std::min(text.size(), kBufferSize));
+        const std::size_t part = std::min(text.size(), kBufferSize - pending_);
+        std::memcpy(buffer_.get() + pending_, text.data(), part);
+        pending_ += part;
+        text.remove_prefix(part);
+    }
+}
+
+void VcdText::changes(const std::uint64_t *words, std::size_t count) {
+    make_room(count * kMostPerChange);
+    char *out = buffer_.get() + pending_;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t word = words[i];
+        std::uint64_t time = word >> kTimeShift;
+        if (time == kLongTime && i + 1 < count) {
+            time = words[++i];
+        }
+        if (!has_stamp_ || time != stamped_) {
+            if (has_stamp_ && time > stamped_ && time - stamped_ < 100 && stamped_ >= 100) {
+                unsigned two = last_two_ + static_cast<unsigned>(time - stamped_);
+                if (two >= 100) {
+                    two -= 100;
+                    carry_into_hundreds();
+                }
+                set_last_two(two);
+            } else {
+                set_stamp(time);
+            }
+            stamped_ = time;
+            has_stamp_ = true;
+            std::memcpy(out, digits_ + begin_ - 1, kStampCopy);  // a fixed length: inlined
+            out += kEnd - begin_ + 1;
+            *out++ = '\n';
+        }
+        out[0] = (word & 1) != 0 ? '1' : '0';
+        out[1] = static_cast<char>((word >> 1) & 0x7f);
+        out[2] = '\n';
+        out += 3;
+    }
+    pending_ = static_cast<std::size_t>(out - buffer_.get());
+}
+
+void VcdText::set_last_two(unsigned two) {
+    std::memcpy(digits_ + kEnd - 2, kDigitPairs + 2 * two, 2);
+    last_two_ = two;
+}
+
+void VcdText::set_stamp(std::uint64_t time_ns) {
+    char text[20];
+    const char *end = std::to_chars(text, text + sizeof text, time_ns).ptr;
+    const auto count = static_cast<std::size_t>(end - text);
+    begin_ = kEnd - count;
+    std::memcpy(digits_ + begin_, text, count);
+    digits_[begin_ - 1] = '#';
+    last_two_ = static_cast<unsigned>(time_ns % 100);
+}
+
+// Adds one to the digits before the last two (there are some: the stamp is 100 or more).
+void VcdText::carry_into_hundreds() {
+    std::size_t pos = kEnd - 3;
+    while (pos >= begin_ && digits_[pos] == '9') {
+        digits_[pos] = '0';
+        --pos;
+    }
+    if (pos < begin_) {
+        begin_ = pos;
+        digits_[pos] = '1';
+        digits_[pos - 1] = '#';
+    } else {
+        ++digits_[pos];
+    }
+}
+
+bool VcdText::flush() {
+    if (!emptied_) {
+        // What the file held before goes now; a pipe or a device has nothing to empty.
+        emptied_ = true;
+        static_cast<void>(::ftruncate(fd_, 0));
+    }
+    const char *data = buffer_.get();
+    std::size_t left = failed_ ? 0 : pending_;
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, data, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            failed_ = true;
+            break;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    pending_ = 0;
+    return !failed_;
+}
+
+// ---- VcdStream ----------------------------------------------------------------------------------
+
+VcdStream::VcdStream(int fd) : fd_(fd), text_(fd) { start_block(); }
+
+void VcdStream::start_block() {
+    if (block_.words.empty()) {
+        block_.words.resize(kBlockWords + 1);
+    }
+    block_.used = 0;
+    next_ = block_.words.data();
+    end_ = next_ + kBlockWords;
+}
+
+void VcdStream::end_block() { block_.used = static_cast<std::size_t>(next_ - block_.words.data()); }
+
+VcdStream::~VcdStream() {
+    if (!finished_) {
+        drain();
+        close_file();
+    }
+}
+
+void VcdStream::finish(std::uint64_t time_ns) {
+    if (finished_) {
+        return;
+    }
+    drain();
+    text_.stamp(time_ns);  // so the last levels have a length
+    close_file();
+}
+
+// Gives the full block to the writer thread, starting it the first time, and waits while it is
+// that far behind. Without a thread (none could be started) the block is written here.
+void VcdStream::hand_over() {
+    if (finished_) {
+        start_block();
+        return;
+    }
+    end_block();
+    std::unique_lock lock(mutex_);
+    if (!writer_.joinable() && !no_thread_) {
+        try {
+            writer_ = std::thread([this] { run_writer(); });
+            // Every block there will be, made now: the memory a trace takes does not depend on
+            // how far the writer falls behind.
+            while (spare_.size() < kBlocksInFlight) {
+                spare_.emplace_back().words.resize(kBlockWords + 1);
+            }
+        } catch (const std::system_error &) {
+            no_thread_ = true;
+        }
+    }
+    if (no_thread_) {
+        lock.unlock();
+        write_block(block_);
+        start_block();
+        return;
+    }
+    returned_.wait(lock, [this] { return in_flight_ < kBlocksInFlight; });
+    queued_.push_back(std::move(block_));
+    ++in_flight_;
+    if (spare_.empty()) {
+        block_ = Block();
+    } else {
+        block_ = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    start_block();
+    lock.unlock();
+    ready_.notify_one();
+}
+
+void VcdStream::run_writer() {
+    for (;;) {
+        Block block;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [this] { return !queued_.empty() || ending_; });
+            if (queued_.empty()) {
+                return;
+            }
+            block = std::move(queued_.front());
+            queued_.pop_front();
+        }
+        write_block(block);
+        {
+            std::lock_guard lock(mutex_);
+            spare_.push_back(std::move(block));
+            --in_flight_;
+        }
+        returned_.notify_one();
+    }
+}
+
+void VcdStream::write_block(const Block &block) {
+    text_.changes(block.words.data(), block.used);
+    if (!text_.ok()) {
+        failed_.store(true, std::memory_order_relaxed);
+    }
+}
+
+// Everything pushed so far is in `text_` and the writer thread has ended; `text_` is the caller's.
+void VcdStream::drain() {
+    finished_ = true;
+    end_block();
+    if (writer_.joinable()) {
+        {
+            std::lock_guard lock(mutex_);
+            queued_.push_back(std::move(block_));
+            ending_ = true;
+        }
+        ready_.notify_one();
+        writer_.join();
+        block_ = Block();
+    } else {
+        write_block(block_);
+    }
+    start_block();  // changes after the end are dropped by hand_over()
+}
+
+void VcdStream::close_file() {
+    const bool written = text_.flush();
+    if (::close(fd_) != 0 || !written) {
+        failed_.store(true, std::memory_order_relaxed);
+    }
+}
+
+}  // namespace vboard
