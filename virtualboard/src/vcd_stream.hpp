@@ -125,7 +125,7 @@ class VcdStream {
             hand_over();
         }
     }
-    // Writes what is left, the final stamp at `time_ns` and closes the file. Later calls do nothing.
+    // Writes what is left and the final stamp at `time_ns`, and closes the file; once only.
     void finish(std::uint64_t time_ns);
     // false once a write has failed.
     bool ok() const { return !failed_.load(std::memory_order_relaxed); }
