@@ -432,7 +432,7 @@ void Board::set_framing(const FramingOptions &framing) {
         }
     }
     std::lock_guard lock(state_->mutex);
-    state_->settings.framing = framing;
+    state_->settings.set_framing(framing);
 }
 
 FramingOptions Board::framing() const {

@@ -78,7 +78,7 @@ std::optional<Function> function_from_alt_code(int code) {
 RunState::RunState(Engine &engine, const BoardSettings &settings)
     : observers(engine, listeners),
       link(engine),
-      monitor(engine, settings.framing),
+      monitor(engine, settings.framing, settings.select_lines),
       rules(engine),
       devices(engine, link) {
     listeners.add(&link, 0, ListenerList::kPartRank);

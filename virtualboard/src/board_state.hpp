@@ -41,6 +41,20 @@ struct BoardSettings {
     std::size_t log_capacity = 100'000;
     std::size_t frames_kept = 64;
     FramingOptions framing;
+    std::uint64_t select_lines =
+        lines_mask(FramingOptions{}.selects);  // framing.selects, a bit each
+
+    void set_framing(const FramingOptions &options) {
+        framing = options;
+        select_lines = lines_mask(options.selects);
+    }
+    static std::uint64_t lines_mask(const std::vector<int> &pins) {
+        std::uint64_t mask = 0;
+        for (const int pin : pins) {
+            mask |= std::uint64_t{1} << pin;
+        }
+        return mask;
+    }
 };
 
 // The latest run of digitalRead calls on one line that all read the same level.

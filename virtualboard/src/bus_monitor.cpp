@@ -17,31 +17,37 @@ bool edge_matches(const TimingEvent &event, int pin, bool level) {
                                 (event.kind == TimingEvent::Kind::Falling && !level));
 }
 
-// The lines whose edges a check looks at.
-std::vector<int> edge_pins(const TimingCheck &check) {
-    std::vector<int> pins;
-    const auto add = [&pins](int pin) {
+// The edges a check looks at, as a line and a level (the line's level after the edge).
+std::vector<std::pair<int, bool>> check_edges(const TimingCheck &check) {
+    std::vector<std::pair<int, bool>> edges;
+    const auto add = [&edges](int pin, bool rising, bool falling) {
         if (pin >= 0 && pin < kLineCount) {
-            pins.push_back(pin);
+            if (rising) {
+                edges.emplace_back(pin, true);
+            }
+            if (falling) {
+                edges.emplace_back(pin, false);
+            }
         }
     };
     switch (check.kind) {
-        case TimingCheckKind::ClockRate: add(kClock); break;
+        case TimingCheckKind::ClockRate: add(kClock, true, false); break;
         case TimingCheckKind::SelectToClock:
         case TimingCheckKind::ClockToDeselect:
-            add(check.pin);
-            add(kClock);
+            add(check.pin, true, true);
+            add(kClock, true, true);
             break;
-        case TimingCheckKind::PulseWidth: add(check.pin); break;
+        case TimingCheckKind::PulseWidth: add(check.pin, true, true); break;
         case TimingCheckKind::Gap:
             for (const TimingEvent *event : {&check.from, &check.to}) {
                 if (event->kind != TimingEvent::Kind::Transaction) {
-                    add(event->pin);
+                    add(event->pin, event->kind == TimingEvent::Kind::Rising,
+                        event->kind == TimingEvent::Kind::Falling);
                 }
             }
             break;
     }
-    return pins;
+    return edges;
 }
 
 bool transaction_matches(const TimingEvent &event, Bus bus) {
@@ -98,8 +104,8 @@ std::size_t BusMonitor::add_check(const TimingCheck &check) {
         state.check.name = default_name(check);
     }
     const std::size_t index = checks_.size();
-    for (const int pin : edge_pins(state.check)) {
-        auto &list = edge_checks_[static_cast<std::size_t>(pin)];
+    for (const auto &[pin, level] : check_edges(state.check)) {
+        auto &list = edge_checks_[edge_index(pin, level)];
         if (std::find(list.begin(), list.end(), index) == list.end()) {
             list.push_back(index);
         }
@@ -137,7 +143,7 @@ void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
     const std::uint64_t now = lines.now();
     const Line &line = lines[pin];
     const bool link_clock = pin == kClock && line.function == Function::Output;
-    if (!edge_checks_[static_cast<std::size_t>(pin)].empty()) {
+    if (!edge_checks_[edge_index(pin, line.level)].empty()) {
         check_edge(now, pin, line.level, link_clock);
     } else if (link_clock && line.level) {
         last_rise_ = now;
@@ -149,9 +155,7 @@ void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
                      lines[kData].level, lines);
         }
     }
-    if (line.function == Function::Output &&
-        std::find(framing_.selects.begin(), framing_.selects.end(), pin) !=
-            framing_.selects.end()) {
+    if (line.function == Function::Output && ((select_lines_ >> pin) & 1) != 0) {
         if (!line.level && !frame_) {
             open_frame(now, pin);
         } else if (line.level && frame_ && frame_->select == pin) {
@@ -263,7 +267,7 @@ void BusMonitor::emit(Transaction &transaction) {
 }
 
 void BusMonitor::check_edge(std::uint64_t now, int pin, bool level, bool link_clock) {
-    for (const std::size_t i : edge_checks_[static_cast<std::size_t>(pin)]) {
+    for (const std::size_t i : edge_checks_[edge_index(pin, level)]) {
         CheckState &state = checks_[i];
         const TimingCheck &check = state.check;
         switch (check.kind) {

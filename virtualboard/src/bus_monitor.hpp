@@ -19,9 +19,10 @@ namespace vboard {
 
 class BusMonitor final : public Listener {
   public:
-    // `framing` is the board's setting, read as each byte and frame begins.
-    BusMonitor(Engine &engine, const FramingOptions &framing)
-        : engine_(engine), framing_(framing) {}
+    // `framing` is the board's setting, read as each byte and frame begins; `select_lines` its
+    // selects, a bit per line.
+    BusMonitor(Engine &engine, const FramingOptions &framing, const std::uint64_t &select_lines)
+        : engine_(engine), framing_(framing), select_lines_(select_lines) {}
 
     // Whether anyone listens or checks.
     bool active() const { return active_; }
@@ -69,10 +70,14 @@ class BusMonitor final : public Listener {
 
     Engine &engine_;
     const FramingOptions &framing_;
+    const std::uint64_t &select_lines_;
     std::vector<std::shared_ptr<TransactionObserver>> observers_;
     std::vector<CheckState> checks_;
-    std::array<std::vector<std::size_t>, kLineCount>
-        edge_checks_;  // by line: the checks of its edges
+    // The checks each edge concerns, by edge_index().
+    std::array<std::vector<std::size_t>, 2 * kLineCount> edge_checks_;
+    static std::size_t edge_index(int pin, bool level) {
+        return 2 * static_cast<std::size_t>(pin) + (level ? 1 : 0);
+    }
     std::vector<TimingViolation> kept_;
 
     std::optional<Transaction> frame_;  // the link transaction in progress
