@@ -433,6 +433,9 @@ void Board::set_framing(const FramingOptions &framing) {
     }
     std::lock_guard lock(state_->mutex);
     state_->settings.set_framing(framing);
+    if (state_->run) {
+        state_->run->monitor.update_active();  // the selects it watches
+    }
 }
 
 FramingOptions Board::framing() const {

@@ -42,8 +42,6 @@ constexpr std::uint64_t kMaxEventsAtOneMoment = 100'000;
 // A rule that fired this often at one moment takes part in the loop.
 constexpr std::uint64_t kMinFiresOfALoop = 1'000;
 
-bool valid_pin(int pin) { return pin >= 0 && pin < kLineCount; }
-
 const char *spi_line_name(int pin) {
     switch (pin) {
         case kSpiSclk: return "SCLK";
@@ -240,16 +238,6 @@ void Board::State::set_function(int pin, Function function) {
 // ---- The wiringPi operations
 // ----------------------------------------------------------------------
 
-Flag Board::State::check_line_call(int pin) {
-    if (!run->set_up) {
-        return line_call_before_setup();
-    }
-    if (!valid_pin(pin)) {
-        return Flag::BadPin;
-    }
-    return Flag::None;
-}
-
 // What a line call before set-up does: flagged, and under Fidelity::WiringPi3 what wiringPi 3.x
 // does as well.
 Flag Board::State::line_call_before_setup() {
@@ -307,16 +295,6 @@ void Board::State::pull_up_dn_control(int pin, int pud) {
         settle(pin);
     }
     advance(settings.costs.pull_ns);
-}
-
-void Board::State::digital_write(int pin, int value) {
-    CallRecord &rec = record(Call::DigitalWrite, {pin, value});
-    rec.flag = check_line_call(pin);
-    if (rec.flag == Flag::None) {
-        run->lines[pin].latch = value != 0;
-        settle(pin);
-    }
-    advance(settings.costs.write_ns);
 }
 
 int Board::State::digital_read(int pin) {

@@ -31,6 +31,14 @@
 #include "timeline.hpp"
 #include "vboard/board.hpp"
 
+// The few steps every line operation takes, kept inline in the wiringPi functions whatever the
+// compiler would decide for functions of their size.
+#if defined(__GNUC__)
+#define VBOARD_ALWAYS_INLINE [[gnu::always_inline]]
+#else
+#define VBOARD_ALWAYS_INLINE
+#endif
+
 namespace vboard {
 
 // What the board is set to do, as opposed to what it has done: kept by reset().
@@ -117,8 +125,8 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
     // Engine: what the board's parts may do.
     std::uint64_t now() const override { return run->now; }
     LineView lines() const override { return LineView(run->lines, run->now); }
-    void subscribe(Listener *listener, unsigned interests) override {
-        run->listeners.subscribe(listener, interests);
+    void subscribe(Listener *listener, unsigned interests, std::uint64_t lines) override {
+        run->listeners.subscribe(listener, interests, lines);
     }
     void leave(Listener *listener) override;
     void set_external_drive(int pin, std::optional<bool> level) override {
@@ -146,7 +154,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
 
     // Moves the clock on by `ns`, running what the timeline has due on the way and stopping at
     // the time limit. Every cost and every wait goes through here.
-    void advance(std::uint64_t ns) {
+    VBOARD_ALWAYS_INLINE void advance(std::uint64_t ns) {
         RunState &r = *run;
         const std::uint64_t target = r.now + ns;
         if (r.time_limit || (!r.timeline.empty() && r.timeline.next_time() <= target)) {
@@ -181,7 +189,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
     // Fidelity::WiringPi3: says why on standard error, finishes the observers and exits with 1.
     [[noreturn]] void end_process_as_wiringpi(const std::string &message);
 
-    bool compute_level(int pin) const {
+    VBOARD_ALWAYS_INLINE bool compute_level(int pin) const {
         const Line &line = run->lines[pin];
         if (line.function == Function::Output) {
             return line.latch;
@@ -199,12 +207,12 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
         return line.pull == Pull::Up;
     }
     // Brings a line's level up to date and tells whoever listens when it changed.
-    void settle(int pin) {
+    VBOARD_ALWAYS_INLINE void settle(int pin) {
         if (compute_level(pin) != run->lines[pin].level) {
             level_changed(pin);
         }
     }
-    void level_changed(int pin) {
+    VBOARD_ALWAYS_INLINE void level_changed(int pin) {
         RunState &r = *run;
         Line &line = r.lines[pin];
         const bool level = !line.level;
@@ -215,7 +223,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
     }
     void set_function(int pin, Function function);
 
-    CallRecord &record(Call call, std::initializer_list<long long> args) {
+    VBOARD_ALWAYS_INLINE CallRecord &record(Call call, std::initializer_list<long long> args) {
         RunState &r = *run;
         CallRecord *rec =
             settings.log_capacity > 0 ? &r.log.push(settings.log_capacity, r.dropped) : &r.unlogged;
@@ -239,14 +247,28 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
         }
         return *rec;
     }
-    Flag check_line_call(int pin);
+    VBOARD_ALWAYS_INLINE Flag check_line_call(int pin) {
+        if (!run->set_up) {
+            return line_call_before_setup();
+        }
+        return pin >= 0 && pin < kLineCount ? Flag::None : Flag::BadPin;
+    }
     Flag line_call_before_setup();
 
     // The wiringPi operations.
     int setup_gpio();
     void pin_mode(int pin, int mode);
     void pull_up_dn_control(int pin, int pud);
-    void digital_write(int pin, int value);
+    // Inlined into the wiringPi function: the call the layer makes most.
+    VBOARD_ALWAYS_INLINE void digital_write(int pin, int value) {
+        CallRecord &rec = record(Call::DigitalWrite, {pin, value});
+        rec.flag = check_line_call(pin);
+        if (rec.flag == Flag::None) {
+            run->lines[pin].latch = value != 0;
+            settle(pin);
+        }
+        advance(settings.costs.write_ns);
+    }
     int digital_read(int pin);
     int get_alt(int pin);
     void pin_mode_alt(int pin, int code);

@@ -117,7 +117,15 @@ std::size_t BusMonitor::add_check(const TimingCheck &check) {
 
 void BusMonitor::update_active() {
     active_ = !observers_.empty() || !checks_.empty();
-    engine_.subscribe(this, active_ ? kLineChanges | kFunctionChanges | kSpiTransfers : 0U);
+    // The lines whose changes it reads: the link's clock (the data line is read at its edges),
+    // the selects, and those the checks look at.
+    std::uint64_t lines = (std::uint64_t{1} << kClock) | select_lines_;
+    for (std::size_t edge = 0; edge < edge_checks_.size(); ++edge) {
+        if (!edge_checks_[edge].empty()) {
+            lines |= std::uint64_t{1} << (edge / 2);
+        }
+    }
+    engine_.subscribe(this, active_ ? kLineChanges | kFunctionChanges | kSpiTransfers : 0U, lines);
 }
 
 std::vector<std::uint64_t> BusMonitor::violation_counts() const {

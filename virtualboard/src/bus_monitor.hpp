@@ -26,6 +26,9 @@ class BusMonitor final : public Listener {
 
     // Whether anyone listens or checks.
     bool active() const { return active_; }
+    // Subscribes for what it needs now: after a check or an observer comes or goes, and after the
+    // framing's selects change.
+    void update_active();
 
     void add_observer(std::shared_ptr<TransactionObserver> observer);
     bool remove_observer(const std::shared_ptr<TransactionObserver> &observer, std::uint64_t now);
@@ -66,7 +69,6 @@ class BusMonitor final : public Listener {
     void check_edge(std::uint64_t now, int pin, bool level, bool link_clock);
     void transaction_started(std::uint64_t now, Bus bus);
     void measured(std::size_t index, std::uint64_t now, std::uint64_t value);
-    void update_active();
 
     Engine &engine_;
     const FramingOptions &framing_;

@@ -59,6 +59,8 @@ enum Interest : unsigned {
     kLinkBytes = 1U << 2,        // link_byte
     kSpiTransfers = 1U << 3,     // spi_transfer, spi_byte, spi_end
 };
+// The lines whose changes a listener is told of, a bit per line: all of them unless it says.
+inline constexpr std::uint64_t kEveryLine = (std::uint64_t{1} << kLineCount) - 1;
 
 class Listener {
   public:
@@ -79,9 +81,11 @@ class Engine {
   public:
     virtual std::uint64_t now() const = 0;
     virtual LineView lines() const = 0;
-    // Says which events `listener` wants from now on (0: none). A listener joins the board's list
-    // when it first subscribes, and is told in the order of joining.
-    virtual void subscribe(Listener *listener, unsigned interests) = 0;
+    // Says which events `listener` wants from now on (0: none), and of which lines' changes. A
+    // listener joins the board's list when it first subscribes, and is told in the order of
+    // joining.
+    virtual void subscribe(Listener *listener, unsigned interests,
+                           std::uint64_t lines = kEveryLine) = 0;
     // Takes `listener` off the list, and its events off the timeline.
     virtual void leave(Listener *listener) = 0;
     // Drives a line from outside the SoC (nullopt releases it), as Board::drive does.

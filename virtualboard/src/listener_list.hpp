@@ -7,6 +7,8 @@
 #define VBOARD_LISTENER_LIST_HPP
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <vector>
 
 #include "engine.hpp"
@@ -20,10 +22,10 @@ class ListenerList {
     enum Rank : int { kObserverRank = 0, kPartRank = 1, kDeviceRank = 2 };
 
     void add(Listener *listener, unsigned interests, Rank rank) {
-        insert(Entry{listener, nullptr, interests, rank});
+        insert(Entry{listener, nullptr, interests, kEveryLine, rank});
     }
     void add_observer(LineObserver *observer) {
-        insert(Entry{nullptr, observer, kLineChanges, kObserverRank});
+        insert(Entry{nullptr, observer, kLineChanges, kEveryLine, kObserverRank});
     }
     void remove(const Listener *listener) {
         std::erase_if(entries_, [&](const Entry &e) { return e.listener == listener; });
@@ -34,17 +36,18 @@ class ListenerList {
         rebuild();
     }
     // A listener not on the list yet joins as a device.
-    void subscribe(Listener *listener, unsigned interests) {
+    void subscribe(Listener *listener, unsigned interests, std::uint64_t lines = kEveryLine) {
         for (Entry &entry : entries_) {
             if (entry.listener == listener) {
-                if (entry.interests != interests) {
+                if (entry.interests != interests || entry.lines != lines) {
                     entry.interests = interests;
+                    entry.lines = lines;
                     rebuild();
                 }
                 return;
             }
         }
-        add(listener, interests, kDeviceRank);
+        insert(Entry{listener, nullptr, interests, lines, kDeviceRank});
     }
 
     void line_changed(const LineView &lines, int pin, bool level) {
@@ -52,8 +55,12 @@ class ListenerList {
             LineObserver *observer = observers_[i];
             observer->change(lines.now(), pin, level);
         }
-        for (std::size_t i = 0; i < lines_.size(); ++i) {
-            Listener *listener = lines_[i];
+        if (lines_.empty()) {
+            return;
+        }
+        const std::vector<Listener *> &told = by_line_[static_cast<std::size_t>(pin)];
+        for (std::size_t i = 0; i < told.size(); ++i) {
+            Listener *listener = told[i];
             listener->line_changed(lines, pin, level);
         }
     }
@@ -83,6 +90,7 @@ class ListenerList {
         Listener *listener;
         LineObserver *observer;
         unsigned interests;
+        std::uint64_t lines;  // kLineChanges: of these lines
         Rank rank;
     };
     void insert(const Entry &entry) {
@@ -102,14 +110,22 @@ class ListenerList {
     void rebuild() {
         observers_.clear();
         lines_.clear();
+        for (std::vector<Listener *> &told : by_line_) {
+            told.clear();
+        }
         functions_.clear();
         link_bytes_.clear();
         spi_.clear();
         for (const Entry &entry : entries_) {
             if (entry.observer != nullptr) {
                 observers_.push_back(entry.observer);
-            } else if ((entry.interests & kLineChanges) != 0) {
+            } else if ((entry.interests & kLineChanges) != 0 && entry.lines != 0) {
                 lines_.push_back(entry.listener);
+                for (std::size_t pin = 0; pin < by_line_.size(); ++pin) {
+                    if (((entry.lines >> pin) & 1) != 0) {
+                        by_line_[pin].push_back(entry.listener);
+                    }
+                }
             }
             if ((entry.interests & kFunctionChanges) != 0) {
                 functions_.push_back(entry.listener);
@@ -125,7 +141,8 @@ class ListenerList {
 
     std::vector<Entry> entries_;
     std::vector<LineObserver *> observers_;
-    std::vector<Listener *> lines_;
+    std::vector<Listener *> lines_;                            // of any line's changes
+    std::array<std::vector<Listener *>, kLineCount> by_line_;  // of each line's
     std::vector<Listener *> functions_;
     std::vector<Listener *> link_bytes_;
     std::vector<Listener *> spi_;

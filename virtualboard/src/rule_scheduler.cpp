@@ -159,8 +159,14 @@ std::vector<std::string> RuleScheduler::stop_looping(std::uint64_t min_fires) {
 
 void RuleScheduler::update_interests() {
     unsigned interests = 0;
+    std::uint64_t lines = 0;
     if (line_rule_count_ > 0) {
         interests |= kLineChanges;
+        for (std::size_t pin = 0; pin < line_rules_.size(); ++pin) {
+            if (!line_rules_[pin].empty()) {
+                lines |= std::uint64_t{1} << pin;
+            }
+        }
     }
     if (!link_rules_.empty()) {
         interests |= kLinkBytes;
@@ -168,7 +174,7 @@ void RuleScheduler::update_interests() {
     if (!spi_rules_.empty()) {
         interests |= kSpiTransfers;
     }
-    engine_.subscribe(this, interests);
+    engine_.subscribe(this, interests, lines);
 }
 
 void RuleScheduler::timed(std::uint64_t what, std::uint64_t detail) {
