@@ -3,6 +3,7 @@
 
 #include "vcd_stream.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,14 +13,11 @@
 #include <system_error>
 
 namespace vboard {
-namespace {
 
-constexpr char kDigitPairs[] =
+const char VcdText::kDigitPairs[201] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
-
-}  // namespace
 
 // ---- VcdText ------------------------------------------------------------------------------------
 
@@ -35,31 +33,22 @@ void VcdText::append(std::string_view text) {
     }
 }
 
-void VcdText::changes(const std::uint64_t *words, std::size_t count) {
-    make_room(count * kMostPerChange);
+void VcdText::changes(const std::uint32_t *words, std::size_t count) {
+    using vcd_word::kDeltaShift;
+    using vcd_word::kLongStep;
+    make_room(count * kMostPerWord);
     char *out = buffer_.get() + pending_;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t word = words[i];
-        std::uint64_t time = word >> kTimeShift;
-        if (time == kLongTime && i + 1 < count) {
-            time = words[++i];
+        const std::uint32_t word = words[i];
+        const std::uint32_t step = word >> kDeltaShift;
+        if (step != kLongStep) {
+            decoded_ += step;
+        } else if (i + 2 < count) {
+            decoded_ = words[i + 1] | static_cast<std::uint64_t>(words[i + 2]) << 32;
+            i += 2;
         }
-        if (!has_stamp_ || time != stamped_) {
-            if (has_stamp_ && time > stamped_ && time - stamped_ < 100 && stamped_ >= 100) {
-                unsigned two = last_two_ + static_cast<unsigned>(time - stamped_);
-                if (two >= 100) {
-                    two -= 100;
-                    carry_into_hundreds();
-                }
-                set_last_two(two);
-            } else {
-                set_stamp(time);
-            }
-            stamped_ = time;
-            has_stamp_ = true;
-            std::memcpy(out, digits_ + begin_ - 1, kStampCopy);  // a fixed length: inlined
-            out += kEnd - begin_ + 1;
-            *out++ = '\n';
+        if (!has_stamp_ || decoded_ != stamped_) {
+            out = write_stamp(out, decoded_);
         }
         out[0] = (word & 1) != 0 ? '1' : '0';
         out[1] = static_cast<char>((word >> 1) & 0x7f);
@@ -67,11 +56,6 @@ void VcdText::changes(const std::uint64_t *words, std::size_t count) {
         out += 3;
     }
     pending_ = static_cast<std::size_t>(out - buffer_.get());
-}
-
-void VcdText::set_last_two(unsigned two) {
-    std::memcpy(digits_ + kEnd - 2, kDigitPairs + 2 * two, 2);
-    last_two_ = two;
 }
 
 void VcdText::set_stamp(std::uint64_t time_ns) {
@@ -102,9 +86,13 @@ void VcdText::carry_into_hundreds() {
 
 bool VcdText::flush() {
     if (!emptied_) {
-        // What the file held before goes now; a pipe or a device has nothing to empty.
+        // What the file held before goes now. Only a file that holds something is truncated: a
+        // truncated file is written back to disk as it is closed.
         emptied_ = true;
-        static_cast<void>(::ftruncate(fd_, 0));
+        struct stat status {};
+        if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+            static_cast<void>(::ftruncate(fd_, 0));
+        }
     }
     const char *data = buffer_.get();
     std::size_t left = failed_ ? 0 : pending_;
@@ -130,7 +118,7 @@ VcdStream::VcdStream(int fd) : fd_(fd), text_(fd) { start_block(); }
 
 void VcdStream::start_block() {
     if (block_.words.empty()) {
-        block_.words.resize(kBlockWords + 1);
+        block_.words.resize(kBlockWords + kBlockSlack);
     }
     block_.used = 0;
     next_ = block_.words.data();
@@ -170,7 +158,7 @@ void VcdStream::hand_over() {
             // Every block there will be, made now: the memory a trace takes does not depend on
             // how far the writer falls behind.
             while (spare_.size() < kBlocksInFlight) {
-                spare_.emplace_back().words.resize(kBlockWords + 1);
+                spare_.emplace_back().words.resize(kBlockWords + kBlockSlack);
             }
         } catch (const std::system_error &) {
             no_thread_ = true;

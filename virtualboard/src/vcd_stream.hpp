@@ -22,35 +22,28 @@
 
 namespace vboard {
 
+// How a change travels from the board's thread to the writer's: one 32-bit word, the time since
+// the previous change above kDeltaShift and the line's identifier and level below; a change
+// kLongStep or more after the previous one (or before it) has kLongStep in the word, then its
+// time in two more words, low half first.
+namespace vcd_word {
+inline constexpr unsigned kDeltaShift = 8;
+inline constexpr std::uint32_t kLongStep = (std::uint32_t{1} << (32 - kDeltaShift)) - 1;
+}  // namespace vcd_word
+
 // VCD text: time stamps and value changes, collected in a buffer that goes to a file descriptor in
 // large writes. The first write empties the file first.
 class VcdText {
   public:
     explicit VcdText(int fd);
     void append(std::string_view text);
-    // "#T\n", unless T is the last stamp written. Stamps come in rising order, mostly a few tens of
-    // nanoseconds apart: the last stamp's digits are kept and moved on by the difference.
+    // "#T\n", unless T is the last stamp written.
     void stamp(std::uint64_t time_ns) {
-        if (has_stamp_ && time_ns > stamped_ && time_ns - stamped_ < 100 && stamped_ >= 100) {
-            unsigned two = last_two_ + static_cast<unsigned>(time_ns - stamped_);
-            if (two >= 100) {
-                two -= 100;
-                carry_into_hundreds();
-            }
-            set_last_two(two);
-        } else if (has_stamp_ && time_ns == stamped_) {
-            return;
-        } else {
-            set_stamp(time_ns);
+        if (!has_stamp_ || time_ns != stamped_) {
+            make_room(kStampCopy + 1);
+            char *out = buffer_.get() + pending_;
+            pending_ = static_cast<std::size_t>(write_stamp(out, time_ns) - buffer_.get());
         }
-        stamped_ = time_ns;
-        has_stamp_ = true;
-        make_room(kStampCopy + 1);
-        char *out = buffer_.get() + pending_;
-        std::memcpy(out, digits_ + begin_ - 1, kStampCopy);  // a fixed length: inlined
-        out += kEnd - begin_ + 1;
-        *out = '\n';
-        pending_ = static_cast<std::size_t>(out + 1 - buffer_.get());
     }
     // "Lc\n": the level and the line's one-character identifier.
     void level(char id, bool level) {
@@ -61,15 +54,11 @@ class VcdText {
         out[2] = '\n';
         pending_ += 3;
     }
-    // A block of changes packed as VcdStream packs them: the writer thread's loop.
-    void changes(const std::uint64_t *words, std::size_t count);
-    // The most text one change takes, with the slack of a stamp's fixed-length copy.
-    static constexpr std::size_t kMostPerChange = 28;
-    static constexpr std::size_t kBufferSize = 1024 * 1024;
-    // A change is one word: the time above kTimeShift, the identifier and the level below. A time
-    // from kLongTime on takes two: kLongTime in the time's place, then the time itself.
-    static constexpr unsigned kTimeShift = 8;
-    static constexpr std::uint64_t kLongTime = (std::uint64_t{1} << (64 - kTimeShift)) - 1;
+    // A block of changes packed as vcd_word says: the writer thread's loop.
+    void changes(const std::uint32_t *words, std::size_t count);
+    // The most text one word can give, with the slack of a stamp's fixed-length copy.
+    static constexpr std::size_t kMostPerWord = 28;
+    static constexpr std::size_t kBufferSize = 2 * 1024 * 1024;
 
     // Writes what is pending; false once any write has failed.
     bool flush();
@@ -84,19 +73,47 @@ class VcdText {
             flush();
         }
     }
+    // Writes "#T\n" at `out` (T differs from the last stamp) and returns the end. Stamps come in
+    // rising order, mostly a few tens of nanoseconds apart: the last stamp's digits are kept and
+    // moved on by the difference. The last two digits go to `out` from `last_two_` rather than
+    // through `digits_`, so that the copy does not wait on a store just made.
+    char *write_stamp(char *out, std::uint64_t time_ns) {
+        if (has_stamp_ && time_ns > stamped_ && time_ns - stamped_ < 100 && stamped_ >= 100) {
+            unsigned two = last_two_ + static_cast<unsigned>(time_ns - stamped_);
+            if (two >= 100) {
+                two -= 100;
+                carry_into_hundreds();
+            }
+            last_two_ = two;
+        } else {
+            set_stamp(time_ns);
+        }
+        stamped_ = time_ns;
+        has_stamp_ = true;
+        std::memcpy(out, digits_ + begin_ - 1, kStampCopy);  // a fixed length: inlined
+        out += kEnd - begin_ + 1;
+        if (time_ns >= 10) {
+            std::memcpy(out - 2, kDigitPairs + 2 * last_two_, 2);
+        }
+        *out = '\n';
+        return out + 1;
+    }
     void set_stamp(std::uint64_t time_ns);
-    void set_last_two(unsigned two);
     void carry_into_hundreds();
+
+    static const char kDigitPairs[201];
 
     int fd_;
     std::unique_ptr<char[]> buffer_;
     std::size_t pending_ = 0;
-    // The last stamp, "#" and its decimal digits, from begin_ - 1 up to kEnd; read 24 bytes at a
+    // The last stamp: "#" and its decimal digits from begin_ - 1 up to kEnd, the last two of them
+    // as they were when the stamp was set afresh (`last_two_` has them now); read 24 bytes at a
     // time, so the array has room past kEnd.
     char digits_[kEnd + 24] = {};
     std::size_t begin_ = kEnd;
     std::uint64_t stamped_ = 0;
-    unsigned last_two_ = 0;  // stamped_ % 100
+    std::uint64_t decoded_ = 0;  // the time of the last change read from a block
+    unsigned last_two_ = 0;      // stamped_ % 100
     bool has_stamp_ = false;
     bool emptied_ = false;
     bool failed_ = false;
@@ -114,13 +131,17 @@ class VcdStream {
     VcdText &header() { return text_; }
 
     void change(std::uint64_t time_ns, char id, bool level) {
-        const std::uint64_t low = static_cast<std::uint64_t>(id) << 1 | (level ? 1 : 0);
-        if (time_ns < kLongTime) {
-            *next_++ = time_ns << kTimeShift | low;
+        const std::uint32_t low = static_cast<std::uint32_t>(id) << 1 | (level ? 1U : 0U);
+        const std::uint64_t step = time_ns - last_;
+        if (time_ns >= last_ && step < vcd_word::kLongStep) {
+            *next_++ = static_cast<std::uint32_t>(step) << vcd_word::kDeltaShift | low;
         } else {
-            *next_++ = kLongTimeRecord | low;
-            *next_++ = time_ns;  // a block has room for the pair past its end
+            next_[0] = vcd_word::kLongStep << vcd_word::kDeltaShift | low;
+            next_[1] = static_cast<std::uint32_t>(time_ns);
+            next_[2] = static_cast<std::uint32_t>(time_ns >> 32);
+            next_ += 3;  // a block has room for these past its end
         }
+        last_ = time_ns;
         if (next_ >= end_) {
             hand_over();
         }
@@ -131,14 +152,12 @@ class VcdStream {
     bool ok() const { return !failed_.load(std::memory_order_relaxed); }
 
   private:
-    static constexpr unsigned kTimeShift = VcdText::kTimeShift;
-    static constexpr std::uint64_t kLongTime = VcdText::kLongTime;
-    static constexpr std::uint64_t kLongTimeRecord = kLongTime << kTimeShift;
-    static constexpr std::size_t kBlockWords = 32 * 1024;
+    static constexpr std::size_t kBlockWords = 64 * 1024;
+    static constexpr std::size_t kBlockSlack = 2;  // a long step's two more words
     static constexpr std::size_t kBlocksInFlight = 8;
-    static_assert((kBlockWords + 1) * VcdText::kMostPerChange <= VcdText::kBufferSize);
+    static_assert((kBlockWords + kBlockSlack) * VcdText::kMostPerWord <= VcdText::kBufferSize);
     struct Block {
-        std::vector<std::uint64_t> words;  // kBlockWords + 1 once in use
+        std::vector<std::uint32_t> words;  // kBlockWords + kBlockSlack once in use
         std::size_t used = 0;
     };
 
@@ -150,12 +169,16 @@ class VcdStream {
     void drain();
     void close_file();
 
+    // What each thread writes as it goes sits in cache lines of its own: shared, they would pass
+    // between the two processors at every change.
+    static constexpr std::size_t kCacheLine = 64;
     int fd_;
-    VcdText text_;  // the writer thread's once it runs; the caller's before and after
-    Block block_;   // the block being filled, from its start up to `next_`
-    std::uint64_t *next_;
-    std::uint64_t *end_;
-    std::mutex mutex_;
+    alignas(kCacheLine) VcdText text_;  // the writer thread's once it runs; the caller's otherwise
+    alignas(kCacheLine) Block block_;   // the block being filled, from its start up to `next_`
+    std::uint32_t *next_;
+    std::uint32_t *end_;
+    std::uint64_t last_ = 0;  // the time of the last change
+    alignas(kCacheLine) std::mutex mutex_;
     std::condition_variable ready_;     // a block is queued, or the end
     std::condition_variable returned_;  // a block came back to `spare_`
     std::deque<Block> queued_;
