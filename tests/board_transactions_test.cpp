@@ -194,6 +194,31 @@ INSTANTIATE_TEST_SUITE_P(
                        DEV_Digital_Write(kSelect, 1);
                    },
                    20},
+        // The check follows the clock again for a later frame: a slow frame, then a quick one.
+        TimingCase{"select_to_clock_again",
+                   check(vboard::TimingCheckKind::SelectToClock, 200, kSelect),
+                   [] {
+                       DEV_Digital_Write(kSelect, 0);
+                       delayMicroseconds(1);
+                       TransactionsTest::clock_bits(0x1, 2);
+                       DEV_Digital_Write(kSelect, 1);
+                       DEV_Digital_Write(kSelect, 0);
+                       TransactionsTest::clock_bits(0x1, 1);
+                       DEV_Digital_Write(kSelect, 1);
+                   },
+                   110},
+        TimingCase{"clock_to_deselect_again",
+                   check(vboard::TimingCheckKind::ClockToDeselect, 100, kSelect),
+                   [] {
+                       DEV_Digital_Write(kSelect, 0);
+                       TransactionsTest::clock_bits(0x1, 1);
+                       delayMicroseconds(1);
+                       DEV_Digital_Write(kSelect, 1);
+                       DEV_Digital_Write(kSelect, 0);
+                       TransactionsTest::clock_bits(0x1, 1);
+                       DEV_Digital_Write(kSelect, 1);
+                   },
+                   20},
         TimingCase{"pulse_width", check(vboard::TimingCheckKind::PulseWidth, 1'000, DEV_OUT_B_PIN),
                    [] {
                        DEV_Digital_Write(DEV_OUT_B_PIN, 1);

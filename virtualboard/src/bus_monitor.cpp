@@ -34,8 +34,7 @@ std::vector<std::pair<int, bool>> check_edges(const TimingCheck &check) {
         case TimingCheckKind::ClockRate: add(kClock, true, false); break;
         case TimingCheckKind::SelectToClock:
         case TimingCheckKind::ClockToDeselect:
-            add(check.pin, true, true);
-            add(kClock, true, true);
+            add(check.pin, true, true);  // and the clock's while selected: see follow_clock()
             break;
         case TimingCheckKind::PulseWidth: add(check.pin, true, true); break;
         case TimingCheckKind::Gap:
@@ -274,10 +273,43 @@ void BusMonitor::emit(Transaction &transaction) {
     }
 }
 
+// A select-to-clock or clock-to-deselect check looks at the clock's edges only while its select
+// is low (`since` is set): the clock's lists have it then, and not otherwise.
+void BusMonitor::follow_clock(std::size_t index) {
+    const CheckState &state = checks_[index];
+    const TimingCheckKind kind = state.check.kind;
+    if ((kind != TimingCheckKind::SelectToClock && kind != TimingCheckKind::ClockToDeselect) ||
+        state.check.pin == kClock) {
+        return;  // not one that follows the clock, or its own line's edges are the clock's
+    }
+    for (const bool level : {false, true}) {
+        std::vector<std::size_t> &list = edge_checks_[edge_index(kClock, level)];
+        const auto at = std::lower_bound(list.begin(), list.end(), index);
+        const bool listed = at != list.end() && *at == index;
+        if (state.since && !listed) {
+            list.insert(at, index);
+        } else if (!state.since && listed) {
+            list.erase(at);
+        }
+    }
+}
+
 void BusMonitor::check_edge(std::uint64_t now, int pin, bool level, bool link_clock) {
-    for (const std::size_t i : edge_checks_[edge_index(pin, level)]) {
+    std::size_t followed[8];
+    std::size_t follow_count = 0;
+    const std::vector<std::size_t> &list = edge_checks_[edge_index(pin, level)];
+    for (std::size_t at = 0; at < list.size(); ++at) {
+        const std::size_t i = list[at];
         CheckState &state = checks_[i];
         const TimingCheck &check = state.check;
+        if (check.kind == TimingCheckKind::SelectToClock ||
+            check.kind == TimingCheckKind::ClockToDeselect) {
+            if (follow_count < std::size(followed)) {
+                followed[follow_count++] = i;
+            } else {
+                follow_count = std::size(followed) + 1;  // too many to keep: all, below
+            }
+        }
         switch (check.kind) {
             case TimingCheckKind::ClockRate:
                 if (link_clock && level && last_rise_ && now > *last_rise_) {
@@ -332,6 +364,16 @@ void BusMonitor::check_edge(std::uint64_t now, int pin, bool level, bool link_cl
                     state.since = now;
                 }
                 break;
+        }
+    }
+    // The lists change only now, after the loop over one of them.
+    if (follow_count <= std::size(followed)) {
+        for (std::size_t k = 0; k < follow_count; ++k) {
+            follow_clock(followed[k]);
+        }
+    } else {
+        for (std::size_t i = 0; i < checks_.size(); ++i) {
+            follow_clock(i);
         }
     }
     if (link_clock && level) {
