@@ -295,89 +295,87 @@ void BusMonitor::follow_clock(std::size_t index) {
 }
 
 void BusMonitor::check_edge(std::uint64_t now, int pin, bool level, bool link_clock) {
-    std::size_t followed[8];
-    std::size_t follow_count = 0;
+    bool refollow = false;
     const std::vector<std::size_t> &list = edge_checks_[edge_index(pin, level)];
     for (std::size_t at = 0; at < list.size(); ++at) {
         const std::size_t i = list[at];
-        CheckState &state = checks_[i];
-        const TimingCheck &check = state.check;
-        if (check.kind == TimingCheckKind::SelectToClock ||
-            check.kind == TimingCheckKind::ClockToDeselect) {
-            if (follow_count < std::size(followed)) {
-                followed[follow_count++] = i;
-            } else {
-                follow_count = std::size(followed) + 1;  // too many to keep: all, below
+        const TimingCheck &check = checks_[i].check;
+        if (check.kind == TimingCheckKind::ClockRate) {  // at the link clock's every rising edge
+            if (link_clock && level && last_rise_ && now > *last_rise_) {
+                const std::uint64_t period = now - *last_rise_;
+                if (period * check.limit < kNsPerSecond) {
+                    measured(i, now, kNsPerSecond / period);
+                }
             }
-        }
-        switch (check.kind) {
-            case TimingCheckKind::ClockRate:
-                if (link_clock && level && last_rise_ && now > *last_rise_) {
-                    const std::uint64_t period = now - *last_rise_;
-                    if (period * check.limit < kNsPerSecond) {
-                        measured(i, now, kNsPerSecond / period);
-                    }
-                }
-                break;
-            case TimingCheckKind::SelectToClock:
-                if (pin == check.pin) {
-                    state.since = level ? std::nullopt : std::optional<std::uint64_t>(now);
-                } else if (pin == kClock && state.since) {
-                    if (now - *state.since < check.limit) {
-                        measured(i, now, now - *state.since);
-                    }
-                    state.since.reset();
-                }
-                break;
-            case TimingCheckKind::ClockToDeselect:
-                if (pin == check.pin) {
-                    if (level && state.since && state.last_clock &&
-                        now - *state.last_clock < check.limit) {
-                        measured(i, now, now - *state.last_clock);
-                    }
-                    state.since = level ? std::nullopt : std::optional<std::uint64_t>(now);
-                    state.last_clock.reset();
-                } else if (pin == kClock && state.since) {
-                    state.last_clock = now;
-                }
-                break;
-            case TimingCheckKind::PulseWidth:
-                if (pin == check.pin) {
-                    if (level == check.level) {
-                        state.since = now;
-                    } else if (state.since) {
-                        if (now - *state.since < check.limit) {
-                            measured(i, now, now - *state.since);
-                        }
-                        state.since.reset();
-                    }
-                }
-                break;
-            case TimingCheckKind::Gap:
-                if (state.since && edge_matches(check.to, pin, level)) {
-                    if (now - *state.since < check.limit) {
-                        measured(i, now, now - *state.since);
-                    }
-                    state.since.reset();
-                }
-                if (edge_matches(check.from, pin, level)) {
-                    state.since = now;
-                }
-                break;
+        } else {
+            // Whether the check's select state may change here (see follow_clock).
+            refollow |= check.kind == TimingCheckKind::SelectToClock ||
+                        (check.kind == TimingCheckKind::ClockToDeselect && pin == check.pin);
+            check_other(i, now, pin, level);
         }
     }
     // The lists change only now, after the loop over one of them.
-    if (follow_count <= std::size(followed)) {
-        for (std::size_t k = 0; k < follow_count; ++k) {
-            follow_clock(followed[k]);
-        }
-    } else {
+    if (refollow) {
         for (std::size_t i = 0; i < checks_.size(); ++i) {
             follow_clock(i);
         }
     }
     if (link_clock && level) {
         last_rise_ = now;
+    }
+}
+
+// The checks but the clock rate's, at an edge they look at.
+void BusMonitor::check_other(std::size_t i, std::uint64_t now, int pin, bool level) {
+    CheckState &state = checks_[i];
+    const TimingCheck &check = state.check;
+    switch (check.kind) {
+        case TimingCheckKind::ClockRate: break;
+        case TimingCheckKind::SelectToClock:
+            if (pin == check.pin) {
+                state.since = level ? std::nullopt : std::optional<std::uint64_t>(now);
+            } else if (pin == kClock && state.since) {
+                if (now - *state.since < check.limit) {
+                    measured(i, now, now - *state.since);
+                }
+                state.since.reset();
+            }
+            break;
+        case TimingCheckKind::ClockToDeselect:
+            if (pin == check.pin) {
+                if (level && state.since && state.last_clock &&
+                    now - *state.last_clock < check.limit) {
+                    measured(i, now, now - *state.last_clock);
+                }
+                state.since = level ? std::nullopt : std::optional<std::uint64_t>(now);
+                state.last_clock.reset();
+            } else if (pin == kClock && state.since) {
+                state.last_clock = now;
+            }
+            break;
+        case TimingCheckKind::PulseWidth:
+            if (pin == check.pin) {
+                if (level == check.level) {
+                    state.since = now;
+                } else if (state.since) {
+                    if (now - *state.since < check.limit) {
+                        measured(i, now, now - *state.since);
+                    }
+                    state.since.reset();
+                }
+            }
+            break;
+        case TimingCheckKind::Gap:
+            if (state.since && edge_matches(check.to, pin, level)) {
+                if (now - *state.since < check.limit) {
+                    measured(i, now, now - *state.since);
+                }
+                state.since.reset();
+            }
+            if (edge_matches(check.from, pin, level)) {
+                state.since = now;
+            }
+            break;
     }
 }
 

@@ -67,6 +67,7 @@ class BusMonitor final : public Listener {
     void close_frame(std::uint64_t now);
     void emit(Transaction &transaction);
     void check_edge(std::uint64_t now, int pin, bool level, bool link_clock);
+    void check_other(std::size_t index, std::uint64_t now, int pin, bool level);
     void follow_clock(std::size_t index);
     void transaction_started(std::uint64_t now, Bus bus);
     void measured(std::size_t index, std::uint64_t now, std::uint64_t value);
