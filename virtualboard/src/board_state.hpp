@@ -125,7 +125,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
     // Engine: what the board's parts may do.
     std::uint64_t now() const override { return run->now; }
     LineView lines() const override { return LineView(run->lines, run->now); }
-    void subscribe(Listener *listener, unsigned interests, std::uint64_t lines) override {
+    void subscribe(Listener *listener, unsigned interests, LineInterest lines) override {
         run->listeners.subscribe(listener, interests, lines);
     }
     void leave(Listener *listener) override;

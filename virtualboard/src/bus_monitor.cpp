@@ -116,13 +116,13 @@ std::size_t BusMonitor::add_check(const TimingCheck &check) {
 
 void BusMonitor::update_active() {
     active_ = !observers_.empty() || !checks_.empty();
-    // The lines whose changes it reads: the link's clock (the data line is read at its edges),
-    // the selects, and those the checks look at.
-    std::uint64_t lines = (std::uint64_t{1} << kClock) | select_lines_;
-    for (std::size_t edge = 0; edge < edge_checks_.size(); ++edge) {
-        if (!edge_checks_[edge].empty()) {
-            lines |= std::uint64_t{1} << (edge / 2);
-        }
+    // The edges it reads: the link clock's rising ones (the data line is read there), the
+    // selects', and those the checks look at now.
+    LineInterest lines{(std::uint64_t{1} << kClock) | select_lines_, select_lines_};
+    for (int pin = 0; pin < kLineCount; ++pin) {
+        const std::uint64_t bit = std::uint64_t{1} << pin;
+        lines.rising |= edge_checks_[edge_index(pin, true)].empty() ? 0 : bit;
+        lines.falling |= edge_checks_[edge_index(pin, false)].empty() ? 0 : bit;
     }
     engine_.subscribe(this, active_ ? kLineChanges | kFunctionChanges | kSpiTransfers : 0U, lines);
 }
@@ -319,6 +319,7 @@ void BusMonitor::check_edge(std::uint64_t now, int pin, bool level, bool link_cl
         for (std::size_t i = 0; i < checks_.size(); ++i) {
             follow_clock(i);
         }
+        update_active();  // the clock's edges it reads
     }
     if (link_clock && level) {
         last_rise_ = now;

@@ -59,8 +59,14 @@ enum Interest : unsigned {
     kLinkBytes = 1U << 2,        // link_byte
     kSpiTransfers = 1U << 3,     // spi_transfer, spi_byte, spi_end
 };
-// The lines whose changes a listener is told of, a bit per line: all of them unless it says.
+// The lines whose changes a listener is told of, a bit per line for the rising edges and one for
+// the falling: all of them unless it says.
 inline constexpr std::uint64_t kEveryLine = (std::uint64_t{1} << kLineCount) - 1;
+struct LineInterest {
+    std::uint64_t rising = kEveryLine;
+    std::uint64_t falling = kEveryLine;
+    bool operator==(const LineInterest &) const = default;
+};
 
 class Listener {
   public:
@@ -81,11 +87,11 @@ class Engine {
   public:
     virtual std::uint64_t now() const = 0;
     virtual LineView lines() const = 0;
-    // Says which events `listener` wants from now on (0: none), and of which lines' changes. A
+    // Says which events `listener` wants from now on (0: none), and of which lines' edges. A
     // listener joins the board's list when it first subscribes, and is told in the order of
-    // joining.
-    virtual void subscribe(Listener *listener, unsigned interests,
-                           std::uint64_t lines = kEveryLine) = 0;
+    // joining. A change of the lines alone takes effect from the next line change on, so a
+    // listener may make it while it is being told of one.
+    virtual void subscribe(Listener *listener, unsigned interests, LineInterest lines = {}) = 0;
     // Takes `listener` off the list, and its events off the timeline.
     virtual void leave(Listener *listener) = 0;
     // Drives a line from outside the SoC (nullopt releases it), as Board::drive does.

@@ -22,10 +22,10 @@ class ListenerList {
     enum Rank : int { kObserverRank = 0, kPartRank = 1, kDeviceRank = 2 };
 
     void add(Listener *listener, unsigned interests, Rank rank) {
-        insert(Entry{listener, nullptr, interests, kEveryLine, rank});
+        insert(Entry{listener, nullptr, interests, LineInterest{}, rank});
     }
     void add_observer(LineObserver *observer) {
-        insert(Entry{nullptr, observer, kLineChanges, kEveryLine, kObserverRank});
+        insert(Entry{nullptr, observer, kLineChanges, LineInterest{}, kObserverRank});
     }
     void remove(const Listener *listener) {
         std::erase_if(entries_, [&](const Entry &e) { return e.listener == listener; });
@@ -36,13 +36,16 @@ class ListenerList {
         rebuild();
     }
     // A listener not on the list yet joins as a device.
-    void subscribe(Listener *listener, unsigned interests, std::uint64_t lines = kEveryLine) {
+    void subscribe(Listener *listener, unsigned interests, LineInterest lines = {}) {
         for (Entry &entry : entries_) {
             if (entry.listener == listener) {
-                if (entry.interests != interests || entry.lines != lines) {
+                if (entry.interests != interests) {
                     entry.interests = interests;
                     entry.lines = lines;
                     rebuild();
+                } else if (entry.lines != lines) {
+                    entry.lines = lines;
+                    edges_stale_ = true;  // not while a line change is being told: see line_changed
                 }
                 return;
             }
@@ -58,7 +61,10 @@ class ListenerList {
         if (lines_.empty()) {
             return;
         }
-        const std::vector<Listener *> &told = by_line_[static_cast<std::size_t>(pin)];
+        if (edges_stale_) {
+            rebuild_edges();
+        }
+        const std::vector<Listener *> &told = by_edge_[edge_index(pin, level)];
         for (std::size_t i = 0; i < told.size(); ++i) {
             Listener *listener = told[i];
             listener->line_changed(lines, pin, level);
@@ -90,7 +96,7 @@ class ListenerList {
         Listener *listener;
         LineObserver *observer;
         unsigned interests;
-        std::uint64_t lines;  // kLineChanges: of these lines
+        LineInterest lines;  // kLineChanges: of these lines' edges
         Rank rank;
     };
     void insert(const Entry &entry) {
@@ -110,22 +116,14 @@ class ListenerList {
     void rebuild() {
         observers_.clear();
         lines_.clear();
-        for (std::vector<Listener *> &told : by_line_) {
-            told.clear();
-        }
         functions_.clear();
         link_bytes_.clear();
         spi_.clear();
         for (const Entry &entry : entries_) {
             if (entry.observer != nullptr) {
                 observers_.push_back(entry.observer);
-            } else if ((entry.interests & kLineChanges) != 0 && entry.lines != 0) {
+            } else if ((entry.interests & kLineChanges) != 0) {
                 lines_.push_back(entry.listener);
-                for (std::size_t pin = 0; pin < by_line_.size(); ++pin) {
-                    if (((entry.lines >> pin) & 1) != 0) {
-                        by_line_[pin].push_back(entry.listener);
-                    }
-                }
             }
             if ((entry.interests & kFunctionChanges) != 0) {
                 functions_.push_back(entry.listener);
@@ -137,12 +135,36 @@ class ListenerList {
                 spi_.push_back(entry.listener);
             }
         }
+        rebuild_edges();
+    }
+    static std::size_t edge_index(int pin, bool level) {
+        return 2 * static_cast<std::size_t>(pin) + (level ? 1 : 0);
+    }
+    void rebuild_edges() {
+        edges_stale_ = false;
+        for (std::vector<Listener *> &told : by_edge_) {
+            told.clear();
+        }
+        for (const Entry &entry : entries_) {
+            if (entry.observer != nullptr || (entry.interests & kLineChanges) == 0) {
+                continue;
+            }
+            for (int pin = 0; pin < kLineCount; ++pin) {
+                for (const bool level : {false, true}) {
+                    const std::uint64_t mask = level ? entry.lines.rising : entry.lines.falling;
+                    if (((mask >> pin) & 1) != 0) {
+                        by_edge_[edge_index(pin, level)].push_back(entry.listener);
+                    }
+                }
+            }
+        }
     }
 
     std::vector<Entry> entries_;
     std::vector<LineObserver *> observers_;
-    std::vector<Listener *> lines_;                            // of any line's changes
-    std::array<std::vector<Listener *>, kLineCount> by_line_;  // of each line's
+    std::vector<Listener *> lines_;                                // of line changes
+    std::array<std::vector<Listener *>, 2 * kLineCount> by_edge_;  // of each edge, by edge_index()
+    bool edges_stale_ = false;  // by_edge_ is to be made afresh from the entries
     std::vector<Listener *> functions_;
     std::vector<Listener *> link_bytes_;
     std::vector<Listener *> spi_;

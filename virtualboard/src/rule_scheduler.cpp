@@ -174,7 +174,7 @@ void RuleScheduler::update_interests() {
     if (!spi_rules_.empty()) {
         interests |= kSpiTransfers;
     }
-    engine_.subscribe(this, interests, lines);
+    engine_.subscribe(this, interests, LineInterest{lines, lines});
 }
 
 void RuleScheduler::timed(std::uint64_t what, std::uint64_t detail) {
