@@ -15,12 +15,8 @@ void CallRing::clear() {
 
 CallRecord &CallRing::push(std::size_t capacity, std::uint64_t &dropped) {
     if (slots_.size() < capacity) {  // every slot holds a record: grow
-        linearize();
-        if (slots_.size() == slots_.capacity()) {
-            // Grows by doubling from a small start, so that a board making a few calls (a test,
-            // one fuzz input) pays for a few records, not for the whole capacity.
-            constexpr std::size_t kFirstRecords = 256;
-            slots_.reserve(std::min(capacity, std::max(kFirstRecords, 2 * slots_.size())));
+        if (head_ != 0) {
+            linearize();
         }
         ++size_;
         return slots_.emplace_back();

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The board's in-memory call log: the newest calls, oldest first, in a ring whose records are
-// reused once it is full, so that a long session logs without allocating. Private to the library.
+// reused once it is full, so that a long session logs without allocating. The records are made as
+// calls come, in blocks that never move: a board making a few calls (a test, one fuzz input) pays
+// for a few, and a full log takes its records' memory once, not again while it grows. Private to
+// the library.
 #ifndef VBOARD_CALL_RING_HPP
 #define VBOARD_CALL_RING_HPP
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "vboard/board.hpp"
@@ -25,7 +29,7 @@ class CallRing {
   private:
     void linearize();  // moves the oldest record to slot 0
 
-    std::vector<CallRecord> slots_;
+    std::deque<CallRecord> slots_;
     std::size_t head_ = 0;  // the oldest record
     std::size_t size_ = 0;
 };
