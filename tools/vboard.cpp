@@ -28,6 +28,7 @@
 #include "vboard/duration.hpp"
 #include "vboard/frames.hpp"
 #include "vboard/report.hpp"
+#include "vboard/run_config.hpp"
 #include "vboard/run_report.hpp"
 #include "vboard/session.hpp"
 #include "vboard/transactions.hpp"
@@ -178,7 +179,7 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
             format_given = true;
             if (!value(options.format))
                 return parsed;
-            if (options.format != "text" && options.format != "jsonl") {
+            if (!vboard::transactions_format(options.format)) {
                 parsed.error = "--format '" + options.format + "' is not text or jsonl";
                 return parsed;
             }
@@ -401,22 +402,25 @@ std::string absolute(const std::string &path) {
 [[noreturn]] void exec_program(const RunOptions &options, const std::string &report,
                                const std::string &transactions_copy, const std::string &frames,
                                int error_fd) {
-    set_or_clear("VBOARD_BOARD", absolute(options.board_file));
-    set_or_clear("VBOARD_VCD", absolute(options.vcd));
-    set_or_clear("VBOARD_LOG", absolute(options.log));
-    set_or_clear("VBOARD_TIMEOUT", options.timeout.value_or(""));
-    set_or_clear("VBOARD_NO_SLEEP", options.no_sleep ? "1" : "");
-    set_or_clear("VBOARD_REPORT", report);
-    set_or_clear("VBOARD_TRANSACTIONS", absolute(options.transactions));
-    set_or_clear("VBOARD_TRANSACTIONS_FORMAT", options.transactions.empty() ? "" : options.format);
-    set_or_clear("VBOARD_TRANSACTIONS_TEXT", transactions_copy);
-    set_or_clear("VBOARD_FRAMES", absolute(frames));
-    set_or_clear("VBOARD_HTML", absolute(options.report));
-    std::string title;
+    vboard::RunConfig config;
+    config.board_file = absolute(options.board_file);
+    config.vcd = absolute(options.vcd);
+    config.log = absolute(options.log);
+    config.timeout_ns = options.timeout ? vboard::parse_duration(*options.timeout) : std::nullopt;
+    config.no_sleep = options.no_sleep;
+    config.report = report;
+    config.transactions = absolute(options.transactions);
+    config.transactions_format = vboard::transactions_format(options.format)
+                                     .value_or(vboard::TransactionWriter::Format::Text);
+    config.transactions_text = transactions_copy;
+    config.frames = absolute(frames);
+    config.html = absolute(options.report);
     for (const std::string &word : options.program) {
-        title += (title.empty() ? "" : " ") + word;
+        config.html_title += (config.html_title.empty() ? "" : " ") + word;
     }
-    set_or_clear("VBOARD_HTML_TITLE", options.report.empty() ? "" : title);
+    for (const auto &[name, value] : vboard::run_environment(config)) {
+        set_or_clear(name.c_str(), value);
+    }
     std::string library_path = dropin_directory();
     if (const char *previous = std::getenv("LD_LIBRARY_PATH"); previous && *previous) {
         library_path += ":" + std::string(previous);

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "board_state.hpp"
@@ -24,6 +25,7 @@
 #include "vboard/duration.hpp"
 #include "vboard/frames.hpp"
 #include "vboard/report.hpp"
+#include "vboard/run_config.hpp"
 #include "vboard/run_report.hpp"
 #include "vboard/trace.hpp"
 #include "vboard/transactions.hpp"
@@ -35,11 +37,6 @@ constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTE
 
 std::atomic<Board *> g_session{nullptr};
 int g_report_fd = -1;
-
-const char *env(const char *name) {
-    const char *value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? value : nullptr;
-}
 
 // Writes all of `text` to `fd`, as far as it goes; usable from a signal handler.
 void write_all(int fd, const std::string &text) {
@@ -207,61 +204,51 @@ std::vector<int> traced_lines(const std::optional<BoardFile> &file) {
     return lines;
 }
 
-bool refuse(const char *variable, const std::string &problem) {
-    std::fprintf(stderr, "vboard: %s: %s\n", variable, problem.c_str());
+bool refuse(const std::string &variable, const std::string &problem) {
+    std::fprintf(stderr, "vboard: %s: %s\n", variable.c_str(), problem.c_str());
     return false;
 }
 
 // Sets `board` up as the variables say. Returns false, with one line on standard error naming the
 // variable and the problem, when one of them cannot be used; nothing is applied then.
 bool configure_from_environment(Board &board) {
+    const RunEnvironment read = read_run_environment();
+    if (!read.config) {
+        return refuse(read.variable, read.problem);
+    }
+    const RunConfig &config = *read.config;
     std::optional<BoardFile> file;
-    if (const char *path = env("VBOARD_BOARD")) {
+    if (!config.board_file.empty()) {
         try {
-            file = BoardFile::load(path);
+            file = BoardFile::load(config.board_file);
         } catch (const BoardFileError &error) {
             return refuse("VBOARD_BOARD", error.what());
         }
     }
-    std::optional<std::uint64_t> timeout;
-    if (const char *text = env("VBOARD_TIMEOUT")) {
-        timeout = parse_duration(text);
-        if (!timeout) {
-            return refuse("VBOARD_TIMEOUT",
-                          std::string("'") + text + "' is not a duration with its unit (50ms, 2s)");
-        }
-    }
+    const std::optional<std::uint64_t> timeout = config.timeout_ns;
     std::shared_ptr<VcdWriter> vcd;
     std::shared_ptr<CallLogWriter> log;
-    if (const char *path = env("VBOARD_VCD")) {
+    if (!config.vcd.empty()) {
         try {
-            vcd = std::make_shared<VcdWriter>(path, traced_lines(file));
+            vcd = std::make_shared<VcdWriter>(config.vcd, traced_lines(file));
         } catch (const std::exception &error) {
             return refuse("VBOARD_VCD", error.what());
         }
     }
-    if (const char *path = env("VBOARD_LOG")) {
+    if (!config.log.empty()) {
         try {
-            log = std::make_shared<CallLogWriter>(path);
+            log = std::make_shared<CallLogWriter>(config.log);
         } catch (const std::exception &error) {
             return refuse("VBOARD_LOG", error.what());
         }
     }
     std::vector<std::shared_ptr<TransactionWriter>> transaction_files;
-    auto format = TransactionWriter::Format::Text;
-    if (const char *name = env("VBOARD_TRANSACTIONS_FORMAT")) {
-        if (std::string(name) == "jsonl") {
-            format = TransactionWriter::Format::JsonLines;
-        } else if (std::string(name) != "text") {
-            return refuse("VBOARD_TRANSACTIONS_FORMAT",
-                          std::string("'") + name + "' is not a format (text or jsonl)");
-        }
-    }
     // VBOARD_TRANSACTIONS_TEXT: the runner's own copy, as text, to compare with an expected file.
-    for (const auto &[variable, as] :
-         {std::pair{"VBOARD_TRANSACTIONS", format},
-          std::pair{"VBOARD_TRANSACTIONS_TEXT", TransactionWriter::Format::Text}}) {
-        if (const char *path = env(variable)) {
+    for (const auto &[variable, path, as] :
+         {std::tuple{"VBOARD_TRANSACTIONS", config.transactions, config.transactions_format},
+          std::tuple{"VBOARD_TRANSACTIONS_TEXT", config.transactions_text,
+                     TransactionWriter::Format::Text}}) {
+        if (!path.empty()) {
             try {
                 transaction_files.push_back(std::make_shared<TransactionWriter>(path, as));
             } catch (const std::exception &error) {
@@ -270,26 +257,26 @@ bool configure_from_environment(Board &board) {
         }
     }
     std::shared_ptr<FrameFiles> frame_files;
-    if (const char *path = env("VBOARD_FRAMES")) {
+    if (!config.frames.empty()) {
         std::error_code error;
-        if (!std::filesystem::is_directory(path, error)) {
-            return refuse("VBOARD_FRAMES", std::string("'") + path + "' is not a directory");
+        if (!std::filesystem::is_directory(config.frames, error)) {
+            return refuse("VBOARD_FRAMES", "'" + config.frames + "' is not a directory");
         }
-        frame_files = std::make_shared<FrameFiles>(path);
+        frame_files = std::make_shared<FrameFiles>(config.frames);
     }
-    std::string html_path;
-    if (const char *path = env("VBOARD_HTML")) {
-        const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (!config.html.empty()) {
+        const int fd = ::open(config.html.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) {
-            return refuse("VBOARD_HTML", std::string("cannot write '") + path + "'");
+            return refuse("VBOARD_HTML", "cannot write '" + config.html + "'");
         }
         ::close(fd);
-        html_path = path;
     }
-    if (const char *path = env("VBOARD_REPORT")) {
-        g_report_fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const std::string &html_path = config.html;
+    if (!config.report.empty()) {
+        g_report_fd =
+            ::open(config.report.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (g_report_fd < 0) {
-            return refuse("VBOARD_REPORT", std::string("cannot write '") + path + "'");
+            return refuse("VBOARD_REPORT", "cannot write '" + config.report + "'");
         }
         board.add_call_observer(std::make_shared<ReportChannel>());
         // Violations come only from timing checks; without any, the buses are not decoded.
@@ -305,8 +292,7 @@ bool configure_from_environment(Board &board) {
     if (file) {
         file->apply(board);
     }
-    if (const char *no_sleep = env("VBOARD_NO_SLEEP");
-        no_sleep != nullptr && std::string(no_sleep) != "0") {
+    if (config.no_sleep) {
         board.set_real_sleep(false);
     }
     if (vcd) {
@@ -323,8 +309,7 @@ bool configure_from_environment(Board &board) {
         board.add_frame_observer(frame_files);
     }
     if (!html_path.empty()) {
-        const char *title = env("VBOARD_HTML_TITLE");
-        HtmlReport::attach(board, {html_path, title != nullptr ? title : "", ReportLimits{}});
+        HtmlReport::attach(board, {html_path, config.html_title, ReportLimits{}});
     }
     if (timeout) {
         board.set_time_limit(*timeout, [&board](const TimeLimitReport &report) {

@@ -3,6 +3,7 @@
 // that a program that only calls wiringPi (directly, or through the layer) runs on a described
 // board and leaves its files behind however it ends. `vboard run` sets these variables; a user can
 // set them by hand and run the program with the board's drop-in libwiringPi.so on the library path.
+// vboard/run_config.hpp writes them from a RunConfig and reads them back.
 //
 //   VBOARD_BOARD=FILE      apply this board file (see vboard/board_file.hpp)
 //   VBOARD_VCD=FILE        stream the pin map's lines and MISO to this VCD file
