@@ -3,6 +3,10 @@
 // transfer draws.
 
 #include <gmock/gmock.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <array>
 #include <filesystem>
@@ -285,6 +289,36 @@ TEST_F(TraceTest, LongVcdTraceIsTheSameTextAsEachStampWrittenAfresh) {
     const std::size_t body = text.find("$end\n", text.find("$dumpvars")) + 5;
     ASSERT_NE(body, std::string::npos);
     EXPECT_EQ(text.substr(body), expected);
+}
+
+// A child forked while the writer's thread runs has no such thread: its changes and its finish
+// must neither hang nor touch the parent's file.
+TEST_F(TraceTest, AForkedChildLeavesTheParentsVcdAlone) {
+    const auto path = dir / "forked.vcd";
+    auto vcd = std::make_unique<vboard::VcdWriter>(path.string(), std::vector<int>{0});
+    vcd->start(0, {});
+    std::uint64_t time = 0;
+    for (int i = 0; i < 200'000; ++i) {  // several blocks: the writer's thread runs
+        vcd->change(time += 10, 0, i % 2 == 0);
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(10);  // a hang ends the child with SIGALRM
+        for (int i = 0; i < 200'000; ++i) {
+            vcd->change(time += 7, 0, i % 2 == 0);
+        }
+        vcd->finish(time + 1);
+        ::_exit(vcd->ok() ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    vcd->finish(time + 5);
+    EXPECT_TRUE(vcd->ok());
+    const std::string text = read_file(path);
+    EXPECT_THAT(text, ::testing::EndsWith("\n#" + std::to_string(time + 5) + "\n"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '!'), 200'000 + 2);  // $var, $dumpvars, changes
 }
 
 TEST_F(TraceTest, VcdWriterRefusesWhatItCannotDo) {

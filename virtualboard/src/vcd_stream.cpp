@@ -128,13 +128,18 @@ void VcdStream::start_block() {
 void VcdStream::end_block() { block_.used = static_cast<std::size_t>(next_ - block_.words.data()); }
 
 VcdStream::~VcdStream() {
-    if (!finished_) {
+    if (in_forked_child()) {
+        abandon();
+    } else if (!finished_) {
         drain();
         close_file();
     }
 }
 
 void VcdStream::finish(std::uint64_t time_ns) {
+    if (in_forked_child()) {
+        abandon();
+    }
     if (finished_) {
         return;
     }
@@ -146,15 +151,18 @@ void VcdStream::finish(std::uint64_t time_ns) {
 // Gives the full block to the writer thread, starting it the first time, and waits while it is
 // that far behind. Without a thread (none could be started) the block is written here.
 void VcdStream::hand_over() {
+    if (in_forked_child()) {
+        abandon();
+    }
     if (finished_) {
         start_block();
         return;
     }
     end_block();
     std::unique_lock lock(mutex_);
-    if (!writer_.joinable() && !no_thread_) {
+    if (!writer_ && !no_thread_) {
         try {
-            writer_ = std::thread([this] { run_writer(); });
+            writer_ = std::make_unique<std::thread>([this] { run_writer(); });
             // Every block there will be, made now: the memory a trace takes does not depend on
             // how far the writer falls behind.
             while (spare_.size() < kBlocksInFlight) {
@@ -217,19 +225,30 @@ void VcdStream::write_block(const Block &block) {
 void VcdStream::drain() {
     finished_ = true;
     end_block();
-    if (writer_.joinable()) {
+    if (writer_) {
         {
             std::lock_guard lock(mutex_);
             queued_.push_back(std::move(block_));
             ending_ = true;
         }
         ready_.notify_one();
-        writer_.join();
+        writer_->join();
         block_ = Block();
     } else {
         write_block(block_);
     }
     start_block();  // changes after the end are dropped by hand_over()
+}
+
+// A process forked from the one that made the stream has a copy of it but not its thread, and
+// shares the file: it leaves both alone, dropping its own changes. The thread's handle is let go
+// without being joined, since the thread is not in this process.
+void VcdStream::abandon() {
+    if (!finished_) {
+        finished_ = true;
+        static_cast<void>(writer_.release());
+        ::close(fd_);
+    }
 }
 
 void VcdStream::close_file() {

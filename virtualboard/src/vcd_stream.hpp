@@ -4,9 +4,12 @@
 // on its own thread for little more than the packing. The thread starts with the first full block:
 // a short trace is written by finish() on the caller's thread and never starts one.
 //
-// Not thread-safe: one thread (the board's, under its lock) calls everything but ok().
+// Not thread-safe: one thread (the board's, under its lock) calls everything but ok(). A process
+// forked from the one that made the stream leaves it and its file alone (see abandon()).
 #ifndef VBOARD_VCD_STREAM_HPP
 #define VBOARD_VCD_STREAM_HPP
+
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -168,6 +171,8 @@ class VcdStream {
     void write_block(const Block &block);
     void drain();
     void close_file();
+    bool in_forked_child() const { return ::getpid() != owner_; }
+    void abandon();
 
     // What each thread writes as it goes sits in cache lines of its own: shared, they would pass
     // between the two processors at every change.
@@ -187,7 +192,8 @@ class VcdStream {
     bool ending_ = false;
     bool finished_ = false;
     bool no_thread_ = false;
-    std::thread writer_;
+    std::unique_ptr<std::thread> writer_;
+    pid_t owner_ = ::getpid();  // the process that made the stream
     std::atomic<bool> failed_{false};
 };
 
