@@ -247,6 +247,19 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
         }
         return *rec;
     }
+    // record() for a line call on a good line, set up, that is neither logged nor seen by a call
+    // observer: the record holds only what the time-limit line says of the call.
+    VBOARD_ALWAYS_INLINE CallRecord &brief_record(Call call, int pin, int value) {
+        RunState &r = *run;
+        CallRecord &rec = r.unlogged;
+        rec.call = call;
+        rec.time_ns = r.now;
+        rec.args = {pin, value, 0};
+        rec.arg_count = 2;
+        r.current = &rec;
+        r.poll.reads = 0;
+        return rec;
+    }
     VBOARD_ALWAYS_INLINE Flag check_line_call(int pin) {
         if (!run->set_up) {
             return line_call_before_setup();
@@ -264,26 +277,17 @@ struct VBOARD_NO_EXPORT Board::State final : Engine {
         RunState &r = *run;
         if (settings.log_capacity == 0 && !r.observers.any_call_observer() && r.set_up &&
             pin >= 0 && pin < kLineCount) {
-            // Neither kept nor seen: the record holds only what the time-limit line says of it.
-            CallRecord &rec = r.unlogged;
-            rec.call = Call::DigitalWrite;
-            rec.time_ns = r.now;
-            rec.args = {pin, value, 0};
-            rec.arg_count = 2;
-            rec.flag = Flag::None;
-            r.current = &rec;
-            r.poll.reads = 0;
-            r.lines[pin].latch = value != 0;
-            settle(pin);
-            advance(settings.costs.write_ns);
-            return;
+            brief_record(Call::DigitalWrite, pin, value).flag = Flag::None;
+        } else {
+            CallRecord &rec = record(Call::DigitalWrite, {pin, value});
+            rec.flag = check_line_call(pin);
+            if (rec.flag != Flag::None) {
+                advance(settings.costs.write_ns);
+                return;
+            }
         }
-        CallRecord &rec = record(Call::DigitalWrite, {pin, value});
-        rec.flag = check_line_call(pin);
-        if (rec.flag == Flag::None) {
-            run->lines[pin].latch = value != 0;
-            settle(pin);
-        }
+        r.lines[pin].latch = value != 0;
+        settle(pin);
         advance(settings.costs.write_ns);
     }
     int digital_read(int pin);

@@ -117,8 +117,17 @@ std::size_t BusMonitor::add_check(const TimingCheck &check) {
 void BusMonitor::update_active() {
     active_ = !observers_.empty() || !checks_.empty();
     // The edges it reads: the link clock's rising ones (the data line is read there), the
-    // selects', and those the checks look at now.
-    LineInterest lines{(std::uint64_t{1} << kClock) | select_lines_, select_lines_};
+    // selects', and those the checks look at. A check that follows the clock while selected needs
+    // the clock's falling edges too; asked for once, not at each select, since a change of what a
+    // listener asks for remakes the board's tables.
+    const std::uint64_t clock = std::uint64_t{1} << kClock;
+    LineInterest lines{clock | select_lines_, select_lines_};
+    for (const CheckState &state : checks_) {
+        const TimingCheckKind kind = state.check.kind;
+        if (kind == TimingCheckKind::SelectToClock || kind == TimingCheckKind::ClockToDeselect) {
+            lines.falling |= clock;
+        }
+    }
     for (int pin = 0; pin < kLineCount; ++pin) {
         const std::uint64_t bit = std::uint64_t{1} << pin;
         lines.rising |= edge_checks_[edge_index(pin, true)].empty() ? 0 : bit;
@@ -149,13 +158,12 @@ std::uint32_t BusMonitor::side_levels(const LineView &lines) const {
 void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
     const std::uint64_t now = lines.now();
     const Line &line = lines[pin];
-    const bool link_clock = pin == kClock && line.function == Function::Output;
+    const bool link_rise = pin == kClock && line.function == Function::Output && line.level;
     if (!edge_checks_[edge_index(pin, line.level)].empty()) {
-        check_edge(now, pin, line.level, link_clock);
-    } else if (link_clock && line.level) {
-        last_rise_ = now;
+        check_edge(now, pin, line.level, link_rise);
     }
-    if (link_clock && line.level) {
+    if (link_rise) {
+        last_rise_ = now;
         const Function data = lines[kData].function;
         if (data == Function::Output || data == Function::Input) {
             take_bit(now, data == Function::Output ? Direction::Out : Direction::In,
@@ -294,14 +302,14 @@ void BusMonitor::follow_clock(std::size_t index) {
     }
 }
 
-void BusMonitor::check_edge(std::uint64_t now, int pin, bool level, bool link_clock) {
+void BusMonitor::check_edge(std::uint64_t now, int pin, bool level, bool link_rise) {
     bool refollow = false;
     const std::vector<std::size_t> &list = edge_checks_[edge_index(pin, level)];
     for (std::size_t at = 0; at < list.size(); ++at) {
         const std::size_t i = list[at];
         const TimingCheck &check = checks_[i].check;
         if (check.kind == TimingCheckKind::ClockRate) {  // at the link clock's every rising edge
-            if (link_clock && level && last_rise_ && now > *last_rise_) {
+            if (link_rise && last_rise_ && now > *last_rise_) {
                 const std::uint64_t period = now - *last_rise_;
                 if (period * check.limit < kNsPerSecond) {
                     measured(i, now, kNsPerSecond / period);
@@ -319,10 +327,6 @@ void BusMonitor::check_edge(std::uint64_t now, int pin, bool level, bool link_cl
         for (std::size_t i = 0; i < checks_.size(); ++i) {
             follow_clock(i);
         }
-        update_active();  // the clock's edges it reads
-    }
-    if (link_clock && level) {
-        last_rise_ = now;
     }
 }
 

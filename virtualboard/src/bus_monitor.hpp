@@ -66,7 +66,7 @@ class BusMonitor final : public Listener {
     void open_frame(std::uint64_t now, int select);
     void close_frame(std::uint64_t now);
     void emit(Transaction &transaction);
-    void check_edge(std::uint64_t now, int pin, bool level, bool link_clock);
+    void check_edge(std::uint64_t now, int pin, bool level, bool link_rise);
     void check_other(std::size_t index, std::uint64_t now, int pin, bool level);
     void follow_clock(std::size_t index);
     void transaction_started(std::uint64_t now, Bus bus);
@@ -79,9 +79,6 @@ class BusMonitor final : public Listener {
     std::vector<CheckState> checks_;
     // The checks each edge concerns, by edge_index().
     std::array<std::vector<std::size_t>, 2 * kLineCount> edge_checks_;
-    static std::size_t edge_index(int pin, bool level) {
-        return 2 * static_cast<std::size_t>(pin) + (level ? 1 : 0);
-    }
     std::vector<TimingViolation> kept_;
 
     std::optional<Transaction> frame_;  // the link transaction in progress

@@ -7,6 +7,7 @@
 #define VBOARD_ENGINE_HPP
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -67,6 +68,10 @@ struct LineInterest {
     std::uint64_t falling = kEveryLine;
     bool operator==(const LineInterest &) const = default;
 };
+// An edge as an index, for tables by edge: the line's level after it, low or high.
+inline std::size_t edge_index(int pin, bool level) {
+    return 2 * static_cast<std::size_t>(pin) + (level ? 1 : 0);
+}
 
 class Listener {
   public:

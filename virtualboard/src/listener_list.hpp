@@ -137,9 +137,6 @@ class ListenerList {
         }
         rebuild_edges();
     }
-    static std::size_t edge_index(int pin, bool level) {
-        return 2 * static_cast<std::size_t>(pin) + (level ? 1 : 0);
-    }
     void rebuild_edges() {
         edges_stale_ = false;
         for (std::vector<Listener *> &told : by_edge_) {

@@ -225,7 +225,6 @@ bool configure_from_environment(Board &board) {
             return refuse("VBOARD_BOARD", error.what());
         }
     }
-    const std::optional<std::uint64_t> timeout = config.timeout_ns;
     std::shared_ptr<VcdWriter> vcd;
     std::shared_ptr<CallLogWriter> log;
     if (!config.vcd.empty()) {
@@ -271,7 +270,6 @@ bool configure_from_environment(Board &board) {
         }
         ::close(fd);
     }
-    const std::string &html_path = config.html;
     if (!config.report.empty()) {
         g_report_fd =
             ::open(config.report.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -308,16 +306,16 @@ bool configure_from_environment(Board &board) {
     if (frame_files) {
         board.add_frame_observer(frame_files);
     }
-    if (!html_path.empty()) {
-        HtmlReport::attach(board, {html_path, config.html_title, ReportLimits{}});
+    if (!config.html.empty()) {
+        HtmlReport::attach(board, {config.html, config.html_title, ReportLimits{}});
     }
-    if (timeout) {
-        board.set_time_limit(*timeout, [&board](const TimeLimitReport &report) {
+    if (config.timeout_ns) {
+        board.set_time_limit(*config.timeout_ns, [&board](const TimeLimitReport &report) {
             end_at_time_limit(board, report);
         });
     }
-    if (vcd || log || timeout || g_report_fd >= 0 || !transaction_files.empty() ||
-        !html_path.empty() || frame_files) {
+    if (vcd || log || config.timeout_ns || g_report_fd >= 0 || !transaction_files.empty() ||
+        !config.html.empty() || frame_files) {
         install_signal_handlers();
     }
     return true;

@@ -3,7 +3,8 @@
 // the one way it travels from a runner to the board inside the program: the VBOARD_* variables
 // listed in vboard/session.hpp. A runner fills a RunConfig from its own command line and puts it in
 // the program's environment with run_environment(); the board reads it back with
-// read_run_environment(), so the names and the forms of the values live here only.
+// read_run_environment(), so which variables there are and how their values are written is
+// decided here only.
 #ifndef VBOARD_RUN_CONFIG_HPP
 #define VBOARD_RUN_CONFIG_HPP
 
