@@ -1,13 +1,22 @@
 // SPDX-License-Identifier: MIT
 // A run's configuration through the environment: what a runner puts there, the board reads back
-// the same, and a value it cannot use is refused naming its variable.
+// the same, and a value it cannot use is refused naming its variable. And the outputs it names:
+// all written, or, when one cannot be, that one named and none opened.
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+#include <wiringPi.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "vboard/board.hpp"
 #include "vboard/run_config.hpp"
+#include "vboard/run_outputs.hpp"
 
 namespace {
 
@@ -79,3 +88,101 @@ TEST(RunConfig, FormatWordsAreTextAndJsonlOnly) {
 }
 
 }  // namespace
+
+// ---- The outputs a configuration names --------------------------------------------------------
+
+class RunOutputsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("vboard_outputs_" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_ / "frames");
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string at(const std::string &name) const { return (dir_ / name).string(); }
+    static std::string read(const std::string &path) {
+        std::ifstream in(path);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    std::filesystem::path dir_;
+};
+
+TEST_F(RunOutputsTest, EveryOutputIsWrittenAndTheEndingReachesThePage) {
+    vboard::RunConfig config;
+    config.vcd = at("run.vcd");
+    config.log = at("run.log");
+    config.transactions = at("run.jsonl");
+    config.transactions_format = vboard::TransactionWriter::Format::JsonLines;
+    config.transactions_text = at("copy.txt");
+    config.frames = at("frames");
+    config.html = at("run.html");
+    config.html_title = "outputs test";
+    ASSERT_FALSE(vboard::check_run_config(config));
+    vboard::Board board;
+    const auto outputs = vboard::RunOutputs::open(config);
+    outputs->attach(board);
+    vboard::ScopedBoard scoped(board);
+    board.attach_link_device();
+    wiringPiSetupGpio();
+    pinMode(8, OUTPUT);
+    pinMode(11, OUTPUT);
+    pinMode(10, OUTPUT);
+    digitalWrite(8, LOW);
+    for (int bit = 0; bit < 8; ++bit) {
+        digitalWrite(10, bit % 2);
+        digitalWrite(11, HIGH);
+        digitalWrite(11, LOW);
+    }
+    digitalWrite(8, HIGH);
+
+    EXPECT_TRUE(outputs->finish(board, "every step ran").empty());
+    EXPECT_NE(read(at("run.vcd")).find("bcm11_sclk"), std::string::npos);
+    EXPECT_NE(read(at("run.log")).find("digitalWrite(8, 1)"), std::string::npos);
+    EXPECT_NE(read(at("run.jsonl")).find("\"value\":85,"), std::string::npos);
+    EXPECT_NE(read(at("copy.txt")).find(" 55"), std::string::npos);
+    const std::string page = read(at("run.html"));
+    EXPECT_NE(page.find("outputs test"), std::string::npos);
+    EXPECT_NE(page.find("\"every step ran\""), std::string::npos);
+}
+
+TEST_F(RunOutputsTest, AnOutputThatCannotBeWrittenIsNamedAndNothingIsOpened) {
+    std::filesystem::create_directories(dir_ / "adir");
+    using vboard::RunSetting;
+    struct Case {
+        RunSetting setting;
+        std::string vboard::RunConfig::*field;
+        std::string path;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {RunSetting::Vcd, &vboard::RunConfig::vcd, "none/x", "No such file or directory"},
+        {RunSetting::Log, &vboard::RunConfig::log, "adir", "it is a directory"},
+        {RunSetting::Transactions, &vboard::RunConfig::transactions, "none/x", "No such file"},
+        {RunSetting::TransactionsText, &vboard::RunConfig::transactions_text, "adir", "directory"},
+        {RunSetting::Frames, &vboard::RunConfig::frames, "none", "is not a directory"},
+        {RunSetting::Html, &vboard::RunConfig::html, "adir", "it is a directory"},
+        {RunSetting::Report, &vboard::RunConfig::report, "none/x", "No such file"},
+        {RunSetting::BoardFile, &vboard::RunConfig::board_file, "none.toml", "none.toml"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(vboard::variable_name(c.setting));
+        vboard::RunConfig config;
+        config.vcd = at("first.vcd");  // usable, and before every other output
+        config.*c.field = at(c.path);
+        const std::optional<vboard::RunProblem> problem = vboard::check_run_config(config);
+        ASSERT_TRUE(problem);
+        EXPECT_EQ(problem->setting, c.setting);
+        EXPECT_NE(problem->text.find(c.problem), std::string::npos) << problem->text;
+        if (c.setting != RunSetting::BoardFile) {  // the board file is its runner's to load
+            try {
+                vboard::RunOutputs::open(config);
+                ADD_FAILURE() << "opened";
+            } catch (const vboard::RunSetupError &error) {
+                EXPECT_EQ(error.problem().setting, c.setting);
+            }
+        }
+        EXPECT_FALSE(std::filesystem::exists(at("first.vcd")));
+    }
+}

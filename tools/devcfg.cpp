@@ -20,7 +20,7 @@
 #if DEVCFG_VIRTUAL_BOARD
 #include "vboard/board.hpp"
 #include "vboard/devices.hpp"
-#include "vboard/report.hpp"
+#include "vboard/run_outputs.hpp"
 #include "vboard/trace.hpp"
 #include "vboard/transactions.hpp"
 #endif
@@ -138,17 +138,39 @@ bool run_steps(const std::vector<devcfg::Step> &steps) {
 
 #if DEVCFG_VIRTUAL_BOARD
 
+// The option that asked for a setting, to name it in a message.
+const char *option_name(vboard::RunSetting setting) {
+    switch (setting) {
+        case vboard::RunSetting::Vcd: return "--vcd";
+        case vboard::RunSetting::Transactions: return "--transactions";
+        case vboard::RunSetting::Html: return "--report";
+        default: return vboard::variable_name(setting);
+    }
+}
+
+vboard::RunConfig run_config(const devcfg::Options &options) {
+    vboard::RunConfig config;
+    config.vcd = options.vcd_path;
+    config.transactions = options.transactions_path;
+    config.transactions_format = options.transactions_jsonl
+                                     ? vboard::TransactionWriter::Format::JsonLines
+                                     : vboard::TransactionWriter::Format::Text;
+    config.html = options.report_path;
+    config.html_title = "devcfg";
+    config.no_sleep = options.no_sleep;
+    return config;
+}
+
 int run(const devcfg::CommandLine &line) {
     const devcfg::Options &options = line.options;
     vboard::Board &board = vboard::current_board();
-    std::shared_ptr<vboard::VcdWriter> vcd;
-    if (!options.vcd_path.empty()) {
-        try {
-            vcd = std::make_shared<vboard::VcdWriter>(options.vcd_path);
-        } catch (const std::exception &error) {
-            std::fprintf(stderr, "devcfg: --vcd: %s\n", error.what());
-            return kExitUsage;
-        }
+    std::unique_ptr<vboard::RunOutputs> outputs;
+    try {
+        outputs = vboard::RunOutputs::open(run_config(options));
+    } catch (const vboard::RunSetupError &error) {
+        std::fprintf(stderr, "devcfg: %s: %s\n", option_name(error.problem().setting),
+                     error.what());
+        return kExitUsage;
     }
     board.set_real_sleep(!options.no_sleep);
     if (options.setup_fail) {
@@ -167,57 +189,15 @@ int run(const devcfg::CommandLine &line) {
         timing = std::make_shared<vboard::EdgeRecorder>();
         board.add_observer(timing);
     }
-    if (vcd) {
-        board.add_observer(vcd);
-    }
-    std::shared_ptr<vboard::TransactionWriter> transactions;
-    if (!options.transactions_path.empty()) {
-        try {
-            transactions = std::make_shared<vboard::TransactionWriter>(
-                options.transactions_path, options.transactions_jsonl
-                                               ? vboard::TransactionWriter::Format::JsonLines
-                                               : vboard::TransactionWriter::Format::Text);
-        } catch (const std::exception &error) {
-            std::fprintf(stderr, "devcfg: --transactions: %s\n", error.what());
-            return kExitUsage;
-        }
-        board.add_transaction_observer(transactions);
-    }
-    std::shared_ptr<vboard::HtmlReport> report;
-    if (!options.report_path.empty()) {
-        std::FILE *probe = std::fopen(options.report_path.c_str(), "w");
-        if (probe == nullptr) {
-            std::fprintf(stderr, "devcfg: --report: cannot write '%s'\n",
-                         options.report_path.c_str());
-            return kExitUsage;
-        }
-        std::fclose(probe);
-        report = vboard::HtmlReport::attach(board, {"", "devcfg", vboard::ReportLimits{}});
-    }
+    outputs->attach(board);
 
     const bool completed = run_steps(line.steps);
     std::fflush(stdout);
 
-    if (vcd) {
-        board.remove_observer(vcd);
-        if (!vcd->ok()) {
-            std::fprintf(stderr, "devcfg: --vcd: writing '%s' failed\n", options.vcd_path.c_str());
-        }
-    }
-    if (transactions) {
-        board.remove_transaction_observer(transactions);
-    }
-    if (report) {
-        board.remove_observer(report);
-        board.remove_call_observer(report);
-        board.remove_transaction_observer(report);
-        board.remove_frame_observer(report);
-        try {
-            report->write(options.report_path,
-                          completed ? "every step ran" : "a step failed; the run stopped there");
-        } catch (const std::exception &error) {
-            std::fprintf(stderr, "devcfg: --report: %s\n", error.what());
-        }
+    for (const vboard::RunProblem &problem : outputs->finish(
+             board, completed ? "every step ran" : "a step failed; the run stopped there")) {
+        std::fprintf(stderr, "devcfg: %s: %s\n", option_name(problem.setting),
+                     problem.text.c_str());
     }
     if (options.print_log) {
         std::printf("call log (%zu calls", board.call_count());

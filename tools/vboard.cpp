@@ -29,6 +29,7 @@
 #include "vboard/frames.hpp"
 #include "vboard/report.hpp"
 #include "vboard/run_config.hpp"
+#include "vboard/run_outputs.hpp"
 #include "vboard/run_report.hpp"
 #include "vboard/session.hpp"
 #include "vboard/transactions.hpp"
@@ -321,6 +322,67 @@ bool can_write_directory(const std::string &directory) {
     return true;
 }
 
+std::string absolute(const std::string &path) {
+    return path.empty() ? path : std::filesystem::absolute(path).string();
+}
+
+// What the run asks the board inside the program for, from the command line, its paths as given;
+// the runner's own channel and copies are added in the child.
+vboard::RunConfig run_config(const RunOptions &options) {
+    vboard::RunConfig config;
+    config.board_file = options.board_file;
+    config.vcd = options.vcd;
+    config.log = options.log;
+    config.timeout_ns = options.timeout ? vboard::parse_duration(*options.timeout) : std::nullopt;
+    config.no_sleep = options.no_sleep;
+    config.transactions = options.transactions;
+    config.transactions_format = vboard::transactions_format(options.format)
+                                     .value_or(vboard::TransactionWriter::Format::Text);
+    config.frames = options.frames;
+    config.html = options.report;
+    for (const std::string &word : options.program) {
+        config.html_title += (config.html_title.empty() ? "" : " ") + word;
+    }
+    return config;
+}
+
+// The option that gave a setting, to name it in a message.
+const char *option_name(vboard::RunSetting setting) {
+    switch (setting) {
+        case vboard::RunSetting::BoardFile: return "--board";
+        case vboard::RunSetting::Vcd: return "--vcd";
+        case vboard::RunSetting::Log: return "--log";
+        case vboard::RunSetting::Transactions: return "--transactions";
+        case vboard::RunSetting::Frames: return "--frames";
+        case vboard::RunSetting::Html: return "--report";
+        default: return vboard::variable_name(setting);
+    }
+}
+
+// Says on standard error why one of the board's settings cannot be used; false when none.
+bool refused(const std::optional<vboard::RunProblem> &problem) {
+    if (!problem) {
+        return false;
+    }
+    if (problem->setting == vboard::RunSetting::BoardFile) {  // the text names the file
+        std::fprintf(stderr, "vboard: %s\n", problem->text.c_str());
+    } else {
+        std::fprintf(stderr, "vboard: %s: %s\n", option_name(problem->setting),
+                     problem->text.c_str());
+    }
+    return true;
+}
+
+// Empties what an earlier run left in the outputs, so that a program that never starts its board
+// leaves none of it.
+void empty_outputs(const vboard::RunConfig &config) {
+    for (const std::string *path : {&config.vcd, &config.log, &config.transactions, &config.html}) {
+        if (!path->empty()) {
+            [[maybe_unused]] const int ignored = ::truncate(path->c_str(), 0);
+        }
+    }
+}
+
 // Runs `check`, which throws `Error` for a file that cannot be used: says why on standard error
 // and returns false then.
 template <typename Error, typename Check>
@@ -337,8 +399,8 @@ bool usable(const char *prefix, Check check) {
 // Refuses what would make the run fail before it starts: a bad board file, an output that cannot
 // be written. Returns the status to exit with, or 0.
 int check_inputs(const RunOptions &options) {
-    if (!options.board_file.empty() &&
-        !usable<vboard::BoardFileError>("", [&] { vboard::BoardFile::load(options.board_file); })) {
+    const vboard::RunConfig config = run_config(options);
+    if (refused(vboard::check_run_config(config))) {
         return vboard::kExitBoardSetup;
     }
     if (!options.expect.empty() && !options.update &&
@@ -359,29 +421,10 @@ int check_inputs(const RunOptions &options) {
         !can_write_directory(options.expect_frames)) {
         return vboard::kExitBoardSetup;
     }
-    std::error_code error;
-    if (!options.frames.empty() && !std::filesystem::is_directory(options.frames, error)) {
-        std::fprintf(stderr, "vboard: --frames: '%s' is not a directory\n", options.frames.c_str());
+    if (!options.junit.empty() && !can_write_file(options.junit)) {
         return vboard::kExitBoardSetup;
     }
-    if (!options.frames.empty() && ::access(options.frames.c_str(), W_OK | X_OK) != 0) {
-        std::fprintf(stderr, "vboard: --frames: cannot write into '%s': %s\n",
-                     options.frames.c_str(), std::strerror(errno));
-        return vboard::kExitBoardSetup;
-    }
-    for (const std::string *path :
-         {&options.vcd, &options.log, &options.transactions, &options.report, &options.junit}) {
-        if (path->empty()) {
-            continue;
-        }
-        const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            std::fprintf(stderr, "vboard: cannot write '%s': %s\n", path->c_str(),
-                         std::strerror(errno));
-            return vboard::kExitBoardSetup;
-        }
-        ::close(fd);
-    }
+    empty_outputs(config);
     return 0;
 }
 
@@ -393,31 +436,20 @@ void set_or_clear(const char *name, const std::string &value) {
     }
 }
 
-std::string absolute(const std::string &path) {
-    return path.empty() ? path : std::filesystem::absolute(path).string();
-}
-
 // In the child: the environment the board reads, then the program. Reports a failed exec through
 // `error_fd` and never returns.
 [[noreturn]] void exec_program(const RunOptions &options, const std::string &report,
                                const std::string &transactions_copy, const std::string &frames,
                                int error_fd) {
-    vboard::RunConfig config;
-    config.board_file = absolute(options.board_file);
-    config.vcd = absolute(options.vcd);
-    config.log = absolute(options.log);
-    config.timeout_ns = options.timeout ? vboard::parse_duration(*options.timeout) : std::nullopt;
-    config.no_sleep = options.no_sleep;
+    // Absolute, as the program may change its directory before its board starts.
+    vboard::RunConfig config = run_config(options);
+    for (std::string *path : {&config.board_file, &config.vcd, &config.log, &config.transactions,
+                              &config.html}) {
+        *path = absolute(*path);
+    }
     config.report = report;
-    config.transactions = absolute(options.transactions);
-    config.transactions_format = vboard::transactions_format(options.format)
-                                     .value_or(vboard::TransactionWriter::Format::Text);
     config.transactions_text = transactions_copy;
     config.frames = absolute(frames);
-    config.html = absolute(options.report);
-    for (const std::string &word : options.program) {
-        config.html_title += (config.html_title.empty() ? "" : " ") + word;
-    }
     for (const auto &[name, value] : vboard::run_environment(config)) {
         set_or_clear(name.c_str(), value);
     }

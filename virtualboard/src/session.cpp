@@ -12,23 +12,17 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "board_state.hpp"
 #include "model_device.hpp"
 #include "vboard/board_file.hpp"
-#include "vboard/call_log.hpp"
 #include "vboard/duration.hpp"
-#include "vboard/frames.hpp"
-#include "vboard/report.hpp"
 #include "vboard/run_config.hpp"
+#include "vboard/run_outputs.hpp"
 #include "vboard/run_report.hpp"
-#include "vboard/trace.hpp"
-#include "vboard/transactions.hpp"
 
 namespace vboard {
 namespace {
@@ -37,6 +31,7 @@ constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTE
 
 std::atomic<Board *> g_session{nullptr};
 int g_report_fd = -1;
+RunOutputs *g_outputs = nullptr;  // the board's files; lives as long as the process
 
 // Writes all of `text` to `fd`, as far as it goes; usable from a signal handler.
 void write_all(int fd, const std::string &text) {
@@ -51,24 +46,6 @@ void write_all(int fd, const std::string &text) {
         left -= static_cast<std::size_t>(n);
     }
 }
-
-// VBOARD_FRAMES: each frame as a PNG in the directory; a frame that cannot be written is reported
-// once on standard error when the frames end.
-class FrameFiles final : public FrameObserver {
-  public:
-    explicit FrameFiles(std::string directory) : writer_(std::move(directory)) {}
-    void frame(const Frame &frame) override { writer_.frame(frame); }
-    void frames_finished(std::uint64_t) override {
-        if (!writer_.failure().empty() && !reported_) {
-            reported_ = true;
-            std::fprintf(stderr, "vboard: VBOARD_FRAMES: %s\n", writer_.failure().c_str());
-        }
-    }
-
-  private:
-    FrameWriter writer_;
-    bool reported_ = false;
-};
 
 // Passes the board's diagnostics to the runner as they are raised.
 class ReportChannel final : public CallObserver {
@@ -119,6 +96,17 @@ void report_header(const Board::State &state) {
     write_all(g_report_fd, run_report::end_of_run(codes, levels, state.run->now));
 }
 
+// Says on standard error which of the board's files could not be written, once they have ended.
+void say_output_problems() {
+    if (g_outputs == nullptr) {
+        return;
+    }
+    for (const RunProblem &problem : g_outputs->problems()) {
+        write_all(STDERR_FILENO, std::string("vboard: ") + variable_name(problem.setting) + ": " +
+                                     problem.text + "\n");
+    }
+}
+
 void finish_session_outputs() {
     if (Board *board = g_session.load()) {
         {
@@ -126,6 +114,7 @@ void finish_session_outputs() {
             report_header(board->state());
         }
         board->flush_outputs();
+        say_output_problems();
     }
 }
 
@@ -139,9 +128,11 @@ void on_fatal_signal(int signal_number) {
             report_header(state);
             state.finish_observers();
             state.mutex.unlock();
+            say_output_problems();
         } else if (in_device_model()) {
             report_header(state);
             state.finish_observers(false);
+            say_output_problems();
         }
     }
     std::signal(signal_number, SIG_DFL);
@@ -168,6 +159,7 @@ void end_at_time_limit(Board &board, const TimeLimitReport &report) {
     state.call_done();
     report_header(state);
     state.finish_observers();
+    say_output_problems();
     const std::string text = report.to_string();
     if (g_report_fd >= 0) {
         write_all(g_report_fd, run_report::timeout(text));
@@ -176,32 +168,6 @@ void end_at_time_limit(Board &board, const TimeLimitReport &report) {
     }
     std::fflush(nullptr);
     ::_exit(kExitTimeout);
-}
-
-// The pin map's lines and MISO, and every line the board file drives or watches.
-std::vector<int> traced_lines(const std::optional<BoardFile> &file) {
-    std::vector<int> lines = pin_map_lines();
-    const auto add = [&lines](int pin) {
-        if (pin >= 0 && std::find(lines.begin(), lines.end(), pin) == lines.end()) {
-            lines.push_back(pin);
-        }
-    };
-    if (file) {
-        for (const auto &[pin, level] : file->drives) {
-            add(pin);
-        }
-        for (const Rule &rule : file->rules) {
-            add(rule.when.pin);
-            add(rule.action.pin);
-        }
-        for (const DeviceConfig &config : file->devices) {
-            add(config.select);
-            for (const auto &[name, pin] : config.lines) {
-                add(pin);
-            }
-        }
-    }
-    return lines;
 }
 
 bool refuse(const std::string &variable, const std::string &problem) {
@@ -222,59 +188,21 @@ bool configure_from_environment(Board &board) {
         try {
             file = BoardFile::load(config.board_file);
         } catch (const BoardFileError &error) {
-            return refuse("VBOARD_BOARD", error.what());
+            return refuse(variable_name(RunSetting::BoardFile), error.what());
         }
     }
-    std::shared_ptr<VcdWriter> vcd;
-    std::shared_ptr<CallLogWriter> log;
-    if (!config.vcd.empty()) {
-        try {
-            vcd = std::make_shared<VcdWriter>(config.vcd, traced_lines(file));
-        } catch (const std::exception &error) {
-            return refuse("VBOARD_VCD", error.what());
-        }
-    }
-    if (!config.log.empty()) {
-        try {
-            log = std::make_shared<CallLogWriter>(config.log);
-        } catch (const std::exception &error) {
-            return refuse("VBOARD_LOG", error.what());
-        }
-    }
-    std::vector<std::shared_ptr<TransactionWriter>> transaction_files;
-    // VBOARD_TRANSACTIONS_TEXT: the runner's own copy, as text, to compare with an expected file.
-    for (const auto &[variable, path, as] :
-         {std::tuple{"VBOARD_TRANSACTIONS", config.transactions, config.transactions_format},
-          std::tuple{"VBOARD_TRANSACTIONS_TEXT", config.transactions_text,
-                     TransactionWriter::Format::Text}}) {
-        if (!path.empty()) {
-            try {
-                transaction_files.push_back(std::make_shared<TransactionWriter>(path, as));
-            } catch (const std::exception &error) {
-                return refuse(variable, error.what());
-            }
-        }
-    }
-    std::shared_ptr<FrameFiles> frame_files;
-    if (!config.frames.empty()) {
-        std::error_code error;
-        if (!std::filesystem::is_directory(config.frames, error)) {
-            return refuse("VBOARD_FRAMES", "'" + config.frames + "' is not a directory");
-        }
-        frame_files = std::make_shared<FrameFiles>(config.frames);
-    }
-    if (!config.html.empty()) {
-        const int fd = ::open(config.html.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            return refuse("VBOARD_HTML", "cannot write '" + config.html + "'");
-        }
-        ::close(fd);
+    std::unique_ptr<RunOutputs> outputs;
+    try {
+        outputs = RunOutputs::open(config, file ? &*file : nullptr);
+    } catch (const RunSetupError &error) {
+        return refuse(variable_name(error.problem().setting), error.problem().text);
     }
     if (!config.report.empty()) {
         g_report_fd =
             ::open(config.report.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (g_report_fd < 0) {
-            return refuse("VBOARD_REPORT", "cannot write '" + config.report + "'");
+            return refuse(variable_name(RunSetting::Report),
+                          "cannot write '" + config.report + "'");
         }
         board.add_call_observer(std::make_shared<ReportChannel>());
         // Violations come only from timing checks; without any, the buses are not decoded.
@@ -293,29 +221,17 @@ bool configure_from_environment(Board &board) {
     if (config.no_sleep) {
         board.set_real_sleep(false);
     }
-    if (vcd) {
-        board.add_observer(vcd);
-    }
-    if (log) {
-        board.add_call_observer(log);
-    }
-    for (const auto &writer : transaction_files) {
-        board.add_transaction_observer(writer);
-        board.add_frame_observer(writer);
-    }
-    if (frame_files) {
-        board.add_frame_observer(frame_files);
-    }
-    if (!config.html.empty()) {
-        HtmlReport::attach(board, {config.html, config.html_title, ReportLimits{}});
-    }
+    outputs->attach(board);
+    const bool writes_files = !config.vcd.empty() || !config.log.empty() ||
+                              !config.transactions.empty() || !config.transactions_text.empty() ||
+                              !config.frames.empty() || !config.html.empty();
+    g_outputs = outputs.release();
     if (config.timeout_ns) {
         board.set_time_limit(*config.timeout_ns, [&board](const TimeLimitReport &report) {
             end_at_time_limit(board, report);
         });
     }
-    if (vcd || log || config.timeout_ns || g_report_fd >= 0 || !transaction_files.empty() ||
-        !config.html.empty() || frame_files) {
+    if (writes_files || config.timeout_ns || g_report_fd >= 0) {
         install_signal_handlers();
     }
     return true;
