@@ -27,6 +27,10 @@ read = "0.5us"
 24 = "low"
 5 = "high"
 
+[names]
+24 = "BUSY"
+17 = "RST"
+
 [link]
 replies = [0x5a, 0xc3]
 
@@ -76,6 +80,8 @@ TEST_F(BoardTest, FullBoardFileSetsEveryPart) {
     EXPECT_FALSE(board.level(24));
     EXPECT_TRUE(board.level(5));
     EXPECT_EQ(board.link_replies_pending(), 2U);
+    using Name = std::pair<int, std::string>;
+    EXPECT_THAT(board.line_names(), ElementsAre(Name{24, "BUSY"}, Name{17, "RST"}));
 
     board.set_setup_result(0);
     wiringPiSetupGpio();
@@ -118,7 +124,15 @@ const BadFile kBadFiles[] = {
     {"syntax", "[board\n", ""},
     {"unknown_section", "\n[boards]\n",
      "b.toml:2: boards: expected one of board, costs, drive, "
-     "link, spi, device, rule, transactions, timing (unknown key)"},
+     "names, link, spi, device, rule, transactions, timing (unknown key)"},
+    {"name_key_not_a_line", "[names]\n54 = \"BUSY\"\n",
+     "b.toml:2: names.54: expected a BCM line from 0 to 53 as the key"},
+    {"name_not_text", "[names]\n24 = 1\n",
+     "b.toml:2: names.24: expected a name of 1 to 32 letters, digits, '_', '-' or '.', in quotes: "
+     "\"BUSY\""},
+    {"name_with_a_comma", "[names]\n24 = \"BUSY,RST\"\n",
+     "b.toml:2: names.24: expected a name of 1 to 32 letters, digits, '_', '-' or '.', in quotes: "
+     "\"BUSY\""},
     {"unknown_key", "[board]\nsleep = false\n",
      "b.toml:2: board.sleep: expected one of setup_result, real_sleep, log_capacity, fidelity "
      "(unknown key)"},

@@ -124,6 +124,7 @@ TEST(ReportBound, EveryLimitReachedAtOnceStaysWithinTheBound) {
 
 TEST_F(ReportTest, TextFromTheRunCannotCloseItsScript) {
     const std::string markup = "</script><script>alert(1)</script>";
+    board.set_line_name(DEV_EN_PIN, markup);
     const auto report = vboard::HtmlReport::attach(board, {"", markup, {}});
     vboard::TimingCheck check;
     check.name = markup;
@@ -138,6 +139,7 @@ TEST_F(ReportTest, TextFromTheRunCannotCloseItsScript) {
     const std::string page = report->html(markup);
     EXPECT_THAT(page, Not(HasSubstr("<script>alert")));
     EXPECT_THAT(page, HasSubstr("\\u003c/script\\u003e\\u003cscript\\u003ealert(1)"));
+    EXPECT_THAT(page, HasSubstr("[18,\"\\u003c/script\\u003e"));
 }
 
 }  // namespace

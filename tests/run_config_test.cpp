@@ -49,6 +49,7 @@ TEST_F(RunConfigTest, WhatARunnerPutsInTheEnvironmentReadsBackTheSame) {
     full.report = "/tmp/channel";
     full.timeout_ns = 1'500'000;
     full.no_sleep = true;
+    full.line_names = {{24, "BUSY"}, {7, "DEV_CS_S_PIN"}, {0, "a.b-c"}};
     put_in_environment(full);
     vboard::RunEnvironment read = vboard::read_run_environment();
     ASSERT_TRUE(read.config.has_value()) << read.variable << ": " << read.problem;
@@ -69,6 +70,11 @@ TEST_F(RunConfigTest, AValueThatCannotBeUsedIsRefusedNamingItsVariable) {
              Case{"VBOARD_TIMEOUT", "5 parsecs", "'5 parsecs' is not a duration with its unit"},
              Case{"VBOARD_TIMEOUT", "50", "'50' is not a duration with its unit"},
              Case{"VBOARD_TRANSACTIONS_FORMAT", "csv", "'csv' is not a format (text or jsonl)"},
+             Case{"VBOARD_LINE_NAMES", "54=X", "'54=X' is not a list of LINE=NAME"},
+             Case{"VBOARD_LINE_NAMES", "24=", "'24=' is not a list of LINE=NAME"},
+             Case{"VBOARD_LINE_NAMES", "24=A B", "'24=A B' is not a list of LINE=NAME"},
+             Case{"VBOARD_LINE_NAMES", "x=A", "'x=A' is not a list of LINE=NAME"},
+             Case{"VBOARD_LINE_NAMES", "24=A,,7=B", "'24=A,,7=B' is not a list of LINE=NAME"},
          }) {
         put_in_environment({});
         ::setenv(c.variable, c.value, 1);

@@ -17,6 +17,16 @@ status=$?
 grep -q 'digitalRead(24) = 0' busy.log || failed "busy_device never saw the busy line low"
 [ "$(grep -c 'digitalRead(24) = 1' busy.log)" -ge 2 ] || failed "busy_device did not see idle twice"
 
+# The run names the lines on the page: the layer's pin map by default, else --line-names, and the
+# board file's [names] after them.
+printf '[names]\n24 = "BUSY"\n' >names.toml
+"$vboard" run --no-sleep --report named.html -- "$ending" return >/dev/null
+grep -q '"names":\[\[11,"DEV_SCLK_PIN"\],' named.html || failed "the page lacks the layer's names"
+"$vboard" run --no-sleep --line-names 17=RST,24=IN --board names.toml --report named.html \
+    -- "$ending" return >/dev/null
+grep -q '"names":\[\[17,"RST"\],\[24,"BUSY"\]\]' named.html ||
+    failed "the page's names: $(grep -o '"names":[^]]*]*' named.html)"
+
 # Each way to end: STATUS, what stderr must say, the last call logged, the last VCD change line.
 # The crashes come in the middle of a link byte: the log and the VCD must end on its last edge.
 while IFS='|' read -r how options want_status want_err want_call want_change; do
@@ -64,6 +74,7 @@ status=$?
 
 # Command-line errors and programs that cannot run.
 "$vboard" run --timeout 50 -- true 2>/dev/null; [ $? = 2 ] || failed "--timeout without unit"
+"$vboard" run --line-names 24=BUSY,99=X -- true 2>/dev/null; [ $? = 2 ] || failed "--line-names 99"
 "$vboard" run -- ./no-such-program 2>/dev/null; [ $? = 127 ] || failed "missing program"
 "$vboard" --help | grep -q '^  124 ' || failed "--help lists no timeout status"
 [ "$("$vboard" --version)" = "vboard (devconfig) 1.0.0" ] || failed "vboard --version"

@@ -189,6 +189,9 @@ int run(const devcfg::CommandLine &line) {
         timing = std::make_shared<vboard::EdgeRecorder>();
         board.add_observer(timing);
     }
+    for (const auto &[pin, name] : devcfg::layer_line_names()) {
+        board.set_line_name(pin, name);
+    }
     outputs->attach(board);
 
     const bool completed = run_steps(line.steps);

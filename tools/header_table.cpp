@@ -3,10 +3,22 @@
 
 #include "header_table.hpp"
 
+#include "DEV_Config.h"
+
 #include <cstdio>
 #include <string_view>
 
 namespace devcfg {
+
+std::vector<std::pair<int, std::string>> layer_line_names() {
+#define DEVCFG_NAMED(pin) \
+    { pin, #pin }
+    return {DEVCFG_NAMED(DEV_SCLK_PIN), DEVCFG_NAMED(DEV_MOSI_PIN),  DEVCFG_NAMED(DEV_CS_M_PIN),
+            DEVCFG_NAMED(DEV_CS_S_PIN), DEVCFG_NAMED(DEV_OUT_A_PIN), DEVCFG_NAMED(DEV_OUT_B_PIN),
+            DEVCFG_NAMED(DEV_IN_PIN),   DEVCFG_NAMED(DEV_EN_PIN)};
+#undef DEVCFG_NAMED
+}
+
 namespace {
 
 // Physical pin 1 first: a BCM line, or -1 with a supply's name.

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace devcfg {
 
@@ -18,6 +20,10 @@ struct HeaderLine {
     int alt_code = 0;
     int level = 0;
 };
+
+// The layer's pin map as line names ("DEV_SCLK_PIN" for BCM 11), the names a run on the virtual
+// board gives its lines unless told otherwise.
+std::vector<std::pair<int, std::string>> layer_line_names();
 
 // The table, one line of text per header row, the pin map's lines named by their role.
 std::string header_table(const std::array<HeaderLine, kHeaderLines> &lines);

@@ -80,6 +80,9 @@ Options:
   --timing-warnings    report timing violations without failing the run
   --report FILE        write one self-contained HTML page of the run: the waveform with the
                        decoded bytes, the transactions, what went wrong and the 40-pin header
+  --line-names LIST    the names the page gives lines, as 24=BUSY,17=RST (a board file's
+                       [names] come after); by default the layer's pin map, DEV_SCLK_PIN for
+                       BCM 11 and so on; '' names none
   --junit FILE         write the run as a JUnit XML file for CI dashboards: one testcase, its
                        failure saying why the run failed, the board's diagnostics as its output
   --name NAME          with --junit: the testcase's name (default: PROGRAM's name)
@@ -120,6 +123,7 @@ struct RunOptions {
     std::optional<std::size_t> frame_tolerance;
     bool timing_warnings = false;
     std::string report;
+    std::vector<std::pair<int, std::string>> line_names = devcfg::layer_line_names();
     std::string junit;
     std::string name;
     bool readall = false;
@@ -220,6 +224,17 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
         } else if (word == "--report") {
             if (!value(options.report))
                 return parsed;
+        } else if (word == "--line-names") {
+            if (!value(text))
+                return parsed;
+            auto names = vboard::parse_line_names(text);
+            if (!names) {
+                parsed.error = "--line-names '" + text +
+                               "' is not a list of LINE=NAME (24=BUSY,17=RST), each name 1 to 32 "
+                               "letters, digits, '_', '-' or '.'";
+                return parsed;
+            }
+            options.line_names = std::move(*names);
         } else if (word == "--junit") {
             if (!value(options.junit))
                 return parsed;
@@ -340,6 +355,7 @@ vboard::RunConfig run_config(const RunOptions &options) {
                                      .value_or(vboard::TransactionWriter::Format::Text);
     config.frames = options.frames;
     config.html = options.report;
+    config.line_names = options.line_names;
     for (const std::string &word : options.program) {
         config.html_title += (config.html_title.empty() ? "" : " ") + word;
     }
@@ -443,8 +459,8 @@ void set_or_clear(const char *name, const std::string &value) {
                                int error_fd) {
     // Absolute, as the program may change its directory before its board starts.
     vboard::RunConfig config = run_config(options);
-    for (std::string *path : {&config.board_file, &config.vcd, &config.log, &config.transactions,
-                              &config.html}) {
+    for (std::string *path :
+         {&config.board_file, &config.vcd, &config.log, &config.transactions, &config.html}) {
         *path = absolute(*path);
     }
     config.report = report;

@@ -92,6 +92,9 @@ try {
   check(await page.$eval('#wave', (c) => c.height) === lanesBefore, 'the hidden lane did not come back');
 
   const en = 'td.level[data-bcm="18"]';
+  // BCM 18 sits on the header's right side, its name in the row's last cell: the run's name for it.
+  const enName = await page.$eval(en, (td) => td.parentElement.lastElementChild.textContent);
+  check(enName === 'BCM 18 DEV_EN_PIN', 'the header names BCM 18 ' + enName);
   await page.fill('#header-time', '2');
   await page.dispatchEvent('#header-time', 'change');
   check(await page.$eval(en, (td) => td.dataset.level) === '1', 'BCM 18 is not high at 2 ms, after open');

@@ -8,14 +8,15 @@
   const $ = (id) => document.getElementById(id);
 
   const FUNCTIONS = ['input', 'output', 'ALT0', 'ALT1', 'ALT2', 'ALT3', 'ALT4', 'ALT5'];
-  const PIN_MAP = { 11: 'DEV_SCLK_PIN', 10: 'DEV_MOSI_PIN', 8: 'DEV_CS_M_PIN', 7: 'DEV_CS_S_PIN',
-    25: 'DEV_OUT_A_PIN', 17: 'DEV_OUT_B_PIN', 24: 'DEV_IN_PIN', 18: 'DEV_EN_PIN' };
+  // The names the run gave its lines (the driver's pin map, say), by BCM number.
+  const NAMES = Object.fromEntries(data.names);
   const SPI0 = { 11: 'SCLK', 10: 'MOSI', 9: 'MISO', 8: 'CE0', 7: 'CE1' };
   // The header as it sits on the board, physical pin 1 first: a BCM line or a supply.
   const HEADER = ['3V3', '5V', 2, '5V', 3, 'GND', 4, 14, 'GND', 15, 17, 18, 27, 'GND', 22, 23,
     '3V3', 24, 10, 'GND', 9, 25, 11, 8, 'GND', 7, 0, 1, 5, 'GND', 6, 12, 13, 'GND', 19, 16, 26,
     20, 'GND', 21];
-  const LANES = [11, 10, 9, 8, 7, 25, 17, 24, 18];
+  // SPI0's lines, then the named ones, then any other line that changed.
+  const LANES = [11, 10, 9, 8, 7].concat(data.names.map(([pin]) => pin).filter((pin) => pin < 7 || pin > 11));
   const sideNames = new Map(data.side.map(([pin, name]) => [pin, name]));
 
   // ---- times -------------------------------------------------------------------------------
@@ -87,7 +88,7 @@
   function laneLabel(pin) {
     const parts = ['BCM ' + pin];
     if (SPI0[pin]) parts.push(SPI0[pin]);
-    if (PIN_MAP[pin]) parts.push(PIN_MAP[pin]);
+    if (NAMES[pin]) parts.push(NAMES[pin]);
     if (sideNames.has(pin)) parts.push(sideNames.get(pin));
     return parts.join(' ');
   }
@@ -614,7 +615,7 @@
   const pinCells = new Map();  // BCM line -> {fn, level} cells
   function supplyClass(name) { return name === 'GND' ? 'fn-ground' : 'fn-power'; }
   function roleOf(bcm) {
-    return [PIN_MAP[bcm], sideNames.get(bcm)].filter(Boolean).join(' ') || (SPI0[bcm] ? 'SPI0 ' + SPI0[bcm] : '');
+    return [NAMES[bcm], sideNames.get(bcm)].filter(Boolean).join(' ') || (SPI0[bcm] ? 'SPI0 ' + SPI0[bcm] : '');
   }
   for (let r = 0; r < 20; ++r) {
     const row = pinRows.insertRow();

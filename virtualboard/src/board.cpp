@@ -312,6 +312,39 @@ std::size_t Board::log_capacity() const {
     return state_->settings.log_capacity;
 }
 
+void Board::set_line_name(int pin, std::string name) {
+    checked_pin(pin);
+    std::lock_guard lock(state_->mutex);
+    auto &names = state_->settings.line_names;
+    const auto named = std::find_if(names.begin(), names.end(),
+                                    [pin](const auto &entry) { return entry.first == pin; });
+    if (name.empty()) {
+        if (named != names.end()) {
+            names.erase(named);
+        }
+    } else if (named != names.end()) {
+        named->second = std::move(name);
+    } else {
+        names.emplace_back(pin, std::move(name));
+    }
+}
+
+std::string Board::line_name(int pin) const {
+    checked_pin(pin);
+    std::lock_guard lock(state_->mutex);
+    for (const auto &[named, name] : state_->settings.line_names) {
+        if (named == pin) {
+            return name;
+        }
+    }
+    return "";
+}
+
+std::vector<std::pair<int, std::string>> Board::line_names() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->settings.line_names;
+}
+
 std::uint64_t Board::now_ns() const {
     std::lock_guard lock(state_->mutex);
     return state_->run->now;

@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "vboard/duration.hpp"
+#include "vboard/run_config.hpp"
 
 namespace vboard {
 namespace {
@@ -189,20 +190,47 @@ void read_costs(const Reader &in, const toml::table &table, BoardFile &out) {
     out.costs = costs;
 }
 
+// A table's key that names a BCM line ("17").
+int pin_key(const Reader &in, const toml::key &key, const std::string &path) {
+    const std::string_view name = key.str();
+    if (!name.empty() && name.size() <= 2 &&
+        std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (const int pin = std::stoi(std::string(name)); pin < kLineCount) {
+            return pin;
+        }
+    }
+    throw BoardFileError(in.file(), static_cast<int>(key.source().begin.line), path,
+                         "a BCM line from 0 to 53 as the key");
+}
+
 void read_drives(const Reader &in, const toml::table &table, BoardFile &out) {
     for (auto &&[key, node] : table) {
         const std::string path = "drive." + std::string(key.str());
-        int pin = -1;
-        const std::string_view name = key.str();
-        if (!name.empty() && name.size() <= 2 &&
-            std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            pin = std::stoi(std::string(name));
-        }
-        if (pin < 0 || pin >= kLineCount) {
-            throw BoardFileError(in.file(), static_cast<int>(key.source().begin.line), path,
-                                 "a BCM line from 0 to 53 as the key");
-        }
+        const int pin = pin_key(in, key, path);
         out.drives.emplace_back(pin, in.level(node, path));
+    }
+}
+
+// In the file's order (a table iterates by key), so that the report's lanes follow it.
+void read_names(const Reader &in, const toml::table &table, BoardFile &out) {
+    std::vector<std::pair<const toml::key *, const toml::node *>> entries;
+    for (auto &&[key, node] : table) {
+        entries.emplace_back(&key, &node);
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) {
+        return a.first->source().begin < b.first->source().begin;
+    });
+    for (const auto &[key_at, node_at] : entries) {
+        const toml::key &key = *key_at;
+        const toml::node &node = *node_at;
+        const std::string path = "names." + std::string(key.str());
+        const int pin = pin_key(in, key, path);
+        const std::optional<std::string> name = node.value<std::string>();
+        if (!name || !is_line_name(*name)) {
+            in.fail(node, path,
+                    "a name of 1 to 32 letters, digits, '_', '-' or '.', in quotes: \"BUSY\"");
+        }
+        out.names.emplace_back(pin, *name);
     }
 }
 
@@ -742,9 +770,9 @@ TimingCheck read_timing(const Reader &in, const toml::table &table, const std::s
 }
 
 BoardFile read_document(const Reader &in, const toml::table &root) {
-    in.only_keys(
-        root, "",
-        {"board", "costs", "drive", "link", "spi", "device", "rule", "transactions", "timing"});
+    in.only_keys(root, "",
+                 {"board", "costs", "drive", "names", "link", "spi", "device", "rule",
+                  "transactions", "timing"});
     BoardFile out;
     std::vector<Seat> seats;
     if (const toml::node *node = root.get("board")) {
@@ -755,6 +783,9 @@ BoardFile read_document(const Reader &in, const toml::table &root) {
     }
     if (const toml::node *node = root.get("drive")) {
         read_drives(in, in.table(*node, "drive"), out);
+    }
+    if (const toml::node *node = root.get("names")) {
+        read_names(in, in.table(*node, "names"), out);
     }
     if (const toml::node *node = root.get("link")) {
         read_link(in, in.table(*node, "link"), out, seats);
@@ -878,6 +909,9 @@ void BoardFile::apply(Board &board) const {
     }
     for (const auto &[pin, level] : drives) {
         board.drive(pin, level);
+    }
+    for (const auto &[pin, name] : names) {
+        board.set_line_name(pin, name);
     }
     if (framing) {
         board.set_framing(*framing);

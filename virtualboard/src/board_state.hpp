@@ -48,6 +48,7 @@ struct BoardSettings {
     Fidelity fidelity = Fidelity::Flag;
     std::size_t log_capacity = 100'000;
     std::size_t frames_kept = 64;
+    std::vector<std::pair<int, std::string>> line_names;  // in the order they were given
     FramingOptions framing;
     std::uint64_t select_lines =
         lines_mask(FramingOptions{}.selects);  // framing.selects, a bit each

@@ -146,6 +146,7 @@ std::shared_ptr<HtmlReport> HtmlReport::attach(Board &board, Options options) {
         report->start_functions_[pin] = board.function(pin);
     }
     report->functions_ = report->start_functions_;
+    report->line_names_ = board.line_names();
     report->tail_functions_ = report->start_functions_;
     board.add_observer(report);
     board.add_call_observer(report);
@@ -338,6 +339,12 @@ std::string HtmlReport::data_json() const {
                json_string(framing_.side_lines[i].name) + "]";
     }
     out += "],\"selects\":" + int_array(framing_.selects);
+    out += ",\"names\":[";
+    for (std::size_t i = 0; i < line_names_.size(); ++i) {
+        out += (i == 0 ? "[" : ",[") + std::to_string(line_names_[i].first) + "," +
+               json_string(line_names_[i].second) + "]";
+    }
+    out += "]";
     const auto &tail = edges_.tail();
     const std::uint64_t tail_base = tail.empty() ? end_ns_ : tail.front().time;
     const std::uint64_t head_end = edges_.head().empty() ? start_ns_ : edges_.head().back().time;

@@ -3,8 +3,12 @@
 
 #include "vboard/run_config.hpp"
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdlib>
 
+#include "vboard/board.hpp"
 #include "vboard/duration.hpp"
 
 namespace vboard {
@@ -22,6 +26,16 @@ const char *kFrames = "VBOARD_FRAMES";
 const char *kHtml = "VBOARD_HTML";
 const char *kHtmlTitle = "VBOARD_HTML_TITLE";
 const char *kReport = "VBOARD_REPORT";
+const char *kLineNames = "VBOARD_LINE_NAMES";
+constexpr std::size_t kLineNameMax = 32;
+
+std::string line_names_text(const std::vector<std::pair<int, std::string>> &names) {
+    std::string text;
+    for (const auto &[pin, name] : names) {
+        text += (text.empty() ? "" : ",") + std::to_string(pin) + "=" + name;
+    }
+    return text;
+}
 
 // A variable's value; unset and empty are the same.
 std::string value_of(const char *name) {
@@ -41,6 +55,35 @@ std::optional<TransactionWriter::Format> transactions_format(std::string_view wo
     return std::nullopt;
 }
 
+bool is_line_name(std::string_view name) {
+    return !name.empty() && name.size() <= kLineNameMax &&
+           std::all_of(name.begin(), name.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-' ||
+                      c == '.';
+           });
+}
+
+std::optional<std::vector<std::pair<int, std::string>>> parse_line_names(std::string_view text) {
+    std::vector<std::pair<int, std::string>> names;
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        const std::string_view entry = text.substr(0, comma);
+        text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+        const std::size_t equals = entry.find('=');
+        int pin = -1;
+        const std::string_view number = entry.substr(0, equals);
+        const auto [end, error] =
+            std::from_chars(number.data(), number.data() + number.size(), pin);
+        if (equals == std::string_view::npos || error != std::errc{} ||
+            end != number.data() + number.size() || pin < 0 || pin >= kLineCount ||
+            !is_line_name(entry.substr(equals + 1))) {
+            return std::nullopt;
+        }
+        names.emplace_back(pin, std::string(entry.substr(equals + 1)));
+    }
+    return names;
+}
+
 std::vector<std::pair<std::string, std::string>> run_environment(const RunConfig &config) {
     const bool jsonl = config.transactions_format == TransactionWriter::Format::JsonLines;
     return {
@@ -58,6 +101,7 @@ std::vector<std::pair<std::string, std::string>> run_environment(const RunConfig
         {kHtml, config.html},
         {kHtmlTitle, config.html.empty() ? "" : config.html_title},
         {kReport, config.report},
+        {kLineNames, line_names_text(config.line_names)},
     };
 }
 
@@ -82,6 +126,15 @@ RunEnvironment read_run_environment() {
             read.problem = "'" + text + "' is not a duration with its unit (50ms, 2s)";
             return read;
         }
+    }
+    if (const std::string text = value_of(kLineNames); !text.empty()) {
+        auto names = parse_line_names(text);
+        if (!names) {
+            read.variable = kLineNames;
+            read.problem = "'" + text + "' is not a list of LINE=NAME (24=BUSY,17=RST)";
+            return read;
+        }
+        config.line_names = std::move(*names);
     }
     if (const std::string word = value_of(kTransactionsFormat); !word.empty()) {
         const std::optional<TransactionWriter::Format> format = transactions_format(word);

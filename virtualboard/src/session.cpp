@@ -215,6 +215,9 @@ bool configure_from_environment(Board &board) {
         }
     }
 
+    for (const auto &[pin, name] : config.line_names) {
+        board.set_line_name(pin, name);
+    }
     if (file) {
         file->apply(board);
     }

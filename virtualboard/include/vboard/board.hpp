@@ -319,6 +319,14 @@ class VBOARD_EXPORT Board {
     void set_log_capacity(std::size_t capacity);
     std::size_t log_capacity() const;
 
+    // The names a run gives its lines ("DEV_SCLK_PIN", "BUSY"), shown beside the BCM number in the
+    // HTML report's waveform and header view; a setting, kept by reset(). None by default: the
+    // board knows lines by number only. An empty name takes a line's name away. Throws
+    // std::out_of_range for a line off 0-53.
+    void set_line_name(int pin, std::string name);
+    std::string line_name(int pin) const;
+    std::vector<std::pair<int, std::string>> line_names() const;  // in the order they were given
+
     // Virtual time. The clock starts at 0 at power-on and moves only as calls are made; reset()
     // leaves the costs and the sleep mode as they are and sets the clock back to 0.
     std::uint64_t now_ns() const;

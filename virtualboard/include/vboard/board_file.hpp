@@ -65,6 +65,7 @@ class VBOARD_EXPORT BoardFile {
     std::optional<Fidelity> fidelity;
     std::optional<CallCosts> costs;  // the defaults, with what the file sets
     std::vector<std::pair<int, bool>> drives;
+    std::vector<std::pair<int, std::string>> names;  // [names]: Board::set_line_name
     // [link] (named "link": Board::link_device), [[spi]] and [[device]], in the file's order.
     std::vector<DeviceConfig> devices;
     std::vector<Rule> rules;

@@ -102,7 +102,8 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
         ReportLimits limits;
     };
 
-    // Makes a report of `board` from now on and adds it to the board's observers.
+    // Makes a report of `board` from now on and adds it to the board's observers. The lines carry
+    // the names the board gives them now (Board::set_line_name).
     static std::shared_ptr<HtmlReport> attach(Board &board, Options options);
 
     // The page, with `ending` (how the program ended, as text) in it.
@@ -173,6 +174,7 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
     std::array<bool, kLineCount> tail_levels_{};  // before the first edge kept in the tail
     std::array<bool, kLineCount> changed_{};      // lines that changed at least once
     std::array<Function, kLineCount> start_functions_{};
+    std::vector<std::pair<int, std::string>> line_names_;
     std::array<Function, kLineCount> functions_{};  // now
     std::array<Function, kLineCount> tail_functions_{};
     HeadTail<Edge> edges_;

@@ -34,12 +34,23 @@ struct RunConfig {
     std::string report;             // VBOARD_REPORT: the runner's channel (vboard/run_report.hpp)
     std::optional<std::uint64_t> timeout_ns;  // VBOARD_TIMEOUT
     bool no_sleep = false;                    // VBOARD_NO_SLEEP
+    // VBOARD_LINE_NAMES ("24=BUSY,17=RST"): Board::set_line_name for each, before the board file,
+    // whose [names] come after.
+    std::vector<std::pair<int, std::string>> line_names;
 
     bool operator==(const RunConfig &) const = default;
 };
 
 // "text" or "jsonl", as --format and VBOARD_TRANSACTIONS_FORMAT say it; nothing for another word.
 VBOARD_EXPORT std::optional<TransactionWriter::Format> transactions_format(std::string_view word);
+
+// A line's name as a run gives it: 1 to 32 letters, digits, '_', '-' or '.'.
+VBOARD_EXPORT bool is_line_name(std::string_view name);
+
+// Line names written as "24=BUSY,17=RST" (empty: none), or nothing when an entry is not
+// LINE=NAME with a line from 0 to 53 and a name as is_line_name() says.
+VBOARD_EXPORT std::optional<std::vector<std::pair<int, std::string>>> parse_line_names(
+    std::string_view text);
 
 // What a variable of the run is to be set to, an empty value meaning unset: every variable the
 // board reads, so that a runner leaves none of its own environment's behind.

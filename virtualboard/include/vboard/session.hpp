@@ -15,6 +15,9 @@
 //   VBOARD_TRANSACTIONS_TEXT=FILE    a second copy, always text (the runner compares it)
 //   VBOARD_HTML=FILE       write the run's HTML report (vboard/report.hpp) to this file at the end
 //   VBOARD_HTML_TITLE=TEXT the report's title, the program's name say
+//   VBOARD_FRAMES=DIR      write each frame a display showed as a PNG file in DIR
+//   VBOARD_LINE_NAMES=LIST name lines for the report, as 24=BUSY,17=RST (Board::set_line_name),
+//                          before the board file's [names]
 //   VBOARD_REPORT=FILE     where the board writes, for the runner, its diagnostics ("note" lines),
 //                          timing violations ("violation" lines, then "violations N CHECK" per
 //                          check at the end) and the time-limit line; without it the time-limit
