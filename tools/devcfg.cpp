@@ -157,7 +157,6 @@ vboard::RunConfig run_config(const devcfg::Options &options) {
                                      : vboard::TransactionWriter::Format::Text;
     config.html = options.report_path;
     config.html_title = "devcfg";
-    config.no_sleep = options.no_sleep;
     return config;
 }
 

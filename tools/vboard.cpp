@@ -389,12 +389,15 @@ bool refused(const std::optional<vboard::RunProblem> &problem) {
     return true;
 }
 
-// Empties what an earlier run left in the outputs, so that a program that never starts its board
-// leaves none of it.
+// Makes each output an empty file, so that a program that never starts its board leaves none of
+// an earlier run's in them.
 void empty_outputs(const vboard::RunConfig &config) {
     for (const std::string *path : {&config.vcd, &config.log, &config.transactions, &config.html}) {
         if (!path->empty()) {
-            [[maybe_unused]] const int ignored = ::truncate(path->c_str(), 0);
+            const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                ::close(fd);
+            }
         }
     }
 }
