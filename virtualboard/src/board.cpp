@@ -9,6 +9,7 @@
 
 #include "board_state.hpp"
 #include "models/builtin_models.h"
+#include "process_board.hpp"
 #include "vboard/duration.hpp"
 
 namespace vboard {
@@ -572,6 +573,24 @@ std::vector<std::string> Board::diagnostics() const {
 void Board::clear_diagnostics() {
     std::lock_guard lock(state_->mutex);
     state_->run->diagnostics.clear();
+}
+
+namespace {
+BoardStart g_board_start = nullptr;
+}  // namespace
+
+void install_board_start(BoardStart start) { g_board_start = start; }
+
+Board &default_board() {
+    // Never destroyed, so wiringPi calls made while the process exits still find a board.
+    static Board *const board = [] {
+        auto *fresh = new Board;
+        if (g_board_start != nullptr) {
+            g_board_start(*fresh);
+        }
+        return fresh;
+    }();
+    return *board;
 }
 
 Board &current_board() {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The process's default board and the environment that sets it up, with the handlers that keep
-// its files complete however the process ends.
+// The start-up of the process's board from the environment, with the handlers that keep its files
+// complete however the process ends. Linked into the board's libraries apart from the core, which
+// calls it through install_board_start().
 
 #include "vboard/session.hpp"
 
@@ -18,6 +19,7 @@
 
 #include "board_state.hpp"
 #include "model_device.hpp"
+#include "process_board.hpp"
 #include "vboard/board_file.hpp"
 #include "vboard/duration.hpp"
 #include "vboard/run_config.hpp"
@@ -240,22 +242,19 @@ bool configure_from_environment(Board &board) {
     return true;
 }
 
-}  // namespace
-
-Board &default_board() {
-    // Never destroyed, so wiringPi calls made while the process exits still find a board.
-    static Board *const board = [] {
-        auto *fresh = new Board;
-        g_session.store(fresh);
-        if (!configure_from_environment(*fresh)) {
-            std::fflush(nullptr);
-            ::_exit(kExitBoardSetup);
-        }
-        // Whatever observes the process's board, its files are complete when the process exits.
-        std::atexit(finish_session_outputs);
-        return fresh;
-    }();
-    return *board;
+// The process's board starts from the environment in every program linked with this start-up.
+void start_from_environment(Board &board) {
+    g_session.store(&board);
+    if (!configure_from_environment(board)) {
+        std::fflush(nullptr);
+        ::_exit(kExitBoardSetup);
+    }
+    // Whatever observes the process's board, its files are complete when the process exits.
+    std::atexit(finish_session_outputs);
 }
+
+[[maybe_unused]] const bool g_start_installed = (install_board_start(start_from_environment), true);
+
+}  // namespace
 
 }  // namespace vboard
