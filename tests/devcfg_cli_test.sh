@@ -43,10 +43,18 @@ expect 2 "'65536'" -- open delay-us 65536
 expect 2 "'recv'" -- open recv 0x
 expect 2 "step" --
 expect 2 "/nonexistent-dir/x.vcd" -- --vcd /nonexistent-dir/x.vcd open
+expect 2 "--report: cannot write '/nonexistent-dir/r.html'" -- --report /nonexistent-dir/r.html open
 expect 1 "" -- --setup-fail open write 5 1
 expect 0 "" -- --no-sleep open mode 5 out write 5 1 read 5 delay-ms 1 delay-us 3 close
 expect 0 "" -- --help
 [ "$(run_devcfg --version)" = "devcfg (devconfig) 1.0.0" ] || { echo "FAILED: devcfg --version"; fail=1; }
+
+# --report: the page says how the steps ended and names the layer's lines.
+page=/tmp/devcfg_report.$$.html
+run_devcfg --no-sleep --setup-fail --report "$page" open write 5 1 >/dev/null 2>&1
+grep -q '"a step failed; the run stopped there"' "$page" || { echo "FAILED: --report: no ending"; fail=1; }
+grep -q '\[18,"DEV_EN_PIN"\]' "$page" || { echo "FAILED: --report: BCM 18 not named"; fail=1; }
+rm -f "$page"
 
 # A bad word late in the line stops it before the first step: no report line from open.
 out=$(run_devcfg open write 5 1 write 5 9 2>/dev/null)
