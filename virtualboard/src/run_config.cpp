@@ -32,7 +32,10 @@ constexpr std::size_t kLineNameMax = 32;
 std::string line_names_text(const std::vector<std::pair<int, std::string>> &names) {
     std::string text;
     for (const auto &[pin, name] : names) {
-        text += (text.empty() ? "" : ",") + std::to_string(pin) + "=" + name;
+        if (!text.empty()) {
+            text += ',';
+        }
+        text.append(std::to_string(pin)).append(1, '=').append(name);
     }
     return text;
 }
