@@ -48,6 +48,20 @@ std::string value_of(const char *name) {
 
 }  // namespace
 
+const char *variable_name(RunSetting setting) {
+    switch (setting) {
+        case RunSetting::BoardFile: return kBoard;
+        case RunSetting::Vcd: return kVcd;
+        case RunSetting::Log: return kLog;
+        case RunSetting::Transactions: return kTransactions;
+        case RunSetting::TransactionsText: return kTransactionsText;
+        case RunSetting::Html: return kHtml;
+        case RunSetting::Report: return kReport;
+        case RunSetting::Frames: return kFrames;
+    }
+    return "VBOARD";
+}
+
 std::optional<TransactionWriter::Format> transactions_format(std::string_view word) {
     if (word == "text") {
         return TransactionWriter::Format::Text;

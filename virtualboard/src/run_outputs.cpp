@@ -57,6 +57,8 @@ std::optional<RunProblem> check_outputs(const RunConfig &config) {
         {RunSetting::Log, &config.log},
         {RunSetting::Transactions, &config.transactions},
         {RunSetting::TransactionsText, &config.transactions_text},
+        {RunSetting::Html, &config.html},
+        {RunSetting::Report, &config.report},
     };
     for (const auto &[setting, path] : files) {
         if (!path->empty()) {
@@ -68,14 +70,6 @@ std::optional<RunProblem> check_outputs(const RunConfig &config) {
     if (!config.frames.empty()) {
         if (auto why = unwritable_directory(config.frames)) {
             return RunProblem{RunSetting::Frames, std::move(*why)};
-        }
-    }
-    for (const auto &[setting, path] : {std::pair{RunSetting::Html, &config.html},
-                                        std::pair{RunSetting::Report, &config.report}}) {
-        if (!path->empty()) {
-            if (auto why = unwritable_file(*path)) {
-                return RunProblem{setting, std::move(*why)};
-            }
         }
     }
     return std::nullopt;
@@ -108,20 +102,6 @@ std::vector<int> traced_lines(const BoardFile *file) {
 }
 
 }  // namespace
-
-const char *variable_name(RunSetting setting) {
-    switch (setting) {
-        case RunSetting::BoardFile: return "VBOARD_BOARD";
-        case RunSetting::Vcd: return "VBOARD_VCD";
-        case RunSetting::Log: return "VBOARD_LOG";
-        case RunSetting::Transactions: return "VBOARD_TRANSACTIONS";
-        case RunSetting::TransactionsText: return "VBOARD_TRANSACTIONS_TEXT";
-        case RunSetting::Frames: return "VBOARD_FRAMES";
-        case RunSetting::Html: return "VBOARD_HTML";
-        case RunSetting::Report: return "VBOARD_REPORT";
-    }
-    return "VBOARD";
-}
 
 std::optional<RunProblem> check_run_config(const RunConfig &config) {
     if (!config.board_file.empty()) {

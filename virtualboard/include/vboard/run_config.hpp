@@ -41,6 +41,22 @@ struct RunConfig {
     bool operator==(const RunConfig &) const = default;
 };
 
+// One setting of a RunConfig, to name it in a message: each face names it its own way (the
+// variable, a command-line option).
+enum class RunSetting : std::uint8_t {
+    BoardFile,
+    Vcd,
+    Log,
+    Transactions,
+    TransactionsText,
+    Html,
+    Report,
+    Frames,
+};
+
+// The variable that carries `setting`: "VBOARD_VCD".
+VBOARD_EXPORT const char *variable_name(RunSetting setting);
+
 // "text" or "jsonl", as --format and VBOARD_TRANSACTIONS_FORMAT say it; nothing for another word.
 VBOARD_EXPORT std::optional<TransactionWriter::Format> transactions_format(std::string_view word);
 

@@ -18,7 +18,6 @@
 #ifndef VBOARD_RUN_OUTPUTS_HPP
 #define VBOARD_RUN_OUTPUTS_HPP
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -32,22 +31,6 @@
 namespace vboard {
 
 class BoardFile;
-
-// One setting of a RunConfig, to name it in a message: each face names it its own way (the
-// variable, a command-line option).
-enum class RunSetting : std::uint8_t {
-    BoardFile,
-    Vcd,
-    Log,
-    Transactions,
-    TransactionsText,
-    Frames,
-    Html,
-    Report,
-};
-
-// The variable that carries `setting`: "VBOARD_VCD".
-VBOARD_EXPORT const char *variable_name(RunSetting setting);
 
 // A setting that cannot be used, or an output that could not be written, and why, with the path
 // in the text: "cannot write 'out/run.vcd': No such file or directory".
