@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "board_access.hpp"
 #include "board_state.hpp"
 #include "models/builtin_models.h"
 #include "process_board.hpp"
@@ -34,29 +35,6 @@ int checked_channel(int channel) {
 std::atomic<Board *> g_current{nullptr};
 
 }  // namespace
-
-const char *to_string(Function function) {
-    switch (function) {
-        case Function::Input: return "INPUT";
-        case Function::Output: return "OUTPUT";
-        case Function::Alt0: return "ALT0";
-        case Function::Alt1: return "ALT1";
-        case Function::Alt2: return "ALT2";
-        case Function::Alt3: return "ALT3";
-        case Function::Alt4: return "ALT4";
-        case Function::Alt5: return "ALT5";
-    }
-    return "?";
-}
-
-const char *to_string(Pull pull) {
-    switch (pull) {
-        case Pull::Off: return "off";
-        case Pull::Down: return "down";
-        case Pull::Up: return "up";
-    }
-    return "?";
-}
 
 const char *to_string(Call call) {
     switch (call) {
@@ -184,7 +162,7 @@ void Board::release(int pin) {
 
 LineState Board::line(int pin) const {
     std::lock_guard lock(state_->mutex);
-    const Line &line = state_->run->lines[checked_pin(pin)];
+    const Line &line = state_->run->gpio.line(checked_pin(pin));
     const std::optional<bool> drive = line.external_drive ? line.external_drive : line.device_drive;
     return LineState{line.function,         line.pull, line.latch, drive.has_value(),
                      drive.value_or(false), line.level};
@@ -198,7 +176,7 @@ bool Board::level(int pin) const { return line(pin).level; }
 
 SpiChannelState Board::spi_channel(int channel) const {
     std::lock_guard lock(state_->mutex);
-    return state_->run->spi[checked_channel(channel)];
+    return state_->run->spi.channel(checked_channel(channel));
 }
 
 void Board::attach_spi_device(int channel, SpiDevice device) {
@@ -206,8 +184,7 @@ void Board::attach_spi_device(int channel, SpiDevice device) {
     DeviceSet &devices = state_->run->devices;
     if (device) {
         devices.attach_function(checked_channel(channel), std::move(device));
-    } else if (DeviceSlot *old =
-                   devices.find(checked_channel(channel) == 0 ? Bus::Spi0 : Bus::Spi1, -1)) {
+    } else if (DeviceSlot *old = devices.find(spi_bus(checked_channel(channel)), -1)) {
         devices.detach(old->id());
     }
 }
@@ -294,18 +271,18 @@ std::vector<std::uint8_t> Board::link_bytes_received() const {
 
 std::vector<CallRecord> Board::calls() const {
     std::lock_guard lock(state_->mutex);
-    return state_->run->log.copy();
+    return state_->run->recorder.copy();
 }
 
 std::uint64_t Board::calls_dropped() const {
     std::lock_guard lock(state_->mutex);
-    return state_->run->dropped;
+    return state_->run->recorder.dropped();
 }
 
 void Board::set_log_capacity(std::size_t capacity) {
     std::lock_guard lock(state_->mutex);
     state_->settings.log_capacity = capacity;
-    state_->run->log.shrink_to(capacity, state_->run->dropped);
+    state_->run->recorder.shrink_to(capacity);
 }
 
 std::size_t Board::log_capacity() const {
@@ -348,7 +325,7 @@ std::vector<std::pair<int, std::string>> Board::line_names() const {
 
 std::uint64_t Board::now_ns() const {
     std::lock_guard lock(state_->mutex);
-    return state_->run->now;
+    return state_->run->clock.now();
 }
 
 CallCosts Board::costs() const {
@@ -378,9 +355,9 @@ void Board::add_observer(std::shared_ptr<LineObserver> observer) {
     std::lock_guard lock(state_->mutex);
     std::array<bool, kLineCount> levels{};
     for (int pin = 0; pin < kLineCount; ++pin) {
-        levels[pin] = state_->run->lines[pin].level;
+        levels[pin] = state_->run->gpio.level(pin);
     }
-    observer->start(state_->run->now, levels);
+    observer->start(state_->run->clock.now(), levels);
     state_->run->observers.add_line_observer(std::move(observer));
 }
 
@@ -487,7 +464,7 @@ void Board::add_transaction_observer(std::shared_ptr<TransactionObserver> observ
 
 void Board::remove_transaction_observer(const std::shared_ptr<TransactionObserver> &observer) {
     std::lock_guard lock(state_->mutex);
-    state_->run->monitor.remove_observer(observer, state_->run->now);
+    state_->run->monitor.remove_observer(observer, state_->run->clock.now());
 }
 
 std::size_t Board::add_timing_check(const TimingCheck &check) {
@@ -544,25 +521,22 @@ Fidelity Board::fidelity() const {
 
 void Board::set_time_limit(std::uint64_t limit_ns, TimeLimitHandler handler) {
     std::lock_guard lock(state_->mutex);
-    state_->run->time_limit = limit_ns;
-    state_->run->time_limit_handler = std::move(handler);
+    state_->run->clock.set_time_limit(limit_ns, std::move(handler));
 }
 
 void Board::clear_time_limit() {
     std::lock_guard lock(state_->mutex);
-    state_->run->time_limit.reset();
-    state_->run->time_limit_handler = nullptr;
+    state_->run->clock.clear_time_limit();
 }
 
 std::size_t Board::call_count() const {
     std::lock_guard lock(state_->mutex);
-    return state_->run->log.size();
+    return state_->run->recorder.size();
 }
 
 void Board::clear_calls() {
     std::lock_guard lock(state_->mutex);
-    state_->run->log.clear();
-    state_->run->dropped = 0;
+    state_->run->recorder.clear();
 }
 
 std::vector<std::string> Board::diagnostics() const {
@@ -604,22 +578,49 @@ std::atomic<Board::State *> g_process_state{nullptr};
 Board::State &current_state_slow() {
     Board *board = g_current.load(std::memory_order_acquire);
     if (board != nullptr) {
-        return board->state();
+        return BoardAccess::core(*board);
     }
-    Board::State &state = default_board().state();  // made once; lives for the process
+    Board::State &state = BoardAccess::core(default_board());  // made once; lives for the process
     g_process_state.store(&state, std::memory_order_release);
     return state;
 }
 
 ScopedBoard::ScopedBoard(Board &board)
     : previous_(g_current.exchange(&board, std::memory_order_acq_rel)) {
-    g_scoped_state.store(&board.state(), std::memory_order_release);
+    g_scoped_state.store(&BoardAccess::core(board), std::memory_order_release);
 }
 
 ScopedBoard::~ScopedBoard() {
     g_current.store(previous_, std::memory_order_release);
-    g_scoped_state.store(previous_ != nullptr ? &previous_->state() : nullptr,
+    g_scoped_state.store(previous_ != nullptr ? &BoardAccess::core(*previous_) : nullptr,
                          std::memory_order_release);
+}
+
+BoardLock &BoardAccess::lock(const Board &board) { return board.state_->mutex; }
+
+DeviceSlot *BoardAccess::device(const Board &board, std::uint64_t id) {
+    return board.state_->run->devices.find(id);
+}
+
+bool BoardAccess::link_holds_byte_of(const Board &board, const DeviceSlot *slot) {
+    return board.state_->run->link.holds_byte_of(slot);
+}
+
+LinesAtEnd BoardAccess::lines(const Board &board) {
+    const RunState &run = *board.state_->run;
+    LinesAtEnd lines;
+    for (int pin = 0; pin < kLineCount; ++pin) {
+        lines.codes[pin] = alt_code(run.gpio.line(pin).function);
+        lines.levels[pin] = run.gpio.level(pin);
+    }
+    lines.now_ns = run.clock.now();
+    return lines;
+}
+
+void BoardAccess::end_call(Board &board) { board.state_->call_done(); }
+
+void BoardAccess::finish_outputs(Board &board, bool devices) {
+    board.state_->finish_observers(devices);
 }
 
 }  // namespace vboard

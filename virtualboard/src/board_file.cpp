@@ -337,7 +337,7 @@ void read_spi(const Reader &in, const toml::array &array, BoardFile &out,
         }
         const int channel = static_cast<int>(in.integer(*channel_node, path + ".channel", 0, 1));
         DeviceConfig config = device_config(in, table, path);
-        config.bus = channel == 0 ? Bus::Spi0 : Bus::Spi1;
+        config.bus = spi_bus(channel);
         take_seat(in, seats, *channel_node, path + ".channel", config.bus, -1);
         const toml::node *model = table.get("model");
         config.model = model != nullptr

@@ -8,10 +8,6 @@
 namespace vboard {
 namespace {
 
-constexpr int kClock = kSpiSclk;
-constexpr int kData = kSpiMosi;
-constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
-
 bool edge_matches(const TimingEvent &event, int pin, bool level) {
     return event.pin == pin && ((event.kind == TimingEvent::Kind::Rising && level) ||
                                 (event.kind == TimingEvent::Kind::Falling && !level));
@@ -31,7 +27,7 @@ std::vector<std::pair<int, bool>> check_edges(const TimingCheck &check) {
         }
     };
     switch (check.kind) {
-        case TimingCheckKind::ClockRate: add(kClock, true, false); break;
+        case TimingCheckKind::ClockRate: add(kLinkClock, true, false); break;
         case TimingCheckKind::SelectToClock:
         case TimingCheckKind::ClockToDeselect:
             add(check.pin, true, true);  // and the clock's while selected: see follow_clock()
@@ -120,7 +116,7 @@ void BusMonitor::update_active() {
     // selects', and those the checks look at. A check that follows the clock while selected needs
     // the clock's falling edges too; asked for once, not at each select, since a change of what a
     // listener asks for remakes the board's tables.
-    const std::uint64_t clock = std::uint64_t{1} << kClock;
+    const std::uint64_t clock = std::uint64_t{1} << kLinkClock;
     LineInterest lines{clock | select_lines_, select_lines_};
     for (const CheckState &state : checks_) {
         const TimingCheckKind kind = state.check.kind;
@@ -158,16 +154,16 @@ std::uint32_t BusMonitor::side_levels(const LineView &lines) const {
 void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
     const std::uint64_t now = lines.now();
     const Line &line = lines[pin];
-    const bool link_rise = pin == kClock && line.function == Function::Output && line.level;
+    const bool link_rise = pin == kLinkClock && line.function == Function::Output && line.level;
     if (!edge_checks_[edge_index(pin, line.level)].empty()) {
         check_edge(now, pin, line.level, link_rise);
     }
     if (link_rise) {
         last_rise_ = now;
-        const Function data = lines[kData].function;
+        const Function data = lines[kLinkData].function;
         if (data == Function::Output || data == Function::Input) {
             take_bit(now, data == Function::Output ? Direction::Out : Direction::In,
-                     lines[kData].level, lines);
+                     lines[kLinkData].level, lines);
         }
     }
     if (line.function == Function::Output && ((select_lines_ >> pin) & 1) != 0) {
@@ -180,10 +176,10 @@ void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
 }
 
 void BusMonitor::function_changed(const LineView &lines, int pin) {
-    if (pin != kData || pending_.bits == 0) {
+    if (pin != kLinkData || pending_.bits == 0) {
         return;
     }
-    const Function data = lines[kData].function;
+    const Function data = lines[kLinkData].function;
     const bool same = (data == Function::Output && pending_.direction == Direction::Out) ||
                       (data == Function::Input && pending_.direction == Direction::In);
     if (!same) {
@@ -250,13 +246,13 @@ void BusMonitor::spi_transfer(const LineView &lines, const SpiTransferView &tran
     // What the host receives: nothing, with MISO disconnected.
     const std::vector<std::uint8_t> nothing(transfer.in.empty() ? out.size() : 0, 0);
     const std::span<const std::uint8_t> in = transfer.in.empty() ? nothing : transfer.in;
-    transaction_started(start, channel == 0 ? Bus::Spi0 : Bus::Spi1);
+    transaction_started(start, spi_bus(channel));
     if (observers_.empty()) {
         return;
     }
     spi_.emplace();
-    spi_->bus = channel == 0 ? Bus::Spi0 : Bus::Spi1;
-    spi_->select = channel == 0 ? kSpiCe0 : kSpiCe1;
+    spi_->bus = spi_bus(channel);
+    spi_->select = spi_chip_enable(channel);
     spi_->start_ns = start;
     const std::uint32_t side = side_levels(lines);
     spi_->bytes.reserve(out.size());
@@ -287,11 +283,11 @@ void BusMonitor::follow_clock(std::size_t index) {
     const CheckState &state = checks_[index];
     const TimingCheckKind kind = state.check.kind;
     if ((kind != TimingCheckKind::SelectToClock && kind != TimingCheckKind::ClockToDeselect) ||
-        state.check.pin == kClock) {
+        state.check.pin == kLinkClock) {
         return;  // not one that follows the clock, or its own line's edges are the clock's
     }
     for (const bool level : {false, true}) {
-        std::vector<std::size_t> &list = edge_checks_[edge_index(kClock, level)];
+        std::vector<std::size_t> &list = edge_checks_[edge_index(kLinkClock, level)];
         const auto at = std::lower_bound(list.begin(), list.end(), index);
         const bool listed = at != list.end() && *at == index;
         if (state.since && !listed) {
@@ -339,7 +335,7 @@ void BusMonitor::check_other(std::size_t i, std::uint64_t now, int pin, bool lev
         case TimingCheckKind::SelectToClock:
             if (pin == check.pin) {
                 state.since = level ? std::nullopt : std::optional<std::uint64_t>(now);
-            } else if (pin == kClock && state.since) {
+            } else if (pin == kLinkClock && state.since) {
                 if (now - *state.since < check.limit) {
                     measured(i, now, now - *state.since);
                 }
@@ -354,7 +350,7 @@ void BusMonitor::check_other(std::size_t i, std::uint64_t now, int pin, bool lev
                 }
                 state.since = level ? std::nullopt : std::optional<std::uint64_t>(now);
                 state.last_clock.reset();
-            } else if (pin == kClock && state.since) {
+            } else if (pin == kLinkClock && state.since) {
                 state.last_clock = now;
             }
             break;

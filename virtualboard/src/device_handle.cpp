@@ -4,7 +4,8 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "board_state.hpp"
+#include "board_access.hpp"
+#include "device_slot.hpp"
 #include "models/builtin_models.h"
 #include "vboard/device.hpp"
 
@@ -19,11 +20,11 @@ BoardLock &lock_of(Board *board) {
     if (board == nullptr) {
         not_attached();
     }
-    return board->state().mutex;
+    return BoardAccess::lock(*board);
 }
 
 DeviceSlot &slot_of(Board *board, std::uint64_t id) {
-    DeviceSlot *slot = board != nullptr ? board->state().run->devices.find(id) : nullptr;
+    DeviceSlot *slot = board != nullptr ? BoardAccess::device(*board, id) : nullptr;
     if (slot == nullptr) {
         not_attached();
     }
@@ -44,8 +45,8 @@ bool Device::attached() const {
     if (board_ == nullptr) {
         return false;
     }
-    std::lock_guard lock(board_->state().mutex);
-    return board_->state().run->devices.find(id_) != nullptr;
+    std::lock_guard lock(BoardAccess::lock(*board_));
+    return BoardAccess::device(*board_, id_) != nullptr;
 }
 
 std::string Device::name() const {
@@ -72,7 +73,7 @@ std::size_t Device::replies_pending() const {
     std::lock_guard lock(lock_of(board_));
     DeviceSlot &slot = slot_of(board_, id_);
     const void *self = state_of(slot, vb_replies_model(), "replies_pending");
-    return vb_replies_pending(self) + (board_->state().run->link.holds_byte_of(&slot) ? 1 : 0);
+    return vb_replies_pending(self) + (BoardAccess::link_holds_byte_of(*board_, &slot) ? 1 : 0);
 }
 
 std::vector<std::uint8_t> Device::received() const {

@@ -12,8 +12,6 @@
 namespace vboard {
 namespace {
 
-Bus spi_bus(int channel) { return channel == 0 ? Bus::Spi0 : Bus::Spi1; }
-
 bool on_channel(const DeviceSlot &slot, int channel) { return slot.bus() == spi_bus(channel); }
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace vboard {
 class FunctionDevice final : public DeviceSlot {
   public:
     FunctionDevice(std::uint64_t id, int channel, SpiDevice function)
-        : DeviceSlot(id, "spi" + std::to_string(channel), channel == 0 ? Bus::Spi0 : Bus::Spi1, -1),
+        : DeviceSlot(id, "spi" + std::to_string(channel), spi_bus(channel), -1),
           function_(std::move(function)) {}
 
     int byte(std::uint8_t, std::uint8_t) override { return VB_NO_ANSWER; }

@@ -6,13 +6,6 @@
 #include <algorithm>
 
 namespace vboard {
-namespace {
-
-constexpr int kClock = kSpiSclk;
-constexpr int kData = kSpiMosi;
-
-}  // namespace
-
 void LinkBus::attach(DeviceSlot *device) {
     devices_.push_back(device);
     engine_.subscribe(this, kLineChanges | kFunctionChanges);
@@ -21,8 +14,8 @@ void LinkBus::attach(DeviceSlot *device) {
 void LinkBus::detach(DeviceSlot *device) {
     if (tx_owner_ == device) {
         tx_owner_ = nullptr;
-        if (engine_.lines()[kData].device_drive) {
-            engine_.set_device_drive(kData, std::nullopt);
+        if (engine_.lines()[kLinkData].device_drive) {
+            engine_.set_device_drive(kLinkData, std::nullopt);
         }
     }
     if (owed_owner_ == device) {
@@ -41,16 +34,16 @@ bool LinkBus::holds_byte_of(const DeviceSlot *device) const {
 }
 
 void LinkBus::line_changed(const LineView &lines, int pin, bool level) {
-    if (pin == kClock) {
+    if (pin == kLinkClock) {
         clock_edge(lines, level);
     }
 }
 
 void LinkBus::clock_edge(const LineView &lines, bool rising) {
     if (rising) {
-        if (lines.function(kData) == Function::Output) {
+        if (lines.function(kLinkData) == Function::Output) {
             rx_shift_ =
-                static_cast<std::uint8_t>((rx_shift_ << 1U) | (lines.level(kData) ? 1U : 0U));
+                static_cast<std::uint8_t>((rx_shift_ << 1U) | (lines.level(kLinkData) ? 1U : 0U));
             if (++rx_bits_ == 8) {
                 const std::uint8_t byte = rx_shift_;
                 rx_bits_ = 0;
@@ -72,19 +65,19 @@ void LinkBus::clock_edge(const LineView &lines, bool rising) {
     }
     if (tx_bits_taken_ == 8) {
         tx_owner_ = nullptr;
-        engine_.set_device_drive(kData, std::nullopt);
+        engine_.set_device_drive(kLinkData, std::nullopt);
         return;
     }
-    engine_.set_device_drive(kData, ((tx_byte_ >> (7 - tx_bits_taken_)) & 1U) != 0);
+    engine_.set_device_drive(kLinkData, ((tx_byte_ >> (7 - tx_bits_taken_)) & 1U) != 0);
 }
 
 void LinkBus::function_changed(const LineView &lines, int pin) {
-    if (pin != kData) {
+    if (pin != kLinkData) {
         return;
     }
     rx_bits_ = 0;  // a direction change ends any partly clocked byte from the host
     rx_shift_ = 0;
-    if (lines.function(kData) == Function::Input) {
+    if (lines.function(kLinkData) == Function::Input) {
         if (tx_owner_ == nullptr) {
             put_next_reply(lines);
         }
@@ -116,7 +109,7 @@ void LinkBus::put_next_reply(const LineView &lines) {
     tx_owner_ = owner;
     tx_byte_ = static_cast<std::uint8_t>(answer);
     tx_bits_taken_ = 0;
-    engine_.set_device_drive(kData, (tx_byte_ & 0x80U) != 0);
+    engine_.set_device_drive(kLinkData, (tx_byte_ & 0x80U) != 0);
 }
 
 void LinkBus::stop_replying(const LineView &lines) {
@@ -125,8 +118,8 @@ void LinkBus::stop_replying(const LineView &lines) {
         owed_byte_ = tx_byte_;
     }
     tx_owner_ = nullptr;
-    if (lines[kData].device_drive) {
-        engine_.set_device_drive(kData, std::nullopt);
+    if (lines[kLinkData].device_drive) {
+        engine_.set_device_drive(kLinkData, std::nullopt);
     }
 }
 

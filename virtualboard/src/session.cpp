@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "board_state.hpp"
+#include "board_access.hpp"
 #include "model_device.hpp"
 #include "process_board.hpp"
 #include "vboard/board_file.hpp"
@@ -85,17 +85,12 @@ class ViolationChannel final : public TransactionObserver {
 
 // Tells the runner each line's function-select code and level as the run ends, for its header
 // table: "header C0 ... C53 L0 ... L53". The board's lock is held.
-void report_header(const Board::State &state) {
+void report_header(const Board &board) {
     if (g_report_fd < 0) {
         return;
     }
-    std::array<int, kLineCount> codes{};
-    std::array<bool, kLineCount> levels{};
-    for (std::size_t pin = 0; pin < state.run->lines.size(); ++pin) {
-        codes[pin] = alt_code(state.run->lines[pin].function);
-        levels[pin] = state.run->lines[pin].level;
-    }
-    write_all(g_report_fd, run_report::end_of_run(codes, levels, state.run->now));
+    const LinesAtEnd lines = BoardAccess::lines(board);
+    write_all(g_report_fd, run_report::end_of_run(lines.codes, lines.levels, lines.now_ns));
 }
 
 // Says on standard error which of the board's files could not be written, once they have ended.
@@ -112,8 +107,8 @@ void say_output_problems() {
 void finish_session_outputs() {
     if (Board *board = g_session.load()) {
         {
-            std::lock_guard lock(board->state().mutex);
-            report_header(board->state());
+            std::lock_guard lock(BoardAccess::lock(*board));
+            report_header(*board);
         }
         board->flush_outputs();
         say_output_problems();
@@ -122,18 +117,18 @@ void finish_session_outputs() {
 
 void on_fatal_signal(int signal_number) {
     if (Board *board = g_session.load()) {
-        Board::State &state = board->state();
         // A thread inside a wiringPi call holds the lock and its writers may be mid-line: leave
         // them rather than deadlock. A device model that crashed holds the lock on this thread,
         // between two records: finish the writers, leaving the models alone.
-        if (state.mutex.try_lock()) {
-            report_header(state);
-            state.finish_observers();
-            state.mutex.unlock();
+        BoardLock &lock = BoardAccess::lock(*board);
+        if (lock.try_lock()) {
+            report_header(*board);
+            BoardAccess::finish_outputs(*board, true);
+            lock.unlock();
             say_output_problems();
         } else if (in_device_model()) {
-            report_header(state);
-            state.finish_observers(false);
+            report_header(*board);
+            BoardAccess::finish_outputs(*board, false);
             say_output_problems();
         }
     }
@@ -157,10 +152,10 @@ void install_signal_handlers() {
 
 // Ends the process at the time limit, files complete, with the line that says where it was.
 void end_at_time_limit(Board &board, const TimeLimitReport &report) {
-    Board::State &state = board.state();  // the board's lock is held: finish in place
-    state.call_done();
-    report_header(state);
-    state.finish_observers();
+    // The board's lock is held: finish in place.
+    BoardAccess::end_call(board);
+    report_header(board);
+    BoardAccess::finish_outputs(board, true);
     say_output_problems();
     const std::string text = report.to_string();
     if (g_report_fd >= 0) {

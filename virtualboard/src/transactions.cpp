@@ -172,15 +172,6 @@ std::string json_transaction(const Transaction &transaction,
 
 }  // namespace
 
-const char *to_string(Bus bus) {
-    switch (bus) {
-        case Bus::Link: return "link";
-        case Bus::Spi0: return "spi0";
-        case Bus::Spi1: return "spi1";
-    }
-    return "?";
-}
-
 std::string TimingViolation::to_string() const {
     std::string text = format_duration(time_ns) + ": " + name + ": ";
     if (rate) {

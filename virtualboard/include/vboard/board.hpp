@@ -67,30 +67,9 @@
 #include "vboard/frames.hpp"
 #include "vboard/rules.hpp"
 #include "vboard/transactions.hpp"
+#include "vboard/types.hpp"
 
 namespace vboard {
-
-inline constexpr int kLineCount = 54;
-inline constexpr int kSpiChannelCount = 2;
-inline constexpr int kSpiMaxTransfer = 4096;
-
-// SPI0's lines.
-inline constexpr int kSpiCe1 = 7;
-inline constexpr int kSpiCe0 = 8;
-inline constexpr int kSpiMiso = 9;
-inline constexpr int kSpiMosi = 10;
-inline constexpr int kSpiSclk = 11;
-
-enum class Function : std::uint8_t { Input, Output, Alt0, Alt1, Alt2, Alt3, Alt4, Alt5 };
-enum class Pull : std::uint8_t { Off, Down, Up };
-
-VBOARD_EXPORT const char *to_string(Function function);
-// The function that pinModeAlt's code selects (the BCM2835's function-select bits: 0 input,
-// 1 output, 4 ALT0 ... 7 ALT3, 3 ALT4, 2 ALT5), or nothing for another code.
-VBOARD_EXPORT std::optional<Function> function_from_alt_code(int code);
-// The code that selects `function`, as wiringPi's getAlt returns it.
-VBOARD_EXPORT int alt_code(Function function);
-VBOARD_EXPORT const char *to_string(Pull pull);
 
 // The wiringPi function a log entry records.
 enum class Call : std::uint8_t {
@@ -399,9 +378,9 @@ class VBOARD_EXPORT Board {
     void clear_diagnostics();
 
     struct State;  // the implementation, private to the library
-    State &state() { return *state_; }
 
   private:
+    friend class BoardAccess;  // the library's own handles and start-up, by named functions
     std::unique_ptr<State> state_;
 };
 

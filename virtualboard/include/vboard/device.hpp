@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "vboard/export.h"
-#include "vboard/transactions.hpp"
+#include "vboard/types.hpp"
 
 namespace vboard {
 

@@ -29,17 +29,15 @@
 
 #include "vboard/export.h"
 #include "vboard/frames.hpp"
+#include "vboard/types.hpp"
 
 namespace vboard {
 
-enum class Bus : std::uint8_t { Link, Spi0, Spi1 };
 enum class Direction : std::uint8_t {
     Out,       // from the host to the device (link: sent)
     In,        // from the device to the host (link: received)
     Exchange,  // hardware SPI: `value` out on MOSI, `reply` in on MISO
 };
-
-VBOARD_EXPORT const char *to_string(Bus bus);  // "link", "spi0", "spi1"
 
 // A line recorded with every byte, a data/command line say, under a short name of its own.
 struct SideLine {

@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: MIT
+// The board's clock.
+
+#include "board_clock.hpp"
+
+#include <algorithm>
+
+namespace vboard {
+namespace {
+
+// Zero-delay events that keep waking each other would stop the clock; past this many at one
+// moment the board is asked to break the loop.
+constexpr std::uint64_t kMaxEventsAtOneMoment = 100'000;
+
+}  // namespace
+
+void Clock::advance_through_events(std::uint64_t target) {
+    if (time_limit_ && target >= *time_limit_) {
+        run_until(*time_limit_);
+        now_ = std::max(now_, *time_limit_);
+        reach_time_limit();
+    }
+    run_until(target);
+}
+
+void Clock::run_until(std::uint64_t time) {
+    std::uint64_t moment = now_;
+    std::uint64_t at_moment = 0;
+    while (!timeline_.empty() && timeline_.next_time() <= time) {
+        const TimedEvent event = timeline_.pop();
+        now_ = std::max(now_, event.time);
+        at_moment = now_ == moment ? at_moment + 1 : 0;
+        moment = now_;
+        if (at_moment > kMaxEventsAtOneMoment) {
+            if (owner_.break_loop(now_)) {
+                timeline_.clear();
+                return;
+            }
+            at_moment = 0;
+        }
+        event.target->timed(event.what, event.detail);
+    }
+}
+
+void Clock::reach_time_limit() {
+    TimeLimitReport report;
+    report.limit_ns = *time_limit_;
+    report.call = owner_.call_in_progress();
+    if (poll_.reads >= 2) {
+        report.polling = true;
+        report.poll_pin = poll_.pin;
+        report.poll_level = poll_.level;
+        report.poll_since_ns = poll_.since;
+        report.poll_reads = poll_.reads;
+    }
+    const TimeLimitHandler handler = std::move(time_limit_handler_);
+    clear_time_limit();
+    if (handler) {
+        handler(report);
+    }
+}
+
+}  // namespace vboard
