@@ -57,6 +57,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"other_abi", probe_device(PROBE_OTHER_ABI_MODEL, "delay = \"1ms\""),
                 "b.toml:1: device[0].path: expected a model of device ABI version 1 (it is built "
                 "for version 99)"},
+        Refusal{"unknown_model", "[[device]]\nbus = \"spi0\"\nmodel = \"lcd\"\n",
+                "b.toml:3: device[0].model: expected \"echo\", \"replies\", \"registers\", "
+                "\"tft\", \"ssd16xx\", \"uc81xx\" or \"plugin\""},
+        Refusal{"no_model", "[[device]]\nbus = \"spi0\"\n",
+                "b.toml:1: device[0].model: expected the device's model: \"echo\", \"replies\", "
+                "\"registers\", \"tft\", \"ssd16xx\", \"uc81xx\" or \"plugin\""},
         Refusal{"mistyped", probe_device(kProbe, "delay = 5"),
                 "b.toml:6: device[0].params.delay: expected a duration with its unit, as "
                 "\"100us\", \"5ms\" or \"2s\""},
@@ -176,6 +182,30 @@ TEST_F(DeviceTest, DetachingOrResettingEndsTheDeviceAndItsTimers) {
     vboard::Device again = attach_probe(false);
     board.reset();
     EXPECT_FALSE(again.attached());
+}
+
+TEST_F(DeviceTest, EveryBuiltInModelIsFoundByItsName) {
+    for (const std::string model : {"echo", "replies", "registers", "tft", "ssd16xx", "uc81xx"}) {
+        vboard::DeviceConfig config;
+        config.model = model;
+        config.name = "d";
+        config.bus = vboard::Bus::Spi0;
+        if (model == "tft") {
+            config.lines = {{"dc", 25}};
+        } else if (model != "echo" && model != "replies" && model != "registers") {
+            config.lines = {{"dc", 25}, {"busy", 24}};
+        }
+        EXPECT_EQ(board.attach_device(config).model(), model);
+    }
+    vboard::DeviceConfig config;
+    config.model = "plugin";
+    config.key = "device[0]";
+    try {
+        board.attach_device(config);
+        FAIL() << "a plug-in without a path was attached";
+    } catch (const vboard::DeviceError &error) {
+        EXPECT_THAT(error.what(), HasSubstr("device[0].path: expected the device model library"));
+    }
 }
 
 TEST_F(DeviceTest, HandlesReachTheBuiltInModelsAndRefuseOthers) {

@@ -3,15 +3,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <stdexcept>
 #include <utility>
 
 #include "board_access.hpp"
 #include "board_state.hpp"
-#include "models/builtin_models.h"
+#include "model_registry.hpp"
 #include "process_board.hpp"
-#include "vboard/duration.hpp"
 
 namespace vboard {
 namespace {
@@ -36,82 +34,7 @@ std::atomic<Board *> g_current{nullptr};
 
 }  // namespace
 
-const char *to_string(Call call) {
-    switch (call) {
-        case Call::WiringPiSetupGpio: return "wiringPiSetupGpio";
-        case Call::PinMode: return "pinMode";
-        case Call::PullUpDnControl: return "pullUpDnControl";
-        case Call::DigitalWrite: return "digitalWrite";
-        case Call::DigitalRead: return "digitalRead";
-        case Call::PinModeAlt: return "pinModeAlt";
-        case Call::Delay: return "delay";
-        case Call::DelayMicroseconds: return "delayMicroseconds";
-        case Call::SpiSetup: return "wiringPiSPISetup";
-        case Call::SpiSetupMode: return "wiringPiSPISetupMode";
-        case Call::SpiDataRW: return "wiringPiSPIDataRW";
-        case Call::GetAlt: return "getAlt";
-        case Call::DeviceLog: return "device";
-        case Call::RuleFired: return "rule";
-    }
-    return "?";
-}
-
-const char *to_string(Flag flag) {
-    switch (flag) {
-        case Flag::None: return "None";
-        case Flag::NotSetUp: return "NotSetUp";
-        case Flag::BadPin: return "BadPin";
-        case Flag::BadArgument: return "BadArgument";
-        case Flag::BadChannel: return "BadChannel";
-        case Flag::NotOpen: return "NotOpen";
-        case Flag::NullBuffer: return "NullBuffer";
-        case Flag::TooLong: return "TooLong";
-        case Flag::NotAlt0: return "NotAlt0";
-    }
-    return "?";
-}
-
-std::string CallRecord::to_string() const {
-    if (call == Call::DeviceLog || call == Call::RuleFired) {
-        return text;
-    }
-    std::string out = vboard::to_string(call);
-    out += '(';
-    for (std::size_t i = 0; i < arg_count; ++i) {
-        if (i > 0) {
-            out += ", ";
-        }
-        if (call == Call::SpiDataRW && i == 1) {
-            // the buffer sits between channel and length, as in the call
-            if (buffer == nullptr) {
-                out += "NULL, ";
-            } else if (flag == Flag::None || flag == Flag::NotAlt0) {
-                out += '[';
-                for (std::size_t b = 0; b < sent.size(); ++b) {
-                    char hex[4];
-                    std::snprintf(hex, sizeof hex, b == 0 ? "%02x" : " %02x", sent[b]);
-                    out += hex;
-                }
-                out += "], ";
-            } else {
-                out += "<buffer>, ";
-            }
-        }
-        out += std::to_string(args[i]);
-    }
-    out += ')';
-    if (has_result) {
-        out += " = " + std::to_string(result);
-    }
-    if (flag != Flag::None) {
-        out += " [";
-        out += vboard::to_string(flag);
-        out += ']';
-    }
-    return out;
-}
-
-Board::Board() : state_(std::make_unique<State>()) { state_->power_on(); }
+Board::Board() : state_(std::make_unique<State>(resolve_model)) { state_->power_on(); }
 
 Board::~Board() {
     std::lock_guard lock(state_->mutex);
@@ -121,19 +44,6 @@ Board::~Board() {
 LineObserver::~LineObserver() = default;
 
 CallObserver::~CallObserver() = default;
-
-std::string TimeLimitReport::to_string() const {
-    std::string text = "simulated time limit of " + format_duration(limit_ns) + " reached";
-    if (!call.empty()) {
-        text += " in " + call;
-    }
-    if (polling) {
-        text += "; the program was polling BCM " + std::to_string(poll_pin) +
-                " with digitalRead, " + (poll_level ? "high" : "low") + " since " +
-                format_duration(poll_since_ns) + " (" + std::to_string(poll_reads) + " reads)";
-    }
-    return text;
-}
 
 void Board::reset() {
     std::lock_guard lock(state_->mutex);

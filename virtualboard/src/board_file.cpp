@@ -17,6 +17,7 @@
 #include <limits>
 #include <sstream>
 
+#include "model_registry.hpp"
 #include "vboard/duration.hpp"
 #include "vboard/run_config.hpp"
 
@@ -422,12 +423,13 @@ void read_device(const Reader &in, const toml::table &table, const std::string &
     DeviceConfig config = device_config(in, table, path);
     const toml::node *model = table.get("model");
     if (model == nullptr) {
-        in.fail(table, path + ".model",
-                "the device's model: \"echo\", \"replies\", \"registers\" or \"plugin\"");
+        in.fail(table, path + ".model", "the device's model: " + model_choices());
     }
-    config.model =
-        in.choice(*model, path + ".model",
-                  {"echo", "replies", "registers", "tft", "ssd16xx", "uc81xx", "plugin"});
+    const toml::value<std::string> *model_name = model->as_string();
+    if (model_name == nullptr || !is_model_name(model_name->get())) {
+        in.fail(*model, path + ".model", model_choices());
+    }
+    config.model = model_name->get();
     if (const toml::node *node = table.get("path")) {
         const toml::value<std::string> *text = node->as_string();
         if (text == nullptr || text->get().empty()) {

@@ -23,7 +23,8 @@ constexpr std::uint64_t kMinFiresOfALoop = 1'000;
 
 }  // namespace
 
-RunState::RunState(Engine &engine, ClockOwner &owner, const BoardSettings &settings)
+RunState::RunState(Engine &engine, ClockOwner &owner, const BoardSettings &settings,
+                   ModelResolver resolve)
     : clock(owner),
       gpio(clock, listeners),
       observers(engine, listeners),
@@ -31,7 +32,7 @@ RunState::RunState(Engine &engine, ClockOwner &owner, const BoardSettings &setti
       link(engine),
       monitor(engine, settings.framing, settings.select_lines),
       rules(engine),
-      devices(engine, link),
+      devices(engine, link, resolve),
       spi(engine, gpio, clock, listeners, devices) {
     listeners.add(&link, 0, ListenerList::kPartRank);
     listeners.add(&monitor, 0, ListenerList::kPartRank);
@@ -43,7 +44,7 @@ void Board::State::power_on() {
         finish_observers();
     }
     run.reset();
-    run.emplace(*this, *this, settings).gpio.power_on();
+    run.emplace(*this, *this, settings, resolve_model).gpio.power_on();
 }
 
 void Board::State::finish_observers(bool devices) {

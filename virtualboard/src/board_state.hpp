@@ -37,7 +37,8 @@ namespace vboard {
 // in this order: the line observers, the link bus, the bus monitor, the rules, then the devices in
 // the order they first asked for something.
 struct RunState {
-    RunState(Engine &engine, ClockOwner &owner, const BoardSettings &settings);
+    RunState(Engine &engine, ClockOwner &owner, const BoardSettings &settings,
+             ModelResolver resolve);
 
     int setup_result = 0;
     bool set_up = false;
@@ -57,7 +58,10 @@ struct RunState {
 };
 
 struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
+    explicit State(ModelResolver resolve) : resolve_model(resolve) {}
+
     mutable BoardLock mutex;
+    const ModelResolver resolve_model;  // the devices' models, by name
     BoardSettings settings;
     std::optional<RunState> run;
 

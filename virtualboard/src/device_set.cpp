@@ -7,7 +7,6 @@
 
 #include "function_device.hpp"
 #include "model_device.hpp"
-#include "plugin_loader.hpp"
 
 namespace vboard {
 namespace {
@@ -17,7 +16,7 @@ bool on_channel(const DeviceSlot &slot, int channel) { return slot.bus() == spi_
 }  // namespace
 
 DeviceSlot &DeviceSet::attach(const DeviceConfig &config) {
-    const vb_device_model &model = find_model(config);
+    const vb_device_model &model = resolve_(config);
     const std::uint64_t id = next_id_++;
     // Made before the one it replaces goes, so that a refused device leaves the board as it was.
     auto slot = std::make_unique<ModelDevice>(engine_, id, model, config);

@@ -15,9 +15,13 @@
 
 namespace vboard {
 
+// Finds the model a device's configuration names, or throws DeviceError.
+using ModelResolver = const vb_device_model &(*)(const DeviceConfig &config);
+
 class DeviceSet {
   public:
-    DeviceSet(Engine &engine, LinkBus &link) : engine_(engine), link_(link) {}
+    DeviceSet(Engine &engine, LinkBus &link, ModelResolver resolve)
+        : engine_(engine), link_(link), resolve_(resolve) {}
 
     // Attaches a device made from its model, replacing one on the same bus behind the same select
     // line. Throws DeviceError when it cannot be made; the board is as it was then.
@@ -46,6 +50,7 @@ class DeviceSet {
 
     Engine &engine_;
     LinkBus &link_;
+    ModelResolver resolve_;
     std::vector<std::unique_ptr<DeviceSlot>> devices_;  // in the order attached
     std::uint64_t next_id_ = 1;
 };

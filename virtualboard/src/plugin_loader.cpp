@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Finding a device's model: the built-in ones, and plug-ins through dlopen.
+// Device models from shared objects, through dlopen.
 
 #include "plugin_loader.hpp"
 
@@ -10,8 +10,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-
-#include "models/builtin_models.h"
 
 namespace vboard {
 namespace {
@@ -71,30 +69,7 @@ Loaded load(const std::string &path) {
 
 }  // namespace
 
-const vb_device_model &find_model(const DeviceConfig &config) {
-    if (config.model == "echo") {
-        return *vb_echo_model();
-    }
-    if (config.model == "replies") {
-        return *vb_replies_model();
-    }
-    if (config.model == "registers") {
-        return *vb_registers_model();
-    }
-    if (config.model == "tft") {
-        return *vb_tft_model();
-    }
-    if (config.model == "ssd16xx") {
-        return *vb_ssd16xx_model();
-    }
-    if (config.model == "uc81xx") {
-        return *vb_uc81xx_model();
-    }
-    if (config.model != "plugin") {
-        throw DeviceError(
-            config.file, config.line, config.key + ".model",
-            "\"echo\", \"replies\", \"registers\", \"tft\", \"ssd16xx\", \"uc81xx\" or \"plugin\"");
-    }
+const vb_device_model &load_plugin(const DeviceConfig &config) {
     if (config.path.empty()) {
         throw DeviceError(config.file, config.line, config.key + ".path",
                           "the device model library to load (model = \"plugin\" needs path)");
