@@ -20,7 +20,7 @@
 #include "DEV_Config.h"
 #include "vboard/board.hpp"
 #include "vboard/trace.hpp"
-#include "vboard/transactions.hpp"
+#include "vboard/transaction_writer.hpp"
 
 namespace {
 
@@ -48,7 +48,7 @@ int main(int argc, char **argv) {
         board.add_observer(std::make_shared<vboard::VcdWriter>(path, vboard::all_lines()));
     }
     if (mode == "transactions") {
-        board.add_transaction_observer(std::make_shared<vboard::TransactionWriter>(
+        board.add_observer(std::make_shared<vboard::TransactionWriter>(
             path, vboard::TransactionWriter::Format::Text));
     }
     if (mode == "spi-devices") {  // devices no line change reaches

@@ -12,7 +12,7 @@
 #include "DEV_Config.h"
 #include "vboard/board.hpp"
 #include "vboard/trace.hpp"
-#include "vboard/transactions.hpp"
+#include "vboard/transaction_writer.hpp"
 
 namespace {
 
@@ -115,7 +115,7 @@ void BM_FramedCommandsSimulatedPerReal(benchmark::State &state) {
     vboard::ScopedBoard use(board);
     stream_like_the_runner(board);
     if (state.range(0) != 0) {
-        board.add_transaction_observer(std::make_shared<vboard::TransactionWriter>(
+        board.add_observer(std::make_shared<vboard::TransactionWriter>(
             "/dev/null", vboard::TransactionWriter::Format::Text));
         vboard::TimingCheck rate;
         rate.kind = vboard::TimingCheckKind::ClockRate;

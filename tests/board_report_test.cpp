@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "board_fixture.hpp"
+#include "run_events.hpp"
 #include "vboard/report.hpp"
 
 using ::testing::HasSubstr;
@@ -69,17 +70,16 @@ TEST(ReportBound, EveryLimitReachedAtOnceStaysWithinTheBound) {
     vboard::HtmlReport report({"", std::string(1000, 'T'), {}});
     const vboard::ReportLimits limits;
     std::array<bool, vboard::kLineCount> levels{};
-    report.start(0, levels);
-    std::uint64_t t = 0;
-    const std::uint64_t step = 3'600'000'000'000;  // an hour between edges: long deltas
-    for (std::size_t i = 0; i < limits.edges_head + limits.edges_tail + 10; ++i) {
-        report.change(t += step, static_cast<int>(i % vboard::kLineCount), i % 2 == 0);
-    }
     vboard::FramingOptions framing;
     for (int i = 0; i < 16; ++i) {
         framing.side_lines.push_back({"side" + std::to_string(i), 30 + i});
     }
-    report.start(framing);
+    tell_start(report, 0, levels, framing);
+    std::uint64_t t = 0;
+    const std::uint64_t step = 3'600'000'000'000;  // an hour between edges: long deltas
+    for (std::size_t i = 0; i < limits.edges_head + limits.edges_tail + 10; ++i) {
+        tell_change(report, t += step, static_cast<int>(i % vboard::kLineCount), i % 2 == 0);
+    }
     vboard::Transaction big;
     big.bus = vboard::Bus::Spi0;
     for (int i = 0; i < 4096; ++i) {
@@ -88,15 +88,15 @@ TEST(ReportBound, EveryLimitReachedAtOnceStaysWithinTheBound) {
     for (std::size_t i = 0; i < limits.transactions_head + limits.transactions_tail + 10; ++i) {
         big.index = i;
         big.start_ns = big.end_ns = t += step;
-        report.transaction(big);
+        tell(report, t, big);
     }
     for (std::size_t i = 0; i < limits.notes + 10; ++i) {
-        report.note(t, std::string(5000, 'n'));
+        tell(report, t, std::string(5000, 'n'));
         vboard::CallRecord firing;
         firing.call = vboard::Call::RuleFired;
         firing.time_ns = t;
         firing.text = std::string(5000, 'r');
-        report.call(firing);
+        tell(report, t, firing);
     }
     vboard::Image noise{256, 256, std::vector<std::uint8_t>(256 * 256 * 3)};
     for (std::size_t i = 0; i < noise.rgb.size(); ++i) {
@@ -108,10 +108,9 @@ TEST(ReportBound, EveryLimitReachedAtOnceStaysWithinTheBound) {
         frame.device = "panel";
         frame.time_ns = t;
         frame.image = std::make_shared<const vboard::Image>(noise);
-        report.frame(frame);
+        tell(report, t, frame);
     }
-    report.finish(t);
-    report.finish(t, {});
+    tell_end(report, t);
     const std::string page = report.html(std::string(1000, 'e'));
     EXPECT_LT(page.size(), vboard::kReportMaxBytes);
     EXPECT_GT(page.size(), vboard::kReportMaxBytes / 2);  // every limit was reached

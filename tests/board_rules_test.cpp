@@ -22,18 +22,17 @@ constexpr std::uint64_t kUs = 1'000;
 constexpr std::uint64_t kMs = 1'000'000;
 
 // The moments a line changed, as (time, level).
-class LineWatch : public vboard::LineObserver {
+class LineWatch : public vboard::RunObserver {
   public:
     explicit LineWatch(int pin) : pin_(pin) {}
     std::vector<std::pair<std::uint64_t, bool>> changes;
 
-    void start(std::uint64_t, const std::array<bool, vboard::kLineCount> &) override {}
-    void change(std::uint64_t time_ns, int pin, bool level) override {
-        if (pin == pin_) {
-            changes.emplace_back(time_ns, level);
+    unsigned interests() const override { return vboard::kWatchLines; }
+    void event(const vboard::RunEvent &event) override {
+        if (event.kind == vboard::RunEventKind::LineChange && event.pin == pin_) {
+            changes.emplace_back(event.time_ns, event.level);
         }
     }
-    void finish(std::uint64_t) override {}
 
   private:
     int pin_;

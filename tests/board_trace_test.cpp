@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "board_fixture.hpp"
+#include "run_events.hpp"
 #include "vboard/trace.hpp"
 
 using ::testing::ElementsAre;
@@ -23,7 +24,7 @@ using ::testing::HasSubstr;
 namespace {
 
 // Records every change, to compare against what the wires should show.
-class ChangeList : public vboard::LineObserver {
+class ChangeList : public vboard::RunObserver {
   public:
     struct Change {
         std::uint64_t time_ns;
@@ -34,13 +35,14 @@ class ChangeList : public vboard::LineObserver {
     std::uint64_t finished_at = 0;
     bool finished = false;
 
-    void start(std::uint64_t, const std::array<bool, vboard::kLineCount> &) override {}
-    void change(std::uint64_t time_ns, int pin, bool level) override {
-        changes.push_back({time_ns, pin, level});
-    }
-    void finish(std::uint64_t time_ns) override {
-        finished = true;
-        finished_at = time_ns;
+    unsigned interests() const override { return vboard::kWatchLines; }
+    void event(const vboard::RunEvent &event) override {
+        if (event.kind == vboard::RunEventKind::LineChange) {
+            changes.push_back({event.time_ns, event.pin, event.level});
+        } else if (event.kind == vboard::RunEventKind::End) {
+            finished = true;
+            finished_at = event.time_ns;
+        }
     }
 
     std::vector<Change> on(int pin) const {
@@ -256,11 +258,11 @@ TEST_F(TraceTest, LongVcdTraceIsTheSameTextAsEachStampWrittenAfresh) {
     const auto path = dir / "long.vcd";
     vboard::VcdWriter vcd(path.string(), {0, 1});
     std::array<bool, vboard::kLineCount> levels{};
-    vcd.start(0, levels);
+    tell_start(vcd, 0, levels);
     std::string expected;
     std::uint64_t last = 0;
     const auto change = [&](std::uint64_t time, int pin, bool level) {
-        vcd.change(time, pin, level);
+        tell_change(vcd, time, pin, level);
         if (time != last) {
             expected += "#" + std::to_string(time) + "\n";
             last = time;
@@ -281,7 +283,7 @@ TEST_F(TraceTest, LongVcdTraceIsTheSameTextAsEachStampWrittenAfresh) {
         }
         change(start / 2, 0, true);  // a step back
     }
-    vcd.finish(std::numeric_limits<std::uint64_t>::max());
+    tell_end(vcd, std::numeric_limits<std::uint64_t>::max());
     EXPECT_TRUE(vcd.ok());
     expected += "#" + std::to_string(std::numeric_limits<std::uint64_t>::max()) + "\n";
 
@@ -306,25 +308,25 @@ TEST_F(TraceTest, LongVcdTraceIsTheSameTextAsEachStampWrittenAfresh) {
 TEST_F(TraceTest, AForkedChildLeavesTheParentsVcdAlone) {
     const auto path = dir / "forked.vcd";
     auto vcd = std::make_unique<vboard::VcdWriter>(path.string(), std::vector<int>{0});
-    vcd->start(0, {});
+    tell_start(*vcd, 0);
     std::uint64_t time = 0;
     for (int i = 0; i < 200'000; ++i) {  // several blocks: the writer's thread runs
-        vcd->change(time += 10, 0, i % 2 == 0);
+        tell_change(*vcd, time += 10, 0, i % 2 == 0);
     }
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::alarm(10);  // a hang ends the child with SIGALRM
         for (int i = 0; i < 200'000; ++i) {
-            vcd->change(time += 7, 0, i % 2 == 0);
+            tell_change(*vcd, time += 7, 0, i % 2 == 0);
         }
-        vcd->finish(time + 1);
+        tell_end(*vcd, time + 1);
         ::_exit(vcd->ok() ? 0 : 2);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    vcd->finish(time + 5);
+    tell_end(*vcd, time + 5);
     EXPECT_TRUE(vcd->ok());
     const std::string text = read_file(path);
     EXPECT_THAT(text, ::testing::EndsWith("\n#" + std::to_string(time + 5) + "\n"));

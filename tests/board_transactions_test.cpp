@@ -8,6 +8,7 @@
 
 #include "board_fixture.hpp"
 #include "vboard/devices.hpp"
+#include "vboard/transaction_writer.hpp"
 
 using ::testing::HasSubstr;
 
@@ -26,7 +27,7 @@ class TransactionsTest : public BoardTest {
         board.set_framing({{kSelect}, {{"dc", kDc}}});
         open_layer();
         DEV_Digital_Write(kSelect, 1);
-        board.add_transaction_observer(seen);
+        board.add_observer(seen);
     }
 
     // The table line of each transaction seen so far, bytes only (from the bus column on).
@@ -249,10 +250,10 @@ TEST_F(TransactionsTest, TheTableReadsBackAndAOneByteChangeIsReported) {
     DEV_Digital_Write(kSelect, 1);
     DEV_SPI_SendData(0x56);
     std::ostringstream text;
-    board.remove_transaction_observer(seen);
+    board.remove_observer(seen);
     auto writer =
         std::make_shared<vboard::TransactionWriter>(text, vboard::TransactionWriter::Format::Text);
-    board.add_transaction_observer(writer);
+    board.add_observer(writer);
     DEV_Digital_Write(kSelect, 0);
     DEV_SPI_SendData(0x78);
     DEV_Digital_Write(kSelect, 1);

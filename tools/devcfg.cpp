@@ -22,7 +22,7 @@
 #include "vboard/devices.hpp"
 #include "vboard/run_outputs.hpp"
 #include "vboard/trace.hpp"
-#include "vboard/transactions.hpp"
+#include "vboard/transaction_writer.hpp"
 #endif
 
 namespace {

@@ -32,7 +32,7 @@
 #include "vboard/run_outputs.hpp"
 #include "vboard/run_report.hpp"
 #include "vboard/session.hpp"
-#include "vboard/transactions.hpp"
+#include "vboard/transaction_writer.hpp"
 
 namespace {
 

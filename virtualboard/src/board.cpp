@@ -41,10 +41,6 @@ Board::~Board() {
     state_->finish_observers();
 }
 
-LineObserver::~LineObserver() = default;
-
-CallObserver::~CallObserver() = default;
-
 void Board::reset() {
     std::lock_guard lock(state_->mutex);
     state_->power_on();
@@ -258,35 +254,17 @@ bool Board::real_sleep() const {
     return state_->settings.real_sleep;
 }
 
-void Board::add_observer(std::shared_ptr<LineObserver> observer) {
+void Board::add_observer(std::shared_ptr<RunObserver> observer) {
     if (!observer) {
         throw std::invalid_argument("vboard: add_observer needs an observer");
     }
     std::lock_guard lock(state_->mutex);
-    std::array<bool, kLineCount> levels{};
-    for (int pin = 0; pin < kLineCount; ++pin) {
-        levels[pin] = state_->run->gpio.level(pin);
-    }
-    observer->start(state_->run->clock.now(), levels);
-    state_->run->observers.add_line_observer(std::move(observer));
+    state_->add_observer(std::move(observer));
 }
 
-void Board::remove_observer(const std::shared_ptr<LineObserver> &observer) {
+void Board::remove_observer(const std::shared_ptr<RunObserver> &observer) {
     std::lock_guard lock(state_->mutex);
-    state_->run->observers.remove_line_observer(observer);
-}
-
-void Board::add_call_observer(std::shared_ptr<CallObserver> observer) {
-    if (!observer) {
-        throw std::invalid_argument("vboard: add_call_observer needs an observer");
-    }
-    std::lock_guard lock(state_->mutex);
-    state_->run->observers.add_call_observer(std::move(observer));
-}
-
-void Board::remove_call_observer(const std::shared_ptr<CallObserver> &observer) {
-    std::lock_guard lock(state_->mutex);
-    state_->run->observers.remove_call_observer(observer);
+    state_->remove_observer(observer);
 }
 
 std::vector<Frame> Board::frames() const {
@@ -302,19 +280,6 @@ void Board::set_frames_kept(std::size_t count) {
 std::size_t Board::frames_kept() const {
     std::lock_guard lock(state_->mutex);
     return state_->settings.frames_kept;
-}
-
-void Board::add_frame_observer(std::shared_ptr<FrameObserver> observer) {
-    if (!observer) {
-        throw std::invalid_argument("vboard: add_frame_observer needs an observer");
-    }
-    std::lock_guard lock(state_->mutex);
-    state_->run->observers.add_frame_observer(std::move(observer));
-}
-
-void Board::remove_frame_observer(const std::shared_ptr<FrameObserver> &observer) {
-    std::lock_guard lock(state_->mutex);
-    state_->run->observers.remove_frame_observer(observer);
 }
 
 void Board::flush_outputs() {
@@ -362,19 +327,6 @@ void Board::set_framing(const FramingOptions &framing) {
 FramingOptions Board::framing() const {
     std::lock_guard lock(state_->mutex);
     return state_->settings.framing;
-}
-
-void Board::add_transaction_observer(std::shared_ptr<TransactionObserver> observer) {
-    if (!observer) {
-        throw std::invalid_argument("vboard: add_transaction_observer needs an observer");
-    }
-    std::lock_guard lock(state_->mutex);
-    state_->run->monitor.add_observer(std::move(observer));
-}
-
-void Board::remove_transaction_observer(const std::shared_ptr<TransactionObserver> &observer) {
-    std::lock_guard lock(state_->mutex);
-    state_->run->monitor.remove_observer(observer, state_->run->clock.now());
 }
 
 std::size_t Board::add_timing_check(const TimingCheck &check) {

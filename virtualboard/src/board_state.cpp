@@ -27,7 +27,7 @@ RunState::RunState(Engine &engine, ClockOwner &owner, const BoardSettings &setti
                    ModelResolver resolve)
     : clock(owner),
       gpio(clock, listeners),
-      observers(engine, listeners),
+      observers(listeners),
       recorder(settings, clock, observers),
       link(engine),
       monitor(engine, settings.framing, settings.select_lines),
@@ -52,8 +52,25 @@ void Board::State::finish_observers(bool devices) {
     if (devices) {
         r.devices.finish();  // their last notes reach the observers
     }
-    r.observers.finish(r.clock.now());
-    r.monitor.finish(r.clock.now());
+    r.monitor.close(r.clock.now());
+    r.observers.finish(r.clock.now(), RunEnd{r.monitor.violation_counts()});
+    r.monitor.set_decoding(false);
+}
+
+void Board::State::add_observer(std::shared_ptr<RunObserver> observer) {
+    RunState &r = *run;
+    RunStart start{.framing = settings.framing};
+    for (int pin = 0; pin < kLineCount; ++pin) {
+        start.levels[pin] = r.gpio.level(pin);
+    }
+    r.observers.add(std::move(observer), r.clock.now(), start);
+    r.monitor.set_decoding(r.observers.wants_transactions());
+}
+
+void Board::State::remove_observer(const std::shared_ptr<RunObserver> &observer) {
+    RunState &r = *run;
+    r.observers.remove(observer, r.clock.now(), RunEnd{r.monitor.violation_counts()});
+    r.monitor.set_decoding(r.observers.wants_transactions());
 }
 
 void Board::State::leave(Listener *listener) {

@@ -67,8 +67,11 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
 
     // Everything below expects `mutex` to be held.
     void power_on();
-    // Ends the devices (unless `devices` is false), the observers and the bus monitor.
+    // Ends the devices (unless `devices` is false) and the transaction in progress, then tells
+    // every observer End and takes them off.
     void finish_observers(bool devices = true);
+    void add_observer(std::shared_ptr<RunObserver> observer);
+    void remove_observer(const std::shared_ptr<RunObserver> &observer);
 
     // Engine: what the board's parts may do.
     std::uint64_t now() const override { return run->clock.now(); }
@@ -94,6 +97,12 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     }
     void frame(const std::string &device, std::uint32_t width, std::uint32_t height,
                std::span<const std::uint8_t> rgb) override;
+    void transaction(const Transaction &transaction) override {
+        run->observers.transaction(run->clock.now(), transaction);
+    }
+    void violation(const TimingViolation &violation) override {
+        run->observers.violation(violation);
+    }
     void link_byte_received(std::uint8_t byte) override {
         run->listeners.each(kLinkBytes, [&](Listener &l) { l.link_byte(byte); });
     }

@@ -74,24 +74,6 @@ std::string default_name(const TimingCheck &check) {
 
 }  // namespace
 
-void BusMonitor::add_observer(std::shared_ptr<TransactionObserver> observer) {
-    observer->start(framing_);
-    observers_.push_back(std::move(observer));
-    update_active();
-}
-
-bool BusMonitor::remove_observer(const std::shared_ptr<TransactionObserver> &observer,
-                                 std::uint64_t now) {
-    const auto found = std::find(observers_.begin(), observers_.end(), observer);
-    if (found == observers_.end()) {
-        return false;
-    }
-    (*found)->finish(now, violation_counts());
-    observers_.erase(found);
-    update_active();
-    return true;
-}
-
 std::size_t BusMonitor::add_check(const TimingCheck &check) {
     CheckState state;
     state.check = check;
@@ -111,7 +93,7 @@ std::size_t BusMonitor::add_check(const TimingCheck &check) {
 }
 
 void BusMonitor::update_active() {
-    active_ = !observers_.empty() || !checks_.empty();
+    active_ = decoding_ || !checks_.empty();
     // The edges it reads: the link clock's rising ones (the data line is read there), the
     // selects', and those the checks look at. A check that follows the clock while selected needs
     // the clock's falling edges too; asked for once, not at each select, since a change of what a
@@ -247,7 +229,7 @@ void BusMonitor::spi_transfer(const LineView &lines, const SpiTransferView &tran
     const std::vector<std::uint8_t> nothing(transfer.in.empty() ? out.size() : 0, 0);
     const std::span<const std::uint8_t> in = transfer.in.empty() ? nothing : transfer.in;
     transaction_started(start, spi_bus(channel));
-    if (observers_.empty()) {
+    if (!decoding_) {
         return;
     }
     spi_.emplace();
@@ -272,9 +254,7 @@ void BusMonitor::spi_end(int) {
 
 void BusMonitor::emit(Transaction &transaction) {
     transaction.index = next_index_++;
-    for (const auto &observer : observers_) {
-        observer->transaction(transaction);
-    }
+    engine_.transaction(transaction);
 }
 
 // A select-to-clock or clock-to-deselect check looks at the clock's edges only while its select
@@ -407,22 +387,14 @@ void BusMonitor::measured(std::size_t index, std::uint64_t now, std::uint64_t va
         index, state.check.name,  now,
         value, state.check.limit, state.check.kind == TimingCheckKind::ClockRate};
     kept_.push_back(violation);
-    for (const auto &observer : observers_) {
-        observer->violation(violation);
-    }
+    engine_.violation(violation);
 }
 
-void BusMonitor::finish(std::uint64_t now) {
+void BusMonitor::close(std::uint64_t now) {
     if (frame_) {
         close_frame(now);
     }
     end_pending_byte();
-    const std::vector<std::uint64_t> counts = violation_counts();
-    for (const auto &observer : observers_) {
-        observer->finish(now, counts);
-    }
-    observers_.clear();
-    update_active();
 }
 
 }  // namespace vboard

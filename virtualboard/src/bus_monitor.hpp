@@ -24,14 +24,17 @@ class BusMonitor final : public Listener {
     BusMonitor(Engine &engine, const FramingOptions &framing, const std::uint64_t &select_lines)
         : engine_(engine), framing_(framing), select_lines_(select_lines) {}
 
-    // Whether anyone listens or checks.
+    // Whether anyone wants transactions or a check is set.
     bool active() const { return active_; }
-    // Subscribes for what it needs now: after a check or an observer comes or goes, and after the
+    // Whether the run's observers want transactions: it frames them only then.
+    void set_decoding(bool decoding) {
+        decoding_ = decoding;
+        update_active();
+    }
+    // Subscribes for what it needs now: after a check comes, decoding changes, and after the
     // framing's selects change.
     void update_active();
 
-    void add_observer(std::shared_ptr<TransactionObserver> observer);
-    bool remove_observer(const std::shared_ptr<TransactionObserver> &observer, std::uint64_t now);
     std::size_t add_check(const TimingCheck &check);
     const std::vector<TimingViolation> &violations() const { return kept_; }
     std::vector<std::uint64_t> violation_counts() const;
@@ -41,8 +44,8 @@ class BusMonitor final : public Listener {
     void spi_transfer(const LineView &lines, const SpiTransferView &transfer) override;
     void spi_end(int channel) override;
 
-    // Ends the transaction in progress and every observer; the checks stay.
-    void finish(std::uint64_t now);
+    // Ends the transaction in progress, passing it on; the checks stay.
+    void close(std::uint64_t now);
 
   private:
     struct PendingByte {
@@ -75,7 +78,6 @@ class BusMonitor final : public Listener {
     Engine &engine_;
     const FramingOptions &framing_;
     const std::uint64_t &select_lines_;
-    std::vector<std::shared_ptr<TransactionObserver>> observers_;
     std::vector<CheckState> checks_;
     // The checks each edge concerns, by edge_index().
     std::array<std::vector<std::size_t>, 2 * kLineCount> edge_checks_;
@@ -86,7 +88,8 @@ class BusMonitor final : public Listener {
     PendingByte pending_;
     std::optional<std::uint64_t> last_rise_;  // the link clock's latest rising edge
     std::uint64_t next_index_ = 0;
-    bool active_ = false;  // kept as !observers_.empty() || !checks_.empty()
+    bool decoding_ = false;
+    bool active_ = false;  // kept as decoding_ || !checks_.empty()
 };
 
 }  // namespace vboard

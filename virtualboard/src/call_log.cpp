@@ -3,6 +3,8 @@
 
 #include "vboard/call_log.hpp"
 
+#include "vboard/board.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -18,21 +20,22 @@ CallLogWriter::CallLogWriter(const std::string &path) {
 
 CallLogWriter::~CallLogWriter() { close(); }
 
-void CallLogWriter::call(const CallRecord &record) {
-    if (file_ != nullptr) {
-        std::fprintf(file_, "%12llu ns  %s\n", static_cast<unsigned long long>(record.time_ns),
-                     record.to_string().c_str());
+void CallLogWriter::event(const RunEvent &event) {
+    if (file_ == nullptr) {
+        return;
+    }
+    const auto time = static_cast<unsigned long long>(event.time_ns);
+    switch (event.kind) {
+        case RunEventKind::Call:
+            std::fprintf(file_, "%12llu ns  %s\n", time, event.call->to_string().c_str());
+            break;
+        case RunEventKind::Note:
+            std::fprintf(file_, "%12llu ns  note: %s\n", time, event.note->c_str());
+            break;
+        case RunEventKind::End: close(); break;
+        default: break;
     }
 }
-
-void CallLogWriter::note(std::uint64_t time_ns, const std::string &text) {
-    if (file_ != nullptr) {
-        std::fprintf(file_, "%12llu ns  note: %s\n", static_cast<unsigned long long>(time_ns),
-                     text.c_str());
-    }
-}
-
-void CallLogWriter::finish(std::uint64_t) { close(); }
 
 bool CallLogWriter::ok() const { return !failed_; }
 

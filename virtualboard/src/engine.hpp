@@ -115,6 +115,9 @@ class Engine {
     // A frame of what `device` shows: RGB pixels, row by row, copied.
     virtual void frame(const std::string &device, std::uint32_t width, std::uint32_t height,
                        std::span<const std::uint8_t> rgb) = 0;
+    // What the bus monitor made of the wires, for the run's observers.
+    virtual void transaction(const Transaction &transaction) = 0;
+    virtual void violation(const TimingViolation &violation) = 0;
 
   protected:
     ~Engine() = default;

@@ -56,8 +56,6 @@ bool same_pixel(const Image &a, const Image &b, std::uint32_t x, std::uint32_t y
 
 }  // namespace
 
-FrameObserver::~FrameObserver() = default;
-
 std::string Frame::file_name() const {
     char number[24];
     std::snprintf(number, sizeof number, "%03zu", index);
@@ -138,7 +136,11 @@ Image read_png(const std::string &path) {
 
 FrameWriter::FrameWriter(std::string directory) : directory_(std::move(directory)) {}
 
-void FrameWriter::frame(const Frame &frame) {
+void FrameWriter::event(const RunEvent &event) {
+    if (event.kind != RunEventKind::Frame) {
+        return;
+    }
+    const Frame &frame = *event.frame;
     if (!frame.image) {
         return;
     }

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The board's one list of listeners, in a fixed order, and for each kind of event the listeners
-// that asked for it, so that telling nobody costs one empty-vector test. The line observers that
-// tests and tools add are on the list too, first, told of line changes only. Private to the
-// library.
+// that asked for it, so that telling nobody costs one empty-vector test. The run's observers that
+// watch the lines are told of a line change first, before any listener. Private to the library.
 #ifndef VBOARD_LISTENER_LIST_HPP
 #define VBOARD_LISTENER_LIST_HPP
 
@@ -12,28 +11,27 @@
 #include <vector>
 
 #include "engine.hpp"
+#include "vboard/run_observer.hpp"
 
 namespace vboard {
 
 class ListenerList {
   public:
-    // Where a listener stands in the order: the line observers, then the board's parts in the
-    // order the core adds them, then the devices in the order they first ask for something.
-    enum Rank : int { kObserverRank = 0, kPartRank = 1, kDeviceRank = 2 };
+    // Where a listener stands in the order: the board's parts in the order the core adds them,
+    // then the devices in the order they first ask for something.
+    enum Rank : int { kPartRank = 1, kDeviceRank = 2 };
 
     void add(Listener *listener, unsigned interests, Rank rank) {
-        insert(Entry{listener, nullptr, interests, LineInterest{}, rank});
-    }
-    void add_observer(LineObserver *observer) {
-        insert(Entry{nullptr, observer, kLineChanges, LineInterest{}, kObserverRank});
+        insert(Entry{listener, interests, LineInterest{}, rank});
     }
     void remove(const Listener *listener) {
         std::erase_if(entries_, [&](const Entry &e) { return e.listener == listener; });
         rebuild();
     }
-    void remove_observer(const LineObserver *observer) {
-        std::erase_if(entries_, [&](const Entry &e) { return e.observer == observer; });
-        rebuild();
+    // The run's observers that watch the lines, in the order they were added.
+    void set_observers(std::vector<RunObserver *> observers) {
+        observers_ = std::move(observers);
+        quiet_ = observers_.empty();
     }
     // A listener not on the list yet joins as a device.
     void subscribe(Listener *listener, unsigned interests, LineInterest lines = {}) {
@@ -50,15 +48,16 @@ class ListenerList {
                 return;
             }
         }
-        insert(Entry{listener, nullptr, interests, lines, kDeviceRank});
+        insert(Entry{listener, interests, lines, kDeviceRank});
     }
 
     void line_changed(const LineView &lines, int pin, bool level) {
-        for (std::size_t i = 0; i < observers_.size(); ++i) {  // first: they rank first
-            LineObserver *observer = observers_[i];
-            observer->change(lines.now(), pin, level);
-        }
-        if (lines_.empty()) {
+        if (!quiet_) {
+            tell_observers(lines.now(), pin, level);  // first: they rank first
+            if (lines_.empty()) {
+                return;
+            }
+        } else if (lines_.empty()) {
             return;
         }
         if (edges_stale_) {
@@ -92,9 +91,22 @@ class ListenerList {
     }
 
   private:
+    void tell_observers(std::uint64_t now, int pin, bool level) const {
+        RunEvent event;
+        event.kind = RunEventKind::LineChange;
+        event.level = level;
+        event.pin = pin;
+        event.time_ns = now;
+        // Not empty, and the observers cannot change the list.
+        RunObserver *const *observer = observers_.data();
+        RunObserver *const *const end = observer + observers_.size();
+        do {
+            (*observer)->event(event);
+        } while (++observer != end);
+    }
+
     struct Entry {
         Listener *listener;
-        LineObserver *observer;
         unsigned interests;
         LineInterest lines;  // kLineChanges: of these lines' edges
         Rank rank;
@@ -114,15 +126,12 @@ class ListenerList {
         return spi_;
     }
     void rebuild() {
-        observers_.clear();
         lines_.clear();
         functions_.clear();
         link_bytes_.clear();
         spi_.clear();
         for (const Entry &entry : entries_) {
-            if (entry.observer != nullptr) {
-                observers_.push_back(entry.observer);
-            } else if ((entry.interests & kLineChanges) != 0) {
+            if ((entry.interests & kLineChanges) != 0) {
                 lines_.push_back(entry.listener);
             }
             if ((entry.interests & kFunctionChanges) != 0) {
@@ -143,7 +152,7 @@ class ListenerList {
             told.clear();
         }
         for (const Entry &entry : entries_) {
-            if (entry.observer != nullptr || (entry.interests & kLineChanges) == 0) {
+            if ((entry.interests & kLineChanges) == 0) {
                 continue;
             }
             for (int pin = 0; pin < kLineCount; ++pin) {
@@ -158,7 +167,8 @@ class ListenerList {
     }
 
     std::vector<Entry> entries_;
-    std::vector<LineObserver *> observers_;
+    std::vector<RunObserver *> observers_;                         // of line changes
+    bool quiet_ = true;                                            // observers_.empty()
     std::vector<Listener *> lines_;                                // of line changes
     std::array<std::vector<Listener *>, 2 * kLineCount> by_edge_;  // of each edge, by edge_index()
     bool edges_stale_ = false;  // by_edge_ is to be made afresh from the entries

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The observers a test or a tool added, owned for the run: the LineObservers, which the listener
-// list tells of every line change, and the CallObservers, told of every call and diagnostic by the
-// core. Private to the library.
+// The run's observers that a test or a tool added, owned for the run, and for each kind of event
+// the ones that want it, so that an event nobody asked for costs one empty-vector test. Line
+// changes reach them through the listener list, first of all. Private to the library.
 #ifndef VBOARD_OBSERVERS_HPP
 #define VBOARD_OBSERVERS_HPP
 
@@ -10,106 +10,79 @@
 #include <string>
 #include <vector>
 
-#include "engine.hpp"
 #include "listener_list.hpp"
-#include "vboard/frames.hpp"
+#include "vboard/run_observer.hpp"
 
 namespace vboard {
 
 class Observers {
   public:
-    Observers(Engine &engine, ListenerList &listeners) : engine_(engine), listeners_(listeners) {}
+    explicit Observers(ListenerList &listeners) : listeners_(listeners) {}
 
-    void add_line_observer(std::shared_ptr<LineObserver> observer) {
-        listeners_.add_observer(observer.get());
-        line_observers_.push_back(std::move(observer));
-    }
-    bool remove_line_observer(const std::shared_ptr<LineObserver> &observer) {
-        const auto found = std::find(line_observers_.begin(), line_observers_.end(), observer);
-        if (found == line_observers_.end()) {
-            return false;
-        }
-        listeners_.remove_observer(found->get());
-        (*found)->finish(engine_.now());
-        line_observers_.erase(found);
-        return true;
-    }
-    void add_call_observer(std::shared_ptr<CallObserver> observer) {
-        const bool wants_calls = observer->wants_calls();
-        call_observers_.push_back({std::move(observer), wants_calls});
-        calls_wanted_ += wants_calls ? 1 : 0;
-    }
-    bool remove_call_observer(const std::shared_ptr<CallObserver> &observer) {
-        const auto found = std::find_if(call_observers_.begin(), call_observers_.end(),
-                                        [&](const Watcher &w) { return w.observer == observer; });
-        if (found == call_observers_.end()) {
-            return false;
-        }
-        found->observer->finish(engine_.now());
-        calls_wanted_ -= found->wants_calls ? 1 : 0;
-        call_observers_.erase(found);
-        return true;
-    }
-    bool any_call_observer() const { return calls_wanted_ > 0; }
-    void add_frame_observer(std::shared_ptr<FrameObserver> observer) {
-        frame_observers_.push_back(std::move(observer));
-    }
-    bool remove_frame_observer(const std::shared_ptr<FrameObserver> &observer) {
-        const auto found = std::find(frame_observers_.begin(), frame_observers_.end(), observer);
-        if (found == frame_observers_.end()) {
-            return false;
-        }
-        (*found)->frames_finished(engine_.now());
-        frame_observers_.erase(found);
-        return true;
-    }
-    void frame(const Frame &frame) const {
-        for (const auto &observer : frame_observers_) {
-            observer->frame(frame);
-        }
-    }
+    // Adds `observer` and tells it Start.
+    void add(std::shared_ptr<RunObserver> observer, std::uint64_t now, const RunStart &start);
+    // Tells `observer` End and takes it off; false when it was not added.
+    bool remove(const std::shared_ptr<RunObserver> &observer, std::uint64_t now, const RunEnd &end);
+    // Tells every observer End and takes them all off.
+    void finish(std::uint64_t now, const RunEnd &end);
+
+    bool any_call_observer() const { return any_call_observer_; }
+    bool wants_transactions() const { return !transactions_.empty(); }
 
     void call(const CallRecord &record) const {
-        for (const Watcher &watcher : call_observers_) {
-            if (watcher.wants_calls) {
-                watcher.observer->call(record);
-            }
-        }
+        tell(calls_, event_at(RunEventKind::Call, record.time_ns), &record);
     }
     void note(std::uint64_t now, const std::string &text) const {
-        for (const Watcher &watcher : call_observers_) {
-            watcher.observer->note(now, text);
-        }
+        tell(notes_, event_at(RunEventKind::Note, now), &text);
     }
-    // Ends every observer and removes it.
-    void finish(std::uint64_t now) {
-        for (const auto &observer : line_observers_) {
-            listeners_.remove_observer(observer.get());
-            observer->finish(now);
-        }
-        line_observers_.clear();
-        for (const Watcher &watcher : call_observers_) {
-            watcher.observer->finish(now);
-        }
-        call_observers_.clear();
-        calls_wanted_ = 0;
-        for (const auto &observer : frame_observers_) {
-            observer->frames_finished(now);
-        }
-        frame_observers_.clear();
+    void transaction(std::uint64_t now, const Transaction &transaction) const {
+        tell(transactions_, event_at(RunEventKind::Transaction, now), &transaction);
+    }
+    void violation(const TimingViolation &violation) const {
+        tell(transactions_, event_at(RunEventKind::Violation, violation.time_ns), &violation);
+    }
+    void frame(const Frame &frame) const {
+        tell(frames_, event_at(RunEventKind::Frame, frame.time_ns), &frame);
+    }
+
+    // An event of `kind` at `time_ns`, its detail to be set.
+    static RunEvent event_at(RunEventKind kind, std::uint64_t time_ns) {
+        RunEvent event;
+        event.kind = kind;
+        event.time_ns = time_ns;
+        return event;
     }
 
   private:
-    Engine &engine_;
-    ListenerList &listeners_;
-    std::vector<std::shared_ptr<LineObserver>> line_observers_;
-    struct Watcher {
-        std::shared_ptr<CallObserver> observer;
-        bool wants_calls;
+    struct Entry {
+        std::shared_ptr<RunObserver> observer;
+        unsigned interests;
     };
-    std::vector<Watcher> call_observers_;
-    std::size_t calls_wanted_ = 0;
-    std::vector<std::shared_ptr<FrameObserver>> frame_observers_;
+    static void set_detail(RunEvent &event, const CallRecord *call) { event.call = call; }
+    static void set_detail(RunEvent &event, const std::string *note) { event.note = note; }
+    static void set_detail(RunEvent &event, const Transaction *t) { event.transaction = t; }
+    static void set_detail(RunEvent &event, const TimingViolation *v) { event.violation = v; }
+    static void set_detail(RunEvent &event, const Frame *frame) { event.frame = frame; }
+    template <typename Detail>
+    static void tell(const std::vector<RunObserver *> &targets, RunEvent event,
+                     const Detail *detail) {
+        if (targets.empty()) {
+            return;
+        }
+        set_detail(event, detail);
+        for (RunObserver *target : targets) {
+            target->event(event);
+        }
+    }
+    void rebuild();
+
+    ListenerList &listeners_;
+    std::vector<Entry> entries_;  // in the order added
+    std::vector<RunObserver *> calls_;
+    bool any_call_observer_ = false;  // !calls_.empty(), read by every wiringPi call
+    std::vector<RunObserver *> notes_;
+    std::vector<RunObserver *> transactions_;
+    std::vector<RunObserver *> frames_;
 };
 
 }  // namespace vboard

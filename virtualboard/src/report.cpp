@@ -149,18 +149,29 @@ std::shared_ptr<HtmlReport> HtmlReport::attach(Board &board, Options options) {
     report->line_names_ = board.line_names();
     report->tail_functions_ = report->start_functions_;
     board.add_observer(report);
-    board.add_call_observer(report);
-    board.add_transaction_observer(report);
-    board.add_frame_observer(report);
     return report;
 }
 
-void HtmlReport::start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) {
+void HtmlReport::event(const RunEvent &event) {
+    switch (event.kind) {
+        case RunEventKind::Start: start(event.time_ns, *event.start); break;
+        case RunEventKind::LineChange: change(event.time_ns, event.pin, event.level); break;
+        case RunEventKind::Call: call(*event.call); break;
+        case RunEventKind::Note: note(event.time_ns, *event.note); break;
+        case RunEventKind::Transaction: transaction(*event.transaction); break;
+        case RunEventKind::Violation: violation(*event.violation); break;
+        case RunEventKind::Frame: frame(*event.frame); break;
+        case RunEventKind::End: finish(event.time_ns, event.end->violation_counts); break;
+    }
+}
+
+void HtmlReport::start(std::uint64_t time_ns, const RunStart &start) {
     start_ns_ = time_ns;
     end_ns_ = time_ns;
-    start_levels_ = levels;
-    levels_ = levels;
-    tail_levels_ = levels;
+    start_levels_ = start.levels;
+    levels_ = start.levels;
+    tail_levels_ = start.levels;
+    framing_ = start.framing;
 }
 
 void HtmlReport::change(std::uint64_t time_ns, int pin, bool level) {
@@ -218,8 +229,6 @@ void HtmlReport::note(std::uint64_t time_ns, const std::string &text) {
     }
 }
 
-void HtmlReport::start(const FramingOptions &framing) { framing_ = framing; }
-
 // How many of a transaction's `count` bytes the page keeps, from the page's budget.
 std::size_t HtmlReport::bytes_to_keep(std::size_t count) {
     const ReportLimits &limits = options_.limits;
@@ -264,21 +273,10 @@ void HtmlReport::violation(const TimingViolation &violation) {
     violation_names_[violation.check] = violation.name;
 }
 
-void HtmlReport::finish(std::uint64_t time_ns) {
-    end_ns_ = std::max(end_ns_, time_ns);
-    finished_one();
-}
-
 void HtmlReport::finish(std::uint64_t time_ns, const std::vector<std::uint64_t> &counts) {
     end_ns_ = std::max(end_ns_, time_ns);
     violation_counts_ = counts;
-    finished_one();
-}
-
-// The board ends its line, call and transaction observers one after the other: the report is
-// complete at the third.
-void HtmlReport::finished_one() {
-    if (++finishes_ == 3 && !options_.path.empty()) {
+    if (!options_.path.empty()) {
         try {
             write(options_.path, "");
         } catch (const std::exception &) {

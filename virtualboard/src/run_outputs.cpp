@@ -17,7 +17,7 @@
 #include "vboard/frames.hpp"
 #include "vboard/report.hpp"
 #include "vboard/trace.hpp"
-#include "vboard/transactions.hpp"
+#include "vboard/transaction_writer.hpp"
 
 namespace vboard {
 namespace {
@@ -125,6 +125,22 @@ struct RunOutputs::Parts {
     std::shared_ptr<FrameWriter> frames;
     std::shared_ptr<HtmlReport> html;
     std::vector<RunProblem> finish_problems;
+
+    // The file outputs, the page apart.
+    std::vector<std::shared_ptr<RunObserver>> observers() const {
+        std::vector<std::shared_ptr<RunObserver>> all;
+        if (vcd) {
+            all.push_back(vcd);
+        }
+        if (log) {
+            all.push_back(log);
+        }
+        all.insert(all.end(), transactions.begin(), transactions.end());
+        if (frames) {
+            all.push_back(frames);
+        }
+        return all;
+    }
 };
 
 RunOutputs::RunOutputs(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
@@ -173,18 +189,8 @@ std::unique_ptr<RunOutputs> RunOutputs::open(const RunConfig &config, const Boar
 
 void RunOutputs::attach(Board &board) {
     Parts &p = *parts_;
-    if (p.vcd) {
-        board.add_observer(p.vcd);
-    }
-    if (p.log) {
-        board.add_call_observer(p.log);
-    }
-    for (const auto &writer : p.transactions) {
-        board.add_transaction_observer(writer);
-        board.add_frame_observer(writer);
-    }
-    if (p.frames) {
-        board.add_frame_observer(p.frames);
+    for (const std::shared_ptr<RunObserver> &output : p.observers()) {
+        board.add_observer(output);
     }
     if (!p.config.html.empty()) {
         p.html = HtmlReport::attach(board, {p.config.html, p.config.html_title, ReportLimits{}});
@@ -193,25 +199,11 @@ void RunOutputs::attach(Board &board) {
 
 std::vector<RunProblem> RunOutputs::finish(Board &board, const std::string &ending) {
     Parts &p = *parts_;
-    if (p.vcd) {
-        board.remove_observer(p.vcd);
-    }
-    if (p.log) {
-        board.remove_call_observer(p.log);
-    }
-    for (const auto &writer : p.transactions) {
-        board.remove_transaction_observer(writer);
-        board.remove_frame_observer(writer);
-    }
-    if (p.frames) {
-        board.remove_frame_observer(p.frames);
+    for (const std::shared_ptr<RunObserver> &output : p.observers()) {
+        board.remove_observer(output);
     }
     if (p.html) {
-        // Its last removal writes the page.
-        board.remove_observer(p.html);
-        board.remove_call_observer(p.html);
-        board.remove_transaction_observer(p.html);
-        board.remove_frame_observer(p.html);
+        board.remove_observer(p.html);  // which writes the page
         if (!std::filesystem::exists(p.config.html) ||
             (!ending.empty() && !replace_report_ending(p.config.html, ending))) {
             p.finish_problems.push_back(

@@ -49,28 +49,37 @@ void write_all(int fd, const std::string &text) {
     }
 }
 
-// Passes the board's diagnostics to the runner as they are raised.
-class ReportChannel final : public CallObserver {
+// Passes the board's diagnostics to the runner as they are raised, and with `violations` the timing
+// violations and their count per check at the end.
+class RunnerChannel final : public RunObserver {
   public:
-    void call(const CallRecord &) override {}
-    bool wants_calls() const override { return false; }
-    void note(std::uint64_t time_ns, const std::string &text) override {
-        write_all(g_report_fd, run_report::note(time_ns, text));
+    explicit RunnerChannel(bool violations) : violations_(violations) {}
+    unsigned interests() const override {
+        // Violations come only from timing checks; without any, the buses are not decoded.
+        return kWatchNotes | (violations_ ? kWatchTransactions : 0U);
     }
-    void finish(std::uint64_t) override {}
-};
+    void event(const RunEvent &event) override {
+        switch (event.kind) {
+            case RunEventKind::Note:
+                write_all(g_report_fd, run_report::note(event.time_ns, *event.note));
+                break;
+            case RunEventKind::Violation: violation(*event.violation); break;
+            case RunEventKind::End:
+                if (violations_) {
+                    counts(event.end->violation_counts);
+                }
+                break;
+            default: break;
+        }
+    }
 
-// Passes timing violations, and their count per check at the end, to the runner.
-class ViolationChannel final : public TransactionObserver {
-  public:
-    void start(const FramingOptions &) override {}
-    void transaction(const Transaction &) override {}
-    void violation(const TimingViolation &violation) override {
+  private:
+    void violation(const TimingViolation &violation) {
         names_.resize(std::max(names_.size(), violation.check + 1));
         names_[violation.check] = violation.name;
         write_all(g_report_fd, run_report::violation(violation.to_string()));
     }
-    void finish(std::uint64_t, const std::vector<std::uint64_t> &counts) override {
+    void counts(const std::vector<std::uint64_t> &counts) {
         for (std::size_t i = 0; i < counts.size(); ++i) {
             if (counts[i] > 0) {
                 write_all(g_report_fd, run_report::violation_count(
@@ -79,7 +88,7 @@ class ViolationChannel final : public TransactionObserver {
         }
     }
 
-  private:
+    bool violations_;
     std::vector<std::string> names_;
 };
 
@@ -201,11 +210,7 @@ bool configure_from_environment(Board &board) {
             return refuse(variable_name(RunSetting::Report),
                           "cannot write '" + config.report + "'");
         }
-        board.add_call_observer(std::make_shared<ReportChannel>());
-        // Violations come only from timing checks; without any, the buses are not decoded.
-        if (file && !file->timing.empty()) {
-            board.add_transaction_observer(std::make_shared<ViolationChannel>());
-        }
+        board.add_observer(std::make_shared<RunnerChannel>(file && !file->timing.empty()));
         // Nobody reads a runner's board's calls back in memory: its files stream them.
         if (!file || !file->log_capacity) {
             board.set_log_capacity(0);

@@ -100,13 +100,17 @@ void VcdWriter::start(std::uint64_t time_ns, const std::array<bool, kLineCount> 
     text.append("$end\n");
 }
 
-void VcdWriter::change(std::uint64_t time_ns, int pin, bool level) {
-    if (traced_[pin]) {
-        stream_->change(time_ns, vcd_id(pin), level);
+void VcdWriter::event(const RunEvent &event) {
+    if (event.kind == RunEventKind::LineChange) [[likely]] {
+        if (traced_[event.pin]) {
+            stream_->change(event.time_ns, vcd_id(event.pin), event.level);
+        }
+    } else if (event.kind == RunEventKind::Start) {
+        start(event.time_ns, event.start->levels);
+    } else if (event.kind == RunEventKind::End) {
+        stream_->finish(event.time_ns);
     }
 }
-
-void VcdWriter::finish(std::uint64_t time_ns) { stream_->finish(time_ns); }
 
 bool VcdWriter::ok() const { return stream_->ok(); }
 
@@ -115,27 +119,26 @@ bool VcdWriter::ok() const { return stream_->ok(); }
 
 EdgeRecorder::EdgeRecorder(std::size_t max_changes) : max_changes_(max_changes) {}
 
-void EdgeRecorder::start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) {
+void EdgeRecorder::event(const RunEvent &event) {
     std::lock_guard lock(mutex_);
-    initial_ = levels;
-    start_ns_ = end_ns_ = time_ns;
-    changes_.clear();
-    dropped_ = 0;
-}
-
-void EdgeRecorder::change(std::uint64_t time_ns, int pin, bool level) {
-    std::lock_guard lock(mutex_);
-    end_ns_ = time_ns;
-    if (changes_.size() >= max_changes_) {
-        ++dropped_;
-        return;
+    switch (event.kind) {
+        case RunEventKind::Start:
+            initial_ = event.start->levels;
+            start_ns_ = end_ns_ = event.time_ns;
+            changes_.clear();
+            dropped_ = 0;
+            break;
+        case RunEventKind::LineChange:
+            end_ns_ = event.time_ns;
+            if (changes_.size() >= max_changes_) {
+                ++dropped_;
+            } else {
+                changes_.push_back(Change{event.time_ns, event.pin, event.level});
+            }
+            break;
+        case RunEventKind::End: end_ns_ = std::max(end_ns_, event.time_ns); break;
+        default: break;
     }
-    changes_.push_back(Change{time_ns, pin, level});
-}
-
-void EdgeRecorder::finish(std::uint64_t time_ns) {
-    std::lock_guard lock(mutex_);
-    end_ns_ = std::max(end_ns_, time_ns);
 }
 
 std::size_t EdgeRecorder::changes_dropped() const {

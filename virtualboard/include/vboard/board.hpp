@@ -27,9 +27,10 @@
 // empty log.
 //
 // Virtual time: every wiringPi call moves the board's clock by its cost (CallCosts), and line
-// changes are reported with that time to LineObservers (see vboard/trace.hpp for a VCD writer and a
-// text timing view). A transfer on SPI0 with SCLK, MOSI and its chip enable in ALT0 draws its edges
-// on those lines at the channel's speed, so hardware and bit-banged traffic share one time line.
+// changes are reported with that time to the run's observers (vboard/run_observer.hpp; see
+// vboard/trace.hpp for a VCD writer and a text timing view). A transfer on SPI0 with SCLK, MOSI and
+// its chip enable in ALT0 draws its edges on those lines at the channel's speed, so hardware and
+// bit-banged traffic share one time line.
 //
 // Which board the wiringPi functions act on: the process-wide default_board(), unless a
 // ScopedBoard has put another one in its place.
@@ -42,7 +43,7 @@
 // framing are settings, which reset() keeps; everything else (lines, clock, log, devices, rules,
 // checks, observers, time limit) belongs to the run, which reset() ends and starts afresh.
 //
-// Order at one moment: a line change is told to the line observers, then the link's devices, then
+// Order at one moment: a line change is told to the run's observers, then the link's devices, then
 // the transaction monitor and the timing checks, then the rules, then the devices that watch the
 // line, in the order they asked to.
 //
@@ -66,6 +67,7 @@
 #include "vboard/export.h"
 #include "vboard/frames.hpp"
 #include "vboard/rules.hpp"
+#include "vboard/run_observer.hpp"
 #include "vboard/transactions.hpp"
 #include "vboard/types.hpp"
 
@@ -154,32 +156,6 @@ struct CallCosts {
     std::uint64_t delay_call_ns = 100;      // delay, delayMicroseconds, before their length
     std::uint64_t spi_setup_ns = 50'000;    // wiringPiSPISetup(Mode): open and configure spidev
     std::uint64_t spi_transfer_ns = 5'000;  // wiringPiSPIDataRW: the ioctl, before the bits
-};
-
-// Receives every change of a line's level, in time order. Called under the board's lock, so it
-// must not call back into the board.
-class VBOARD_EXPORT LineObserver {
-  public:
-    virtual ~LineObserver();
-    // Once, when added: the board's clock and every line's level at that moment.
-    virtual void start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) = 0;
-    virtual void change(std::uint64_t time_ns, int pin, bool level) = 0;
-    // Once, when removed or when its board is reset or destroyed: the board's clock then.
-    virtual void finish(std::uint64_t time_ns) = 0;
-};
-
-// Receives every wiringPi call once it has run, and every diagnostic as the board raises it, in
-// order. Called under the board's lock, so it must not call back into the board.
-class VBOARD_EXPORT CallObserver {
-  public:
-    virtual ~CallObserver();
-    virtual void call(const CallRecord &record) = 0;
-    virtual void note(std::uint64_t time_ns, const std::string &text) = 0;
-    // Once, when removed or when its board is reset or destroyed, or when flush_outputs() runs.
-    virtual void finish(std::uint64_t time_ns) = 0;
-    // false: the observer wants the diagnostics only, and call() is never called, so that the
-    // calls cost nothing for it. Asked once, when the observer is added.
-    virtual bool wants_calls() const { return true; }
 };
 
 // What the board does where wiringPi 3.x on a Pi ends the program.
@@ -316,26 +292,21 @@ class VBOARD_EXPORT Board {
     void set_real_sleep(bool real_sleep);
     bool real_sleep() const;
 
-    // Observers of line changes. An observer added sees start() at once; removing it, reset() and
-    // the board's destruction end it with finish(). The board shares ownership.
-    void add_observer(std::shared_ptr<LineObserver> observer);
-    void remove_observer(const std::shared_ptr<LineObserver> &observer);
-
-    // Call observers (a call log writer, say): the same contract as line observers.
-    void add_call_observer(std::shared_ptr<CallObserver> observer);
-    void remove_call_observer(const std::shared_ptr<CallObserver> &observer);
+    // Observers of the run (see vboard/run_observer.hpp): the one way to watch it. An observer
+    // added is told Start at once; removing it, reset(), flush_outputs() and the board's
+    // destruction tell it End. The board shares ownership; removing one it does not hold does
+    // nothing.
+    void add_observer(std::shared_ptr<RunObserver> observer);
+    void remove_observer(const std::shared_ptr<RunObserver> &observer);
 
     // Frames (see vboard/frames.hpp): what display devices showed, the latest frames_kept() of
-    // them (64 by default; kept by reset(), which clears the frames) in the order shown. Frame
-    // observers: the same contract as line observers.
+    // them (64 by default; kept by reset(), which clears the frames) in the order shown.
     std::vector<Frame> frames() const;
     void set_frames_kept(std::size_t count);
     std::size_t frames_kept() const;
-    void add_frame_observer(std::shared_ptr<FrameObserver> observer);
-    void remove_frame_observer(const std::shared_ptr<FrameObserver> &observer);
 
-    // Ends every observer (line, call and frame) with finish() and removes them, so that their
-    // files are complete; for the end of a run, however the program ends.
+    // Ends every observer with End and removes them, so that their files are complete; for the end
+    // of a run, however the program ends.
     void flush_outputs();
 
     // Rules (see vboard/rules.hpp). add_rule throws std::out_of_range for a pin off 0-53 or a
@@ -350,10 +321,8 @@ class VBOARD_EXPORT Board {
     // without a name; it applies from the next byte. Framing is kept by reset().
     void set_framing(const FramingOptions &framing);
     FramingOptions framing() const;
-    // Observers of transactions and violations: the same contract as line observers. The board
-    // decodes the buses only while one is added or a timing check is set.
-    void add_transaction_observer(std::shared_ptr<TransactionObserver> observer);
-    void remove_transaction_observer(const std::shared_ptr<TransactionObserver> &observer);
+    // The board decodes the buses only while an observer watches transactions
+    // (kWatchTransactions) or a timing check is set.
 
     // Timing checks: add_timing_check returns the check's index and throws std::out_of_range for a
     // line off 0-53 (a ClockRate check needs a limit above 0: std::invalid_argument). reset()

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Frames: what a display device shows, as the board records it. A device model publishes a frame
 // through its host (vb_frame in vboard/device.h); the board numbers it, keeps the latest ones
-// (Board::frames) and hands each to its FrameObservers, among them FrameWriter, which writes it as
+// (Board::frames) and hands each to the run's observers (vboard/run_observer.hpp), among them
+// FrameWriter, which writes it as
 // "NNN-DEVICE.png". Golden frames are compared directory against directory (compare_frame_dirs),
 // pixel-exact or within a tolerance, with a diff image for each frame that differs.
 #ifndef VBOARD_FRAMES_HPP
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "vboard/export.h"
+#include "vboard/run_observer.hpp"
 
 namespace vboard {
 
@@ -44,16 +46,6 @@ struct VBOARD_EXPORT Frame {
     std::string file_name() const;
 };
 
-// Receives each frame as a device shows it. Called under the board's lock, so it must not call
-// back into the board.
-class VBOARD_EXPORT FrameObserver {
-  public:
-    virtual ~FrameObserver();
-    virtual void frame(const Frame &frame) = 0;
-    // Once, when removed or when its board is reset or destroyed, or at flush_outputs().
-    virtual void frames_finished(std::uint64_t /*time_ns*/) {}
-};
-
 // A PNG file that cannot be read or written: what() is one line naming the file.
 class VBOARD_EXPORT FrameFileError : public std::runtime_error {
   public:
@@ -70,10 +62,11 @@ VBOARD_EXPORT Image read_png(const std::string &path);
 
 // Writes each frame it is told of into a directory, which must exist: "DIR/NNN-DEVICE.png". A
 // frame that cannot be written is reported once by failure() and the rest are still tried.
-class VBOARD_EXPORT FrameWriter final : public FrameObserver {
+class VBOARD_EXPORT FrameWriter final : public RunObserver {
   public:
     explicit FrameWriter(std::string directory);
-    void frame(const Frame &frame) override;
+    unsigned interests() const override { return kWatchFrames; }
+    void event(const RunEvent &event) override;
     // Empty while every frame was written; else the first error, naming the file.
     const std::string &failure() const { return failure_; }
     std::size_t written() const { return written_; }

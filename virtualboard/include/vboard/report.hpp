@@ -20,6 +20,7 @@
 #include "vboard/board.hpp"
 #include "vboard/export.h"
 #include "vboard/frames.hpp"
+#include "vboard/run_observer.hpp"
 #include "vboard/transactions.hpp"
 
 namespace vboard {
@@ -88,13 +89,10 @@ class HeadTail {
 };
 
 // Watches a board and writes the report. Attach it once, at the start of what it should show;
-// it is one observer of lines, calls and transactions, and writes its file when the board ends
-// the last of them (flush_outputs(), reset(), the board's end) if it was given a path, or when
-// write() is called. Its observer functions run under the board's lock, like any observer's.
-class VBOARD_EXPORT HtmlReport final : public LineObserver,
-                                       public CallObserver,
-                                       public TransactionObserver,
-                                       public FrameObserver {
+// it is a run observer of every kind of event, and writes its file when the board tells it End
+// (remove_observer(), flush_outputs(), reset(), the board's end) if it was given a path, or when
+// write() is called. event() runs under the board's lock, like any observer's.
+class VBOARD_EXPORT HtmlReport final : public RunObserver {
   public:
     struct Options {
         std::string path;   // written when the board finishes it; empty: only write()
@@ -115,25 +113,24 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
     // ended only after it: replace_report_ending() puts the real text in.
     static constexpr const char *kEndingMarker = "<script type=\"application/json\" id=\"ending\">";
 
-    // LineObserver
-    void start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) override;
-    void change(std::uint64_t time_ns, int pin, bool level) override;
-    // CallObserver
-    void call(const CallRecord &record) override;
-    void note(std::uint64_t time_ns, const std::string &text) override;
-    // Shared by the line and call observers.
-    void finish(std::uint64_t time_ns) override;
-    // TransactionObserver
-    void start(const FramingOptions &framing) override;
-    void transaction(const Transaction &transaction) override;
-    void violation(const TimingViolation &violation) override;
-    void finish(std::uint64_t time_ns, const std::vector<std::uint64_t> &violation_counts) override;
-    // FrameObserver
-    void frame(const Frame &frame) override;
+    unsigned interests() const override {
+        return kWatchLines | kWatchCalls | kWatchNotes | kWatchTransactions | kWatchFrames;
+    }
+    void event(const RunEvent &event) override;
 
     explicit HtmlReport(Options options);
 
   private:
+    VBOARD_NO_EXPORT void start(std::uint64_t time_ns, const RunStart &start);
+    VBOARD_NO_EXPORT void change(std::uint64_t time_ns, int pin, bool level);
+    VBOARD_NO_EXPORT void call(const CallRecord &record);
+    VBOARD_NO_EXPORT void note(std::uint64_t time_ns, const std::string &text);
+    VBOARD_NO_EXPORT void transaction(const Transaction &transaction);
+    VBOARD_NO_EXPORT void violation(const TimingViolation &violation);
+    VBOARD_NO_EXPORT void finish(std::uint64_t time_ns,
+                                 const std::vector<std::uint64_t> &violation_counts);
+    VBOARD_NO_EXPORT void frame(const Frame &frame);
+
     struct Edge {
         std::uint64_t time;
         int pin;
@@ -162,7 +159,6 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
         std::uint64_t bytes_left_out = 0;
     };
 
-    VBOARD_NO_EXPORT void finished_one();
     VBOARD_NO_EXPORT std::size_t bytes_to_keep(std::size_t count);
     VBOARD_NO_EXPORT std::string data_json() const;
 
@@ -191,7 +187,6 @@ class VBOARD_EXPORT HtmlReport final : public LineObserver,
     std::vector<std::uint64_t> violation_counts_;
     std::vector<std::string> violation_names_;
     FramingOptions framing_;
-    int finishes_ = 0;
 };
 
 // Puts `ending` into a report written with a placeholder ending. Returns false when the file

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "vboard/export.h"
-#include "vboard/transactions.hpp"
+#include "vboard/transaction_writer.hpp"
 
 namespace vboard {
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Seeing the wires: a VCD writer that streams line changes to a file, and a small in-memory edge
-// recorder that draws a text timing view. Both are LineObservers: add them to a Board with
-// Board::add_observer.
+// recorder that draws a text timing view. Both are run observers of the lines: add them to a Board
+// with Board::add_observer.
 #ifndef VBOARD_TRACE_HPP
 #define VBOARD_TRACE_HPP
 
@@ -15,6 +15,7 @@
 
 #include "vboard/board.hpp"
 #include "vboard/export.h"
+#include "vboard/run_observer.hpp"
 
 namespace vboard {
 
@@ -37,7 +38,7 @@ VBOARD_EXPORT std::vector<int> all_lines();
 // Readable by GTKWave, PulseView and sigrok-cli. A long trace is turned into text and written on
 // a thread of the writer's own, a few megabytes behind the board: the board's thread only packs
 // each change into eight bytes.
-class VBOARD_EXPORT VcdWriter final : public LineObserver {
+class VBOARD_EXPORT VcdWriter final : public RunObserver {
   public:
     // Opens `path` for writing. Throws std::runtime_error naming the path and the reason when it
     // cannot, std::out_of_range for a line off 0-53, std::invalid_argument for no line at all.
@@ -46,14 +47,15 @@ class VBOARD_EXPORT VcdWriter final : public LineObserver {
     VcdWriter(const VcdWriter &) = delete;
     VcdWriter &operator=(const VcdWriter &) = delete;
 
-    void start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) override;
-    void change(std::uint64_t time_ns, int pin, bool level) override;
-    void finish(std::uint64_t time_ns) override;
+    unsigned interests() const override { return kWatchLines; }
+    // Start writes the header, each LineChange its line, End completes the file.
+    void event(const RunEvent &event) override;
 
     // false once a write to the file has failed (a full disk, say); the error is kept, not thrown.
     bool ok() const;
 
   private:
+    VBOARD_NO_EXPORT void start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels);
     std::unique_ptr<VcdStream> stream_;
     std::string path_;
     std::vector<int> lines_;
@@ -62,13 +64,12 @@ class VBOARD_EXPORT VcdWriter final : public LineObserver {
 
 // Keeps up to `max_changes` changes in memory and draws them as a text timing view, one row per
 // line, for short traces on a terminal. Changes past the limit are counted, not kept.
-class VBOARD_EXPORT EdgeRecorder final : public LineObserver {
+class VBOARD_EXPORT EdgeRecorder final : public RunObserver {
   public:
     explicit EdgeRecorder(std::size_t max_changes = 4096);
 
-    void start(std::uint64_t time_ns, const std::array<bool, kLineCount> &levels) override;
-    void change(std::uint64_t time_ns, int pin, bool level) override;
-    void finish(std::uint64_t time_ns) override;
+    unsigned interests() const override { return kWatchLines; }
+    void event(const RunEvent &event) override;
 
     std::size_t changes_dropped() const;
 

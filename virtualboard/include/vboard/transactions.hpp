@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What the driver said, in bytes: the board groups the bytes that cross its buses into
-// transactions, checks the timing a device demands, and hands both to TransactionObservers.
+// transactions, checks the timing a device demands, and hands both to the run's observers that
+// watch transactions (vboard/run_observer.hpp; vboard/transaction_writer.hpp writes them).
 //
 // Buses:
 //   link   the three-wire link of BCM 11 (clock) and BCM 10 (data), as the host drives it with
@@ -28,7 +29,6 @@
 #include <vector>
 
 #include "vboard/export.h"
-#include "vboard/frames.hpp"
 #include "vboard/types.hpp"
 
 namespace vboard {
@@ -110,22 +110,6 @@ struct VBOARD_EXPORT TimingViolation {
 // counted only, so a long run that breaks a limit on every clock edge stays bounded.
 inline constexpr std::size_t kViolationsKeptPerCheck = 100;
 
-// Receives each transaction as it ends, and each violation as it happens, in time order. Called
-// under the board's lock, so it must not call back into the board.
-class VBOARD_EXPORT TransactionObserver {
-  public:
-    virtual ~TransactionObserver();
-    // Once, when added: the side lines' names, in the order of TransactionByte::side's bits.
-    virtual void start(const FramingOptions &framing) = 0;
-    virtual void transaction(const Transaction &transaction) = 0;
-    virtual void violation(const TimingViolation &violation) = 0;
-    // Once, when removed, at reset, at flush_outputs() or when the board goes: first the
-    // transactions still open are ended and passed on; then `violation_counts[i]` is how many
-    // violations check i had in all.
-    virtual void finish(std::uint64_t time_ns,
-                        const std::vector<std::uint64_t> &violation_counts) = 0;
-};
-
 // The transaction table as text, one line per transaction, with the time columns in us or ms:
 //   "   3     1.052ms     1.130ms  link  BCM8  dc=0 > 12 dc=1 a5 3c < 5a"
 // after a header line "# index start end bus select bytes". The bytes: "name=level" sets a side
@@ -134,50 +118,6 @@ class VBOARD_EXPORT TransactionObserver {
 // follow as "! TEXT" lines, and a count per check as "!! NAME: N violations" at the end.
 VBOARD_EXPORT std::string format_transaction(const Transaction &transaction,
                                              const FramingOptions &framing);
-
-// Writes the text table, or JSON Lines (one object per transaction, then one per violation and a
-// closing summary object; the fields are in the README), to a stream the caller keeps open, as
-// each transaction ends. The stream is flushed at finish(). As a FrameObserver too, it lists each
-// frame a display showed where it falls among the transactions: in the text table as a comment,
-// "# frame 001-panel.png at 2.00312 s, 200x200", in JSON Lines as a "frame" object.
-class VBOARD_EXPORT TransactionWriter : public TransactionObserver, public FrameObserver {
-  public:
-    enum class Format : std::uint8_t { Text, JsonLines };
-    TransactionWriter(std::ostream &out, Format format);
-    // Writes to the file at `path`, which it owns; throws std::runtime_error naming the file
-    // when it cannot be written.
-    TransactionWriter(const std::string &path, Format format);
-    ~TransactionWriter() override;
-
-    void start(const FramingOptions &framing) override;
-    void transaction(const Transaction &transaction) override;
-    void violation(const TimingViolation &violation) override;
-    void finish(std::uint64_t time_ns, const std::vector<std::uint64_t> &violation_counts) override;
-    void frame(const Frame &frame) override;
-
-  private:
-    std::unique_ptr<std::ostream> owned_;
-    std::ostream &out_;
-    Format format_;
-    FramingOptions framing_;
-    std::vector<std::string> side_names_;
-    std::vector<std::string> check_names_;
-};
-
-// Keeps what it is told, for tests and tools that look at a run afterwards.
-class VBOARD_EXPORT TransactionRecorder : public TransactionObserver {
-  public:
-    void start(const FramingOptions &framing) override;
-    void transaction(const Transaction &transaction) override;
-    void violation(const TimingViolation &violation) override;
-    void finish(std::uint64_t time_ns, const std::vector<std::uint64_t> &violation_counts) override;
-
-    FramingOptions framing;
-    std::vector<Transaction> transactions;
-    std::vector<TimingViolation> violations;
-    std::vector<std::uint64_t> violation_counts;
-    bool finished = false;
-};
 
 // A transaction file that cannot be read: what() is "FILE:LINE: expected WHAT".
 class VBOARD_EXPORT TransactionFileError : public std::runtime_error {
