@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "vboard/board.hpp"
 #include "vboard/frames.hpp"
@@ -22,7 +24,8 @@ inline vboard::RunEvent run_event(vboard::RunEventKind kind, std::uint64_t time_
 inline void tell_start(vboard::RunObserver &observer, std::uint64_t time_ns,
                        const std::array<bool, vboard::kLineCount> &levels = {},
                        const vboard::FramingOptions &framing = {}) {
-    const vboard::RunStart start{levels, framing};
+    const std::vector<std::pair<int, std::string>> no_names;
+    const vboard::RunStart start{levels, {}, framing, no_names};
     vboard::RunEvent event = run_event(vboard::RunEventKind::Start, time_ns);
     event.start = &start;
     observer.event(event);

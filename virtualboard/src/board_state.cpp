@@ -59,9 +59,10 @@ void Board::State::finish_observers(bool devices) {
 
 void Board::State::add_observer(std::shared_ptr<RunObserver> observer) {
     RunState &r = *run;
-    RunStart start{.framing = settings.framing};
+    RunStart start{.framing = settings.framing, .line_names = settings.line_names};
     for (int pin = 0; pin < kLineCount; ++pin) {
         start.levels[pin] = r.gpio.level(pin);
+        start.functions[pin] = r.gpio.line(pin).function;
     }
     r.observers.add(std::move(observer), r.clock.now(), start);
     r.monitor.set_decoding(r.observers.wants_transactions());

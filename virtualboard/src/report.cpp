@@ -142,12 +142,6 @@ HtmlReport::HtmlReport(Options options)
 
 std::shared_ptr<HtmlReport> HtmlReport::attach(Board &board, Options options) {
     auto report = std::make_shared<HtmlReport>(std::move(options));
-    for (int pin = 0; pin < kLineCount; ++pin) {
-        report->start_functions_[pin] = board.function(pin);
-    }
-    report->functions_ = report->start_functions_;
-    report->line_names_ = board.line_names();
-    report->tail_functions_ = report->start_functions_;
     board.add_observer(report);
     return report;
 }
@@ -171,6 +165,10 @@ void HtmlReport::start(std::uint64_t time_ns, const RunStart &start) {
     start_levels_ = start.levels;
     levels_ = start.levels;
     tail_levels_ = start.levels;
+    start_functions_ = start.functions;
+    functions_ = start.functions;
+    tail_functions_ = start.functions;
+    line_names_ = start.line_names;
     framing_ = start.framing;
 }
 

@@ -12,12 +12,9 @@
 #include <filesystem>
 #include <utility>
 
+#include "output_modules.hpp"
 #include "vboard/board_file.hpp"
-#include "vboard/call_log.hpp"
-#include "vboard/frames.hpp"
-#include "vboard/report.hpp"
-#include "vboard/trace.hpp"
-#include "vboard/transaction_writer.hpp"
+#include "vboard/run_observer.hpp"
 
 namespace vboard {
 namespace {
@@ -52,53 +49,22 @@ std::optional<std::string> unwritable_directory(const std::string &directory) {
 }
 
 std::optional<RunProblem> check_outputs(const RunConfig &config) {
-    const std::pair<RunSetting, const std::string *> files[] = {
-        {RunSetting::Vcd, &config.vcd},
-        {RunSetting::Log, &config.log},
-        {RunSetting::Transactions, &config.transactions},
-        {RunSetting::TransactionsText, &config.transactions_text},
-        {RunSetting::Html, &config.html},
-        {RunSetting::Report, &config.report},
-    };
-    for (const auto &[setting, path] : files) {
-        if (!path->empty()) {
-            if (auto why = unwritable_file(*path)) {
-                return RunProblem{setting, std::move(*why)};
-            }
+    for (const OutputModule &output : output_modules()) {
+        const std::string &path = config.*output.path;
+        if (path.empty()) {
+            continue;
+        }
+        if (auto why = output.directory() ? unwritable_directory(path) : unwritable_file(path)) {
+            return RunProblem{output.setting, std::move(*why)};
         }
     }
-    if (!config.frames.empty()) {
-        if (auto why = unwritable_directory(config.frames)) {
-            return RunProblem{RunSetting::Frames, std::move(*why)};
+    // The runner's channel is a file the board writes too.
+    if (!config.report.empty()) {
+        if (auto why = unwritable_file(config.report)) {
+            return RunProblem{RunSetting::Report, std::move(*why)};
         }
     }
     return std::nullopt;
-}
-
-// The pin map's lines and MISO, and every line the board file drives or watches.
-std::vector<int> traced_lines(const BoardFile *file) {
-    std::vector<int> lines = pin_map_lines();
-    const auto add = [&lines](int pin) {
-        if (pin >= 0 && std::find(lines.begin(), lines.end(), pin) == lines.end()) {
-            lines.push_back(pin);
-        }
-    };
-    if (file != nullptr) {
-        for (const auto &[pin, level] : file->drives) {
-            add(pin);
-        }
-        for (const Rule &rule : file->rules) {
-            add(rule.when.pin);
-            add(rule.action.pin);
-        }
-        for (const DeviceConfig &config : file->devices) {
-            add(config.select);
-            for (const auto &[name, pin] : config.lines) {
-                add(pin);
-            }
-        }
-    }
-    return lines;
 }
 
 }  // namespace
@@ -117,30 +83,32 @@ std::optional<RunProblem> check_run_config(const RunConfig &config) {
 RunSetupError::RunSetupError(RunProblem problem)
     : std::runtime_error(problem.text), problem_(std::move(problem)) {}
 
-struct RunOutputs::Parts {
-    RunConfig config;
-    std::shared_ptr<VcdWriter> vcd;
-    std::shared_ptr<CallLogWriter> log;
-    std::vector<std::shared_ptr<TransactionWriter>> transactions;
-    std::shared_ptr<FrameWriter> frames;
-    std::shared_ptr<HtmlReport> html;
-    std::vector<RunProblem> finish_problems;
+std::string write_failed(const std::string &path) { return "writing '" + path + "' failed"; }
 
-    // The file outputs, the page apart.
-    std::vector<std::shared_ptr<RunObserver>> observers() const {
-        std::vector<std::shared_ptr<RunObserver>> all;
-        if (vcd) {
-            all.push_back(vcd);
-        }
-        if (log) {
-            all.push_back(log);
-        }
-        all.insert(all.end(), transactions.begin(), transactions.end());
-        if (frames) {
-            all.push_back(frames);
+std::span<const OutputModule> output_modules() {
+    static const OutputModule *const kTable[] = {
+        &kVcdOutput,  &kCallLogOutput, &kTransactionsOutput, &kTransactionsTextOutput,
+        &kHtmlOutput, &kFramesOutput,
+    };
+    static const std::vector<OutputModule> modules = [] {
+        std::vector<OutputModule> all;
+        for (const OutputModule *module : kTable) {
+            all.push_back(*module);
         }
         return all;
-    }
+    }();
+    return modules;
+}
+
+struct RunOutputs::Parts {
+    RunConfig config;
+    struct Opened {
+        const OutputModule *module;
+        std::shared_ptr<RunObserver> observer;
+    };
+    std::vector<Opened> opened;  // in the table's order
+    std::vector<RunProblem> finish_problems;
+    bool finished = false;
 };
 
 RunOutputs::RunOutputs(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
@@ -152,80 +120,51 @@ std::unique_ptr<RunOutputs> RunOutputs::open(const RunConfig &config, const Boar
     }
     auto parts = std::make_unique<Parts>();
     parts->config = config;
-    // Checked above; a writer that still fails (a file removed meanwhile) is refused the same way.
-    const auto opened = [](RunSetting setting, auto make) {
-        try {
-            return make();
-        } catch (const std::exception &error) {
-            throw RunSetupError({setting, error.what()});
+    for (const OutputModule &output : output_modules()) {
+        if ((config.*output.path).empty()) {
+            continue;
         }
-    };
-    if (!config.vcd.empty()) {
-        parts->vcd = opened(RunSetting::Vcd, [&] {
-            return std::make_shared<VcdWriter>(config.vcd, traced_lines(board_file));
-        });
-    }
-    if (!config.log.empty()) {
-        parts->log =
-            opened(RunSetting::Log, [&] { return std::make_shared<CallLogWriter>(config.log); });
-    }
-    if (!config.transactions.empty()) {
-        parts->transactions.push_back(opened(RunSetting::Transactions, [&] {
-            return std::make_shared<TransactionWriter>(config.transactions,
-                                                       config.transactions_format);
-        }));
-    }
-    if (!config.transactions_text.empty()) {
-        parts->transactions.push_back(opened(RunSetting::TransactionsText, [&] {
-            return std::make_shared<TransactionWriter>(config.transactions_text,
-                                                       TransactionWriter::Format::Text);
-        }));
-    }
-    if (!config.frames.empty()) {
-        parts->frames = std::make_shared<FrameWriter>(config.frames);
+        // Checked above; an output that still fails (a file removed meanwhile) is refused the
+        // same way.
+        try {
+            parts->opened.push_back({&output, output.open(config, board_file)});
+        } catch (const std::exception &error) {
+            throw RunSetupError({output.setting, error.what()});
+        }
     }
     return std::unique_ptr<RunOutputs>(new RunOutputs(std::move(parts)));
 }
 
 void RunOutputs::attach(Board &board) {
-    Parts &p = *parts_;
-    for (const std::shared_ptr<RunObserver> &output : p.observers()) {
-        board.add_observer(output);
-    }
-    if (!p.config.html.empty()) {
-        p.html = HtmlReport::attach(board, {p.config.html, p.config.html_title, ReportLimits{}});
+    for (const Parts::Opened &output : parts_->opened) {
+        board.add_observer(output.observer);
     }
 }
 
 std::vector<RunProblem> RunOutputs::finish(Board &board, const std::string &ending) {
     Parts &p = *parts_;
-    for (const std::shared_ptr<RunObserver> &output : p.observers()) {
-        board.remove_observer(output);
-    }
-    if (p.html) {
-        board.remove_observer(p.html);  // which writes the page
-        if (!std::filesystem::exists(p.config.html) ||
-            (!ending.empty() && !replace_report_ending(p.config.html, ending))) {
-            p.finish_problems.push_back(
-                {RunSetting::Html, "writing '" + p.config.html + "' failed"});
+    p.finish_problems.clear();
+    for (const Parts::Opened &output : p.opened) {
+        board.remove_observer(output.observer);
+        if (auto why = output.module->finish(*output.observer, p.config, ending)) {
+            p.finish_problems.push_back({output.module->setting, std::move(*why)});
         }
     }
-    return problems();
+    p.finished = true;
+    return p.finish_problems;
 }
 
 std::vector<RunProblem> RunOutputs::problems() const {
     const Parts &p = *parts_;
+    if (p.finished) {
+        return p.finish_problems;
+    }
     std::vector<RunProblem> found;
-    if (p.vcd && !p.vcd->ok()) {
-        found.push_back({RunSetting::Vcd, "writing '" + p.config.vcd + "' failed"});
+    for (const Parts::Opened &output : p.opened) {
+        if (auto why = output.module->finish(*output.observer, p.config, "")) {
+            found.push_back({output.module->setting, std::move(*why)});
+        }
     }
-    if (p.log && !p.log->ok()) {
-        found.push_back({RunSetting::Log, "writing '" + p.config.log + "' failed"});
-    }
-    if (p.frames && !p.frames->failure().empty()) {
-        found.push_back({RunSetting::Frames, p.frames->failure()});
-    }
-    found.insert(found.end(), p.finish_problems.begin(), p.finish_problems.end());
     return found;
 }
 

@@ -101,7 +101,7 @@ class VBOARD_EXPORT HtmlReport final : public RunObserver {
     };
 
     // Makes a report of `board` from now on and adds it to the board's observers. The lines carry
-    // the names the board gives them now (Board::set_line_name).
+    // the names the board gives them as the report starts (Board::set_line_name).
     static std::shared_ptr<HtmlReport> attach(Board &board, Options options);
 
     // The page, with `ending` (how the program ended, as text) in it.

@@ -26,6 +26,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vboard/export.h"
@@ -63,8 +64,11 @@ enum RunInterest : unsigned {
 
 // The board as the observer joins it.
 struct RunStart {
-    std::array<bool, kLineCount> levels{};  // each line's level
-    const FramingOptions &framing;          // the side lines' names, in TransactionByte::side order
+    std::array<bool, kLineCount> levels{};         // each line's level
+    std::array<Function, kLineCount> functions{};  // and its function
+    const FramingOptions &framing;  // the side lines' names, in TransactionByte::side order
+    // The names the run gives its lines (Board::set_line_name), in the order they were given.
+    const std::vector<std::pair<int, std::string>> &line_names;
 };
 
 // The run as the observer leaves it. The transactions still open were ended and passed on first.

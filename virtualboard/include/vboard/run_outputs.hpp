@@ -20,8 +20,10 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vboard/board.hpp"
@@ -38,6 +40,32 @@ struct RunProblem {
     RunSetting setting;
     std::string text;
 };
+
+class RunObserver;
+
+// One output a run can write, as a module in the table that every face walks (RunOutputs, vboard
+// run, devcfg): its setting, the option and variable that ask for it, how it opens, what it
+// watches (its observer's interests()) and how it finishes. Adding an output is a file of its own
+// and a row in output_modules().
+struct OutputModule {
+    RunSetting setting;            // its variable is variable_name(setting)
+    std::string RunConfig::*path;  // where a RunConfig asks for it; empty asks for nothing
+    const char *option;            // a runner's option: "--vcd"
+    const char *argument;          // "FILE", or "DIR" for a directory that must exist
+    const char *help;              // what the option writes, one sentence for a usage text
+    // Its observer for `config`, whose path is set; the board file, when there is one, says what
+    // the run uses. Throws std::runtime_error naming the file when it cannot be written.
+    std::shared_ptr<RunObserver> (*open)(const RunConfig &config, const BoardFile *board_file);
+    // Once the observer has been told End: what could not be written, or nothing. `ending` is
+    // how the run ended, for an output that shows it ("" leaves it as written).
+    std::optional<std::string> (*finish)(RunObserver &observer, const RunConfig &config,
+                                         const std::string &ending);
+
+    bool directory() const { return std::string_view(argument) == "DIR"; }
+};
+
+// Every output, in the order they are checked, opened and named in messages.
+VBOARD_EXPORT std::span<const OutputModule> output_modules();
 
 // The one check of a run's files, for a runner to make before it starts the program: the board
 // file loads; each output file can be written (a directory, a missing directory or a file that
