@@ -47,7 +47,7 @@ expect 2 "--report: cannot write '/nonexistent-dir/r.html'" -- --report /nonexis
 expect 1 "" -- --setup-fail open write 5 1
 expect 0 "" -- --no-sleep open mode 5 out write 5 1 read 5 delay-ms 1 delay-us 3 close
 expect 0 "" -- --help
-[ "$(run_devcfg --version)" = "devcfg (devconfig) 1.0.0" ] || { echo "FAILED: devcfg --version"; fail=1; }
+[ "$(run_devcfg --version)" = "devcfg (devconfig) 1.1.0" ] || { echo "FAILED: devcfg --version"; fail=1; }
 
 # --report: the page says how the steps ended and names the layer's lines.
 page=/tmp/devcfg_report.$$.html

@@ -77,7 +77,7 @@ status=$?
 "$vboard" run --line-names 24=BUSY,99=X -- true 2>/dev/null; [ $? = 2 ] || failed "--line-names 99"
 "$vboard" run -- ./no-such-program 2>/dev/null; [ $? = 127 ] || failed "missing program"
 "$vboard" --help | grep -q '^  124 ' || failed "--help lists no timeout status"
-[ "$("$vboard" --version)" = "vboard (devconfig) 1.0.0" ] || failed "vboard --version"
+[ "$("$vboard" --version)" = "vboard (devconfig) 1.1.0" ] || failed "vboard --version"
 
 # Without vboard: the same variables and the drop-in on the library path give the same files.
 rm -f env.log
