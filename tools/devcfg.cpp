@@ -16,6 +16,7 @@
 #include "DEV_Config.h"
 #include "command_line.hpp"
 #include "header_table.hpp"
+#include "tool_common.hpp"
 
 #if DEVCFG_VIRTUAL_BOARD
 #include "vboard/board.hpp"
@@ -28,7 +29,6 @@
 namespace {
 
 constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 constexpr int kAlt0 = 4;
 
 std::string hex(std::span<const uint8_t> bytes) {
@@ -138,24 +138,25 @@ bool run_steps(const std::vector<devcfg::Step> &steps) {
 
 #if DEVCFG_VIRTUAL_BOARD
 
-// The option that asked for a setting, to name it in a message.
-const char *option_name(vboard::RunSetting setting) {
-    switch (setting) {
-        case vboard::RunSetting::Vcd: return "--vcd";
-        case vboard::RunSetting::Transactions: return "--transactions";
-        case vboard::RunSetting::Html: return "--report";
-        default: return vboard::variable_name(setting);
-    }
-}
-
+// What the board is asked for: devcfg's outputs, each found in the board's table of outputs by
+// the option that asks for it.
 vboard::RunConfig run_config(const devcfg::Options &options) {
+    const std::pair<std::string_view, const std::string *> asked[] = {
+        {"--vcd", &options.vcd_path},
+        {"--transactions", &options.transactions_path},
+        {"--report", &options.report_path},
+    };
     vboard::RunConfig config;
-    config.vcd = options.vcd_path;
-    config.transactions = options.transactions_path;
+    for (const vboard::OutputModule &output : vboard::output_modules()) {
+        for (const auto &[option, path] : asked) {
+            if (option == output.option) {
+                config.*output.path = *path;
+            }
+        }
+    }
     config.transactions_format = options.transactions_jsonl
                                      ? vboard::TransactionWriter::Format::JsonLines
                                      : vboard::TransactionWriter::Format::Text;
-    config.html = options.report_path;
     config.html_title = "devcfg";
     return config;
 }
@@ -167,9 +168,9 @@ int run(const devcfg::CommandLine &line) {
     try {
         outputs = vboard::RunOutputs::open(run_config(options));
     } catch (const vboard::RunSetupError &error) {
-        std::fprintf(stderr, "devcfg: %s: %s\n", option_name(error.problem().setting),
+        std::fprintf(stderr, "devcfg: %s: %s\n", tool::option_name(error.problem().setting).c_str(),
                      error.what());
-        return kExitUsage;
+        return tool::kExitUsage;
     }
     board.set_real_sleep(!options.no_sleep);
     if (options.setup_fail) {
@@ -198,7 +199,7 @@ int run(const devcfg::CommandLine &line) {
 
     for (const vboard::RunProblem &problem : outputs->finish(
              board, completed ? "every step ran" : "a step failed; the run stopped there")) {
-        std::fprintf(stderr, "devcfg: %s: %s\n", option_name(problem.setting),
+        std::fprintf(stderr, "devcfg: %s: %s\n", tool::option_name(problem.setting).c_str(),
                      problem.text.c_str());
     }
     if (options.print_log) {
@@ -231,7 +232,7 @@ int run(const devcfg::CommandLine &line) {
         std::fprintf(stderr,
                      "devcfg: %s needs the virtual board; this build runs on the real wiringPi\n",
                      line.options.first_virtual_option.c_str());
-        return kExitUsage;
+        return tool::kExitUsage;
     }
     return run_steps(line.steps) ? 0 : kExitFailed;
 }
@@ -245,7 +246,7 @@ int main(int argc, char **argv) {
     const devcfg::ParseResult parsed = devcfg::parse_command_line(words);
     if (!parsed.command_line) {
         std::fprintf(stderr, "devcfg: %s\n", parsed.error.c_str());
-        return kExitUsage;
+        return tool::kExitUsage;
     }
     if (parsed.command_line->options.help) {
         std::fputs(devcfg::usage("devcfg").c_str(), stdout);

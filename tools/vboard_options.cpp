@@ -1,0 +1,238 @@
+// SPDX-License-Identifier: MIT
+// vboard's command line.
+
+#include "vboard_options.hpp"
+
+#include <charconv>
+
+#include "header_table.hpp"
+#include "tool_common.hpp"
+#include "vboard/duration.hpp"
+#include "vboard/run_outputs.hpp"
+
+namespace vboard_tool {
+namespace {
+
+// The output an option asks for, from the board's table of outputs.
+const vboard::OutputModule *output_named(std::string_view word) {
+    for (const vboard::OutputModule &output : vboard::output_modules()) {
+        if (*output.option != '\0' && word == output.option) {
+            return &output;
+        }
+    }
+    return nullptr;
+}
+
+constexpr const char *kUsageHead = R"(Usage: vboard run [OPTIONS] -- PROGRAM [ARGS...]
+  or:  vboard readall [OPTIONS] -- PROGRAM [ARGS...]
+  or:  vboard --help
+  or:  vboard --version
+
+Runs PROGRAM on a fresh virtual board: the board's drop-in libwiringPi.so goes first on the
+library path, and the board inside the program sets itself up from the options below when it
+first starts. PROGRAM's standard input, output and error pass through untouched. readall does
+the same, then prints the 40-pin header as the run left it: each line's function and level.
+
+)";
+
+constexpr const char *kOptions = R"(Options:
+  --board FILE         describe the board with this board file (TOML; see vboard-board(5))
+  --timeout DURATION   end PROGRAM when the board's clock reaches DURATION of simulated time;
+                       the unit is required: 500us, 50ms, 2s
+  --no-sleep           waits move the board's clock without sleeping
+  --line-names LIST    the names the page gives lines, as 24=BUSY,17=RST (a board file's
+                       [names] come after); by default the layer's pin map, DEV_SCLK_PIN for
+                       BCM 11 and so on; '' names none
+
+Outputs:
+)";
+
+constexpr const char *kChecks =
+    R"(  --format FORMAT      the format of --transactions: text (the default) or jsonl
+
+Checks:
+  --expect FILE        compare the run's transactions with FILE, a transaction table as
+                       --transactions writes it; buses, select lines, bytes, directions and side
+                       lines must agree, times need not
+  --compare-times TOL  with --expect: start and end times must agree within TOL too (10us)
+  --expect-frames DIR  compare the run's frames with the PNG files of the same names in DIR,
+                       pixel for pixel; a missing or an extra frame is a difference too
+  --frame-tolerance N  with --expect-frames: allow up to N differing pixels in each frame
+  --update             with --expect or --expect-frames: write FILE or DIR from this run instead
+                       of comparing (only when PROGRAM ends with status 0)
+  --timing-warnings    report timing violations without failing the run
+  --junit FILE         write the run as a JUnit XML file for CI dashboards: one testcase, its
+                       failure saying why the run failed, the board's diagnostics as its output
+  --name NAME          with --junit: the testcase's name (default: PROGRAM's name)
+)";
+
+constexpr const char *kUsageTail = R"(
+The board's diagnostics, the timing violations and, with --expect, the first differing
+transactions are printed on standard error once PROGRAM has ended; with --expect-frames, one
+line per differing frame, and its diff image (the differing pixels in red over a faded copy) is
+written as NNN-DEVICE.diff.png beside the run's frames.
+
+Exit status:
+  N        PROGRAM's own exit status
+  2        a bad command line; nothing was run
+  3        the board file, the --expect file, the --expect-frames directory or an output
+           file could not be used; nothing was run
+  4        PROGRAM ended with 0, but its transactions differ from the --expect file
+  5        PROGRAM ended with 0, but the board file's timing checks found violations
+  6        PROGRAM ended with 0, but its frames differ from the --expect-frames directory
+  124      PROGRAM was still running when the board's clock reached the timeout
+  125      vboard itself failed
+  126      PROGRAM could not be executed
+  127      PROGRAM was not found
+  128+N    PROGRAM was ended by signal N
+)";
+
+}  // namespace
+
+std::string usage() {
+    std::string text = std::string(kUsageHead) + kOptions;
+    for (const vboard::OutputModule &output : vboard::output_modules()) {
+        if (*output.option != '\0') {
+            text +=
+                tool::usage_row(std::string(output.option) + " " + output.argument, output.help);
+        }
+    }
+    return text + kChecks + kUsageTail;
+}
+
+// Parses the words after "run".
+Parsed parse_run(const std::vector<std::string_view> &words) {
+    Parsed parsed;
+    RunOptions options;
+    options.board.line_names = devcfg::layer_line_names();
+    bool format_given = false;
+    std::size_t i = 0;
+    const auto value = [&](std::string &out) {
+        if (i + 1 >= words.size()) {
+            parsed.error = "option '" + std::string(words[i]) + "' needs a value";
+            return false;
+        }
+        out = words[++i];
+        return true;
+    };
+    for (; i < words.size(); ++i) {
+        const std::string_view word = words[i];
+        std::string text;
+        if (word == "--") {
+            ++i;
+            break;
+        }
+        if (const vboard::OutputModule *output = output_named(word)) {
+            if (!value(options.board.*output->path))
+                return parsed;
+        } else if (word == "--board") {
+            if (!value(options.board.board_file))
+                return parsed;
+        } else if (word == "--timeout") {
+            if (!value(text))
+                return parsed;
+            if (!vboard::parse_duration(text)) {
+                parsed.error =
+                    "--timeout '" + text + "' is not a duration with its unit (500us, 50ms, 2s)";
+                return parsed;
+            }
+            options.board.timeout_ns = vboard::parse_duration(text);
+        } else if (word == "--no-sleep") {
+            options.board.no_sleep = true;
+        } else if (word == "--format") {
+            format_given = true;
+            if (!value(text))
+                return parsed;
+            const auto format = vboard::transactions_format(text);
+            if (!format) {
+                parsed.error = "--format '" + text + "' is not text or jsonl";
+                return parsed;
+            }
+            options.board.transactions_format = *format;
+        } else if (word == "--expect") {
+            if (!value(options.expect))
+                return parsed;
+        } else if (word == "--compare-times") {
+            if (!value(text))
+                return parsed;
+            options.time_tolerance_ns = vboard::parse_duration(text);
+            if (!options.time_tolerance_ns) {
+                parsed.error = "--compare-times '" + text +
+                               "' is not a duration with its unit (500ns, 10us, 1ms)";
+                return parsed;
+            }
+        } else if (word == "--update") {
+            options.update = true;
+        } else if (word == "--expect-frames") {
+            if (!value(options.expect_frames))
+                return parsed;
+        } else if (word == "--frame-tolerance") {
+            if (!value(text))
+                return parsed;
+            std::size_t count = 0;
+            const auto [end, problem] =
+                std::from_chars(text.data(), text.data() + text.size(), count);
+            if (text.empty() || problem != std::errc() || end != text.data() + text.size()) {
+                parsed.error = "--frame-tolerance '" + text + "' is not a count of pixels (0, 25)";
+                return parsed;
+            }
+            options.frame_tolerance = count;
+        } else if (word == "--timing-warnings") {
+            options.timing_warnings = true;
+        } else if (word == "--line-names") {
+            if (!value(text))
+                return parsed;
+            auto names = vboard::parse_line_names(text);
+            if (!names) {
+                parsed.error = "--line-names '" + text +
+                               "' is not a list of LINE=NAME (24=BUSY,17=RST), each name 1 to 32 "
+                               "letters, digits, '_', '-' or '.'";
+                return parsed;
+            }
+            options.board.line_names = std::move(*names);
+        } else if (word == "--junit") {
+            if (!value(options.junit))
+                return parsed;
+        } else if (word == "--name") {
+            if (!value(options.name))
+                return parsed;
+        } else if (word == "--help") {
+            parsed.help = true;
+            return parsed;
+        } else if (word.starts_with("-")) {
+            parsed.error = "unknown option '" + std::string(word) + "'";
+            return parsed;
+        } else {
+            break;
+        }
+    }
+    options.program.assign(words.begin() + static_cast<std::ptrdiff_t>(i), words.end());
+    if (options.expect.empty() && options.expect_frames.empty() && options.update) {
+        parsed.error = "--update needs --expect FILE or --expect-frames DIR";
+        return parsed;
+    }
+    if (options.expect.empty() && options.time_tolerance_ns) {
+        parsed.error = "--compare-times needs --expect FILE";
+        return parsed;
+    }
+    if (options.expect_frames.empty() && options.frame_tolerance) {
+        parsed.error = "--frame-tolerance needs --expect-frames DIR";
+        return parsed;
+    }
+    if (options.junit.empty() && !options.name.empty()) {
+        parsed.error = "--name needs --junit FILE";
+        return parsed;
+    }
+    if (options.board.transactions.empty() && format_given) {
+        parsed.error = "--format needs --transactions FILE";
+        return parsed;
+    }
+    if (options.program.empty()) {
+        parsed.error = "run needs a program: vboard run [OPTIONS] -- PROGRAM [ARGS...]";
+        return parsed;
+    }
+    parsed.options = options;
+    return parsed;
+}
+
+}  // namespace vboard_tool
