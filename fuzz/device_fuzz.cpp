@@ -77,11 +77,11 @@ void run(vboard::Board &board, const std::uint8_t *data, std::size_t size) {
                 }
                 break;
             case 6:
-                board.device("registers").set_register(arg, static_cast<std::uint8_t>(~arg));
+                board.device("registers").registers().set(arg, static_cast<std::uint8_t>(~arg));
                 break;
-            default: board.device("replies").queue_replies(std::vector<std::uint8_t>{arg}); break;
+            default: board.device("replies").replies().queue(std::vector<std::uint8_t>{arg}); break;
         }
-        const std::size_t received = board.device("replies").received().size();
+        const std::size_t received = board.device("replies").replies().received().size();
         require(received >= received_before, "a device forgot a byte it received");
         received_before = received;
     }

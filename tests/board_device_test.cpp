@@ -215,15 +215,16 @@ TEST_F(DeviceTest, HandlesReachTheBuiltInModelsAndRefuseOthers) {
     config.bus = vboard::Bus::Spi1;
     config.params = {{"values", std::vector<std::uint8_t>{0x10, 0x11}}};
     vboard::Device bank = board.attach_device(config);
-    EXPECT_EQ(bank.register_value(1), 0x11);
-    bank.set_register(2, 0x22);
-    EXPECT_EQ(board.device("bank").register_value(2), 0x22);
-    EXPECT_THROW(bank.queue_replies(std::vector<std::uint8_t>{1}), std::logic_error);
+    EXPECT_EQ(bank.registers().value(1), 0x11);
+    bank.registers().set(2, 0x22);
+    EXPECT_EQ(board.device("bank").registers().value(2), 0x22);
+    EXPECT_THROW(bank.replies(), std::logic_error);
     EXPECT_THROW(board.device("nothing"), std::out_of_range);
     config.name = "other";
     config.model = "nonsense";
     EXPECT_THROW(board.attach_device(config), vboard::DeviceError);
-    EXPECT_EQ(board.device("bank").register_value(1), 0x11);  // a refused device replaces nothing
+    EXPECT_EQ(board.device("bank").registers().value(1),
+              0x11);  // a refused device replaces nothing
 }
 
 TEST_F(DeviceTest, SeveralDevicesShareTheLinkEachBehindItsSelectLine) {
@@ -250,8 +251,8 @@ TEST_F(DeviceTest, SeveralDevicesShareTheLinkEachBehindItsSelectLine) {
     digitalWrite(23, HIGH);
     digitalWrite(22, LOW);  // a selected
     EXPECT_EQ(DEV_SPI_ReadData(), 0xA1);
-    EXPECT_THAT(board.device("b").received(), ElementsAre(0x42));
-    EXPECT_TRUE(board.device("a").received().empty());
+    EXPECT_THAT(board.device("b").replies().received(), ElementsAre(0x42));
+    EXPECT_TRUE(board.device("a").replies().received().empty());
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "board_fixture.hpp"
-#include "vboard/devices.hpp"
+#include "vboard/device.hpp"
 #include "vboard/duration.hpp"
 
 using ::testing::ElementsAre;
@@ -299,9 +299,11 @@ TEST_F(RulesTest, BadPinsAndChannelsAreRefused) {
 }
 
 TEST_F(BoardTest, RegisterFileStoresWritesAndAnswersReads) {
-    vboard::RegisterFile registers;
-    registers.set_value(0x20, 0x77);
-    board.attach_spi_device(0, registers.device());
+    vboard::DeviceConfig config;
+    config.model = "registers";
+    config.bus = vboard::Bus::Spi0;
+    vboard::Registers registers = board.attach_device(config).registers();
+    registers.set(0x20, 0x77);
     wiringPiSetupGpio();
     wiringPiSPISetup(0, 1'000'000);
     std::vector<uint8_t> write{0x05, 0x11, 0x22};
@@ -314,7 +316,9 @@ TEST_F(BoardTest, RegisterFileStoresWritesAndAnswersReads) {
     wiringPiSPIDataRW(0, preset.data(), 2);
     EXPECT_EQ(preset[1], 0x77);
 
-    board.attach_spi_device(1, vboard::echo_device());
+    config.model = "echo";
+    config.bus = vboard::Bus::Spi1;
+    board.attach_device(config);
     wiringPiSPISetup(1, 1'000'000);
     std::vector<uint8_t> echo{0xde, 0xad};
     wiringPiSPIDataRW(1, echo.data(), 2);

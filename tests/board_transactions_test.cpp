@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "board_fixture.hpp"
-#include "vboard/devices.hpp"
+#include "vboard/device.hpp"
 #include "vboard/transaction_writer.hpp"
 
 using ::testing::HasSubstr;
@@ -121,8 +121,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(TransactionsTest, HardwareSpiTransfersPairEachByteOutWithTheByteIn) {
-    const std::uint8_t replies[] = {0x11, 0x22};
-    board.attach_spi_device(1, vboard::reply_queue_device(replies));
+    vboard::DeviceConfig replies;
+    replies.model = "replies";
+    replies.bus = vboard::Bus::Spi1;
+    replies.params.push_back({"replies", std::vector<std::uint8_t>{0x11, 0x22}});
+    board.attach_device(replies);
     for (const int pin : {7, 9, 10, 11}) {
         pinModeAlt(pin, 4);  // ALT0
     }

@@ -20,7 +20,7 @@
 
 #if DEVCFG_VIRTUAL_BOARD
 #include "vboard/board.hpp"
-#include "vboard/devices.hpp"
+#include "vboard/device.hpp"
 #include "vboard/run_outputs.hpp"
 #include "vboard/trace.hpp"
 #include "vboard/transaction_writer.hpp"
@@ -180,8 +180,12 @@ int run(const devcfg::CommandLine &line) {
     board.queue_link_reply(options.link_reply);
     for (int channel = 0; channel < 2; ++channel) {
         if (!options.spi_reply[channel].empty()) {
-            board.attach_spi_device(channel,
-                                    vboard::reply_queue_device(options.spi_reply[channel]));
+            vboard::DeviceConfig replies;
+            replies.model = "replies";
+            replies.name = vboard::to_string(vboard::spi_bus(channel));
+            replies.bus = vboard::spi_bus(channel);
+            replies.params.push_back({"replies", options.spi_reply[channel]});
+            board.attach_device(replies);
         }
     }
     std::shared_ptr<vboard::EdgeRecorder> timing;

@@ -158,21 +158,21 @@ void Board::queue_link_reply(std::span<const std::uint8_t> bytes) {
     if (!has_link_device()) {
         throw std::logic_error("vboard: queue_link_reply needs attach_link_device first");
     }
-    link_device().queue_replies(bytes);
+    link_device().replies().queue(bytes);
 }
 
 std::size_t Board::link_replies_pending() const {
     if (!has_link_device()) {
         return 0;
     }
-    return const_cast<Board *>(this)->link_device().replies_pending();
+    return const_cast<Board *>(this)->link_device().replies().pending();
 }
 
 std::vector<std::uint8_t> Board::link_bytes_received() const {
     if (!has_link_device()) {
         return {};
     }
-    return const_cast<Board *>(this)->link_device().received();
+    return const_cast<Board *>(this)->link_device().replies().received();
 }
 
 std::vector<CallRecord> Board::calls() const {

@@ -82,7 +82,7 @@ class Reader {
         if (const toml::value<bool> *value = node.as_boolean()) {
             return value->get();
         }
-        fail(node, key, "true or false");
+        fail(node, key, kExpectedBoolean);
     }
 
     std::string choice(const toml::node &node, const std::string &key, Keys words) const {
@@ -103,7 +103,7 @@ class Reader {
         const std::optional<std::uint64_t> ns =
             value != nullptr ? parse_duration(value->get()) : std::nullopt;
         if (!ns) {
-            fail(node, key, "a duration with its unit, as \"100us\", \"5ms\" or \"2s\"");
+            fail(node, key, kExpectedDuration);
         }
         return *ns;
     }
@@ -119,7 +119,7 @@ class Reader {
     std::vector<std::uint8_t> bytes(const toml::node &node, const std::string &key) const {
         const toml::array *array = node.as_array();
         if (array == nullptr) {
-            fail(node, key, "an array of bytes, as [0x5a, 0xc3]");
+            fail(node, key, kExpectedBytes);
         }
         std::vector<std::uint8_t> out;
         for (std::size_t i = 0; i < array->size(); ++i) {
@@ -495,11 +495,7 @@ void read_device(const Reader &in, const toml::table &table, const std::string &
 void check_devices(const BoardFile &file) {
     for (const DeviceConfig &config : file.devices) {
         Board scratch;
-        try {
-            scratch.attach_device(config);
-        } catch (const DeviceError &error) {
-            throw BoardFileError(error.file(), error.line(), error.key(), error.expected());
-        }
+        scratch.attach_device(config);  // throws the model's ConfigError
     }
 }
 
@@ -566,7 +562,7 @@ Rule read_rule(const Reader &in, const toml::table &table, const std::string &pa
     if (const toml::node *node = table.get("name")) {
         const toml::value<std::string> *name = node->as_string();
         if (name == nullptr) {
-            in.fail(*node, path + ".name", "a string");
+            in.fail(*node, path + ".name", kExpectedString);
         }
         rule.name = name->get();
     }
@@ -742,7 +738,7 @@ TimingCheck read_timing(const Reader &in, const toml::table &table, const std::s
     if (const toml::node *name = table.get("name")) {
         const toml::value<std::string> *text = name->as_string();
         if (text == nullptr) {
-            in.fail(*name, path + ".name", "a string");
+            in.fail(*name, path + ".name", kExpectedString);
         }
         check.name = text->get();
     }
@@ -854,10 +850,9 @@ void check_ascii(std::string_view text, const std::string &name) {
 
 }  // namespace
 
-BoardFileError::BoardFileError(std::string file, int line, std::string key, std::string expected)
-    : std::runtime_error(line > 0 ? file + ":" + std::to_string(line) + ": " + key + ": expected " +
-                                        expected
-                                  : file + ": expected " + expected),
+ConfigError::ConfigError(std::string file, int line, std::string key, std::string expected)
+    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
+                         (key.empty() ? std::string() : key + ": ") + "expected " + expected),
       file_(std::move(file)),
       line_(line),
       key_(std::move(key)),
@@ -881,11 +876,11 @@ BoardFile BoardFile::parse(std::string_view text, const std::string &name) {
 BoardFile BoardFile::load(const std::string &path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
-        throw BoardFileError(path, 0, "file", "a board file (it is a directory)");
+        throw BoardFileError(path, 0, "", "a board file (it is a directory)");
     }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        throw BoardFileError(path, 0, "file",
+        throw BoardFileError(path, 0, "",
                              std::string("a readable board file (") + std::strerror(errno) + ")");
     }
     std::ostringstream text;

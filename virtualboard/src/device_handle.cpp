@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
-// vboard::Device, a test's handle to a device on a board.
+// vboard::Device, a test's handle to a device on a board, and its views of the built-in models.
 
 #include <mutex>
+#include <new>
 #include <stdexcept>
 
 #include "board_access.hpp"
 #include "device_slot.hpp"
+#include "model_registry.hpp"
 #include "models/builtin_models.h"
 #include "vboard/device.hpp"
 
@@ -16,14 +18,14 @@ namespace {
     throw std::logic_error("vboard: the device is not attached to a board");
 }
 
-BoardLock &lock_of(Board *board) {
+BoardLock &lock_of(const Board *board) {
     if (board == nullptr) {
         not_attached();
     }
     return BoardAccess::lock(*board);
 }
 
-DeviceSlot &slot_of(Board *board, std::uint64_t id) {
+DeviceSlot &slot_of(const Board *board, std::uint64_t id) {
     DeviceSlot *slot = board != nullptr ? BoardAccess::device(*board, id) : nullptr;
     if (slot == nullptr) {
         not_attached();
@@ -31,13 +33,23 @@ DeviceSlot &slot_of(Board *board, std::uint64_t id) {
     return *slot;
 }
 
-void *state_of(DeviceSlot &slot, const vb_device_model *model, const char *what) {
-    if (slot.model() != model) {
-        throw std::logic_error("vboard: " + std::string(what) + " needs a \"" + model->name +
-                               "\" device; '" + slot.name() + "' is not one");
+std::string model_name(const DeviceSlot &slot) {
+    return slot.model() != nullptr && slot.model()->name != nullptr ? slot.model()->name
+                                                                    : "function";
+}
+
+// The state of the device `id` as the built-in model `model` made it; the board's lock is held.
+void *state_as(const Board *board, std::uint64_t id, std::string_view model) {
+    DeviceSlot &slot = slot_of(board, id);
+    if (slot.model() == nullptr || slot.model() != find_builtin_model(model)) {
+        throw std::logic_error("vboard: '" + slot.name() + "' is a \"" + model_name(slot) +
+                               "\" device, not a \"" + std::string(model) + "\" one");
     }
     return slot.model_state();
 }
+
+constexpr std::string_view kReplies = "replies";
+constexpr std::string_view kRegisters = "registers";
 
 }  // namespace
 
@@ -56,45 +68,51 @@ std::string Device::name() const {
 
 std::string Device::model() const {
     std::lock_guard lock(lock_of(board_));
-    const DeviceSlot &slot = slot_of(board_, id_);
-    return slot.model() != nullptr && slot.model()->name != nullptr ? slot.model()->name
-                                                                    : "function";
+    return model_name(slot_of(board_, id_));
 }
 
-void Device::queue_replies(std::span<const std::uint8_t> bytes) {
+Replies Device::replies() const {
     std::lock_guard lock(lock_of(board_));
-    void *self = state_of(slot_of(board_, id_), vb_replies_model(), "queue_replies");
-    if (vb_replies_queue(self, bytes.data(), bytes.size()) != 0) {
+    state_as(board_, id_, kReplies);
+    return Replies(board_, id_);
+}
+
+Registers Device::registers() const {
+    std::lock_guard lock(lock_of(board_));
+    state_as(board_, id_, kRegisters);
+    return Registers(board_, id_);
+}
+
+void Replies::queue(std::span<const std::uint8_t> bytes) {
+    std::lock_guard lock(lock_of(board_));
+    if (vb_replies_queue(state_as(board_, id_, kReplies), bytes.data(), bytes.size()) != 0) {
         throw std::bad_alloc();
     }
 }
 
-std::size_t Device::replies_pending() const {
+std::size_t Replies::pending() const {
     std::lock_guard lock(lock_of(board_));
-    DeviceSlot &slot = slot_of(board_, id_);
-    const void *self = state_of(slot, vb_replies_model(), "replies_pending");
-    return vb_replies_pending(self) + (BoardAccess::link_holds_byte_of(*board_, &slot) ? 1 : 0);
+    const void *self = state_as(board_, id_, kReplies);
+    const bool on_the_line = BoardAccess::link_holds_byte_of(*board_, &slot_of(board_, id_));
+    return vb_replies_pending(self) + (on_the_line ? 1 : 0);
 }
 
-std::vector<std::uint8_t> Device::received() const {
+std::vector<std::uint8_t> Replies::received() const {
     std::lock_guard lock(lock_of(board_));
-    const void *self = state_of(slot_of(board_, id_), vb_replies_model(), "received");
     std::size_t count = 0;
-    const std::uint8_t *data = vb_replies_received(self, &count);
+    const std::uint8_t *data = vb_replies_received(state_as(board_, id_, kReplies), &count);
     return data != nullptr ? std::vector<std::uint8_t>(data, data + count)
                            : std::vector<std::uint8_t>{};
 }
 
-std::uint8_t Device::register_value(std::uint8_t reg) const {
+std::uint8_t Registers::value(std::uint8_t reg) const {
     std::lock_guard lock(lock_of(board_));
-    return vb_registers_get(state_of(slot_of(board_, id_), vb_registers_model(), "register_value"),
-                            reg);
+    return vb_registers_get(state_as(board_, id_, kRegisters), reg);
 }
 
-void Device::set_register(std::uint8_t reg, std::uint8_t value) {
+void Registers::set(std::uint8_t reg, std::uint8_t value) {
     std::lock_guard lock(lock_of(board_));
-    vb_registers_set(state_of(slot_of(board_, id_), vb_registers_model(), "set_register"), reg,
-                     value);
+    vb_registers_set(state_as(board_, id_, kRegisters), reg, value);
 }
 
 }  // namespace vboard

@@ -16,10 +16,10 @@ enum ParamKind : std::size_t { kInteger, kBoolean, kString, kBytes, kStrings };
 const char *kind_name(std::size_t kind) {
     switch (kind) {
         case kInteger: return "an integer";
-        case kBoolean: return "true or false";
-        case kString: return "a string";
+        case kBoolean: return kExpectedBoolean;
+        case kString: return kExpectedString;
         case kStrings: return "a list of strings";
-        default: return "an array of bytes, as [0x5a, 0xc3]";
+        default: return kExpectedBytes;
     }
 }
 
@@ -62,14 +62,13 @@ int param_string(vb_host *host, const char *key, const char **out) {
 int param_duration(vb_host *host, const char *key, uint64_t *out_ns) {
     ModelDevice &device = device_of(host);
     const DeviceParam *param = nullptr;
-    constexpr const char *kExpected = "a duration with its unit, as \"100us\", \"5ms\" or \"2s\"";
-    const int status = device.param(key, kString, &param, kExpected);
+    const int status = device.param(key, kString, &param, kExpectedDuration);
     if (status != VB_PARAM_OK) {
         return status;
     }
     const std::optional<std::uint64_t> ns = parse_duration(std::get<std::string>(param->value));
     if (!ns) {
-        device.fail(key, kExpected);
+        device.fail(key, kExpectedDuration);
         return VB_PARAM_INVALID;
     }
     if (out_ns != nullptr) {
@@ -163,14 +162,6 @@ struct InModel {
 }  // namespace
 
 bool in_device_model() { return t_model_depth > 0; }
-
-DeviceError::DeviceError(std::string file, int line, std::string key, std::string expected)
-    : std::invalid_argument(file + ":" + std::to_string(line) + ": " + key + ": expected " +
-                            expected),
-      file_(std::move(file)),
-      line_(line),
-      key_(std::move(key)),
-      expected_(std::move(expected)) {}
 
 ModelDevice::ModelDevice(Engine &engine, std::uint64_t id, const vb_device_model &model,
                          const DeviceConfig &config)

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "vboard/board.hpp"
+#include "vboard/config_error.hpp"
 #include "vboard/device.hpp"
 #include "vboard/export.h"
 #include "vboard/rules.hpp"
@@ -28,21 +29,6 @@ namespace vboard {
 
 // A board file that cannot be used. what() is one line, "FILE:LINE: KEY: expected WHAT" (the key
 // as a dotted path, "rule[2].after"; "syntax" for a file that is not TOML).
-class VBOARD_EXPORT BoardFileError : public std::runtime_error {
-  public:
-    BoardFileError(std::string file, int line, std::string key, std::string expected);
-
-    const std::string &file() const { return file_; }
-    int line() const { return line_; }
-    const std::string &key() const { return key_; }
-    const std::string &expected() const { return expected_; }
-
-  private:
-    std::string file_;
-    int line_;
-    std::string key_;
-    std::string expected_;
-};
 
 // A parsed, checked board file. Plain data: copy it, apply it to as many boards as needed.
 class VBOARD_EXPORT BoardFile {

@@ -32,6 +32,7 @@
 #include <variant>
 #include <vector>
 
+#include "vboard/config_error.hpp"
 #include "vboard/export.h"
 #include "vboard/types.hpp"
 
@@ -67,28 +68,16 @@ struct DeviceConfig {
     std::string key = "device";  // the dotted path of the device's section, "device[0]"
 };
 
-// A device that cannot be attached. what() is one line, "FILE:LINE: KEY: expected WHAT", the key
-// naming the parameter ("device[0].params.conversion") or the setting at fault.
-class VBOARD_EXPORT DeviceError : public std::invalid_argument {
-  public:
-    DeviceError(std::string file, int line, std::string key, std::string expected);
+// A device that cannot be attached is refused with a DeviceError (vboard/config_error.hpp): what()
+// is one line, "FILE:LINE: KEY: expected WHAT", the key naming the parameter
+// ("device[0].params.conversion") or the setting at fault.
 
-    const std::string &file() const { return file_; }
-    int line() const { return line_; }
-    const std::string &key() const { return key_; }
-    const std::string &expected() const { return expected_; }
-
-  private:
-    std::string file_;
-    int line_;
-    std::string key_;
-    std::string expected_;
-};
+class Replies;
+class Registers;
 
 // A test's handle to one device on a board. Cheap to copy; it names the device, it does not own
 // it. Every member locks the board, so it is safe from any thread. Once the device is detached or
-// its board reset, the members throw std::logic_error; a member that does not fit the device's
-// model (register_value on an echo) throws std::logic_error naming the model.
+// its board reset, the members throw std::logic_error.
 class VBOARD_EXPORT Device {
   public:
     Device() = default;  // names no device
@@ -97,15 +86,11 @@ class VBOARD_EXPORT Device {
     std::string name() const;
     std::string model() const;
 
-    // "replies": queue more replies, the replies still owed (one being put out counts), and every
-    // byte the device has received from the host.
-    void queue_replies(std::span<const std::uint8_t> bytes);
-    std::size_t replies_pending() const;
-    std::vector<std::uint8_t> received() const;
-
-    // "registers": read and set a register.
-    std::uint8_t register_value(std::uint8_t reg) const;
-    void set_register(std::uint8_t reg, std::uint8_t value);
+    // The device as the built-in model it is, with that model's own state: replies() for a
+    // "replies" device, registers() for a "registers" one. Each throws std::logic_error naming the
+    // device and its model when it is another model, and, like every member, once it is detached.
+    Replies replies() const;
+    Registers registers() const;
 
   private:
     friend class Board;
@@ -113,6 +98,35 @@ class VBOARD_EXPORT Device {
 
     Board *board_ = nullptr;
     std::uint64_t id_ = 0;
+};
+
+// A "replies" device: the replies it still owes and every byte it has received from the host.
+class VBOARD_EXPORT Replies {
+  public:
+    void queue(std::span<const std::uint8_t> bytes);
+    std::size_t pending() const;  // a reply the link is putting out counts
+    std::vector<std::uint8_t> received() const;
+
+  private:
+    friend class Device;
+    Replies(Board *board, std::uint64_t id) : board_(board), id_(id) {}
+
+    Board *board_;
+    std::uint64_t id_;
+};
+
+// A "registers" device: its 256 registers.
+class VBOARD_EXPORT Registers {
+  public:
+    std::uint8_t value(std::uint8_t reg) const;
+    void set(std::uint8_t reg, std::uint8_t value);
+
+  private:
+    friend class Device;
+    Registers(Board *board, std::uint64_t id) : board_(board), id_(id) {}
+
+    Board *board_;
+    std::uint64_t id_;
 };
 
 }  // namespace vboard
