@@ -135,17 +135,16 @@ static void sensor_timer(void *self, uint64_t timer_id) {
     vb_log(s->host, "conversion done");
 }
 
-static const vb_device_model kSensor = {sizeof(vb_device_model),
-                                        VB_DEVICE_ABI_VERSION,
-                                        "sensor",
-                                        sensor_create,
-                                        sensor_destroy,
-                                        sensor_select,
-                                        sensor_byte,
-                                        NULL,
-                                        sensor_timer,
-                                        NULL,
-                                        {NULL}};
+static const vb_device_model kSensor = {
+    .size = sizeof(vb_device_model),
+    .abi_version = VB_DEVICE_ABI_VERSION,
+    .name = "sensor",
+    .create = sensor_create,
+    .destroy = sensor_destroy,
+    .select = sensor_select,
+    .byte = sensor_byte,
+    .timer = sensor_timer,
+};
 
 #if defined(__GNUC__)
 __attribute__((visibility("default")))

@@ -104,17 +104,16 @@ static int probe_byte(void *self, const vb_byte *byte) {
     return (int)(byte->lines & 0xffu);
 }
 
-static const vb_device_model kProbe = {sizeof(vb_device_model),
-                                       PROBE_ABI,
-                                       "probe",
-                                       probe_create,
-                                       probe_destroy,
-                                       NULL,
-                                       probe_byte,
-                                       probe_edge,
-                                       probe_timer,
-                                       NULL,
-                                       {NULL}};
+static const vb_device_model kProbe = {
+    .size = sizeof(vb_device_model),
+    .abi_version = PROBE_ABI,
+    .name = "probe",
+    .create = probe_create,
+    .destroy = probe_destroy,
+    .byte = probe_byte,
+    .edge = probe_edge,
+    .timer = probe_timer,
+};
 
 #ifndef PROBE_NO_ENTRY
 __attribute__((visibility("default"))) const vb_device_model *vb_device_entry_v1(uint32_t abi) {

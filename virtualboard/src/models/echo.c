@@ -30,16 +30,13 @@ static int echo_byte(void *self, const vb_byte *byte) {
     }
 }
 
-static const vb_device_model kEcho = {sizeof(vb_device_model),
-                                      VB_DEVICE_ABI_VERSION,
-                                      "echo",
-                                      echo_create,
-                                      echo_destroy,
-                                      NULL,
-                                      echo_byte,
-                                      NULL,
-                                      NULL,
-                                      NULL,
-                                      {NULL}};
+static const vb_device_model kEcho = {
+    .size = sizeof(vb_device_model),
+    .abi_version = VB_DEVICE_ABI_VERSION,
+    .name = "echo",
+    .create = echo_create,
+    .destroy = echo_destroy,
+    .byte = echo_byte,
+};
 
 const vb_device_model *vb_echo_model(void) { return &kEcho; }

@@ -77,17 +77,15 @@ static int registers_byte(void *self, const vb_byte *byte) {
     return byte->direction == VB_EXCHANGE ? 0x00 : VB_NO_ANSWER;
 }
 
-static const vb_device_model kRegisters = {sizeof(vb_device_model),
-                                           VB_DEVICE_ABI_VERSION,
-                                           "registers",
-                                           registers_create,
-                                           registers_destroy,
-                                           registers_select,
-                                           registers_byte,
-                                           NULL,
-                                           NULL,
-                                           NULL,
-                                           {NULL}};
+static const vb_device_model kRegisters = {
+    .size = sizeof(vb_device_model),
+    .abi_version = VB_DEVICE_ABI_VERSION,
+    .name = "registers",
+    .create = registers_create,
+    .destroy = registers_destroy,
+    .select = registers_select,
+    .byte = registers_byte,
+};
 
 const vb_device_model *vb_registers_model(void) { return &kRegisters; }
 

@@ -120,17 +120,14 @@ static int replies_byte(void *self, const vb_byte *byte) {
     return answer;
 }
 
-static const vb_device_model kReplies = {sizeof(vb_device_model),
-                                         VB_DEVICE_ABI_VERSION,
-                                         "replies",
-                                         replies_create,
-                                         replies_destroy,
-                                         NULL,
-                                         replies_byte,
-                                         NULL,
-                                         NULL,
-                                         NULL,
-                                         {NULL}};
+static const vb_device_model kReplies = {
+    .size = sizeof(vb_device_model),
+    .abi_version = VB_DEVICE_ABI_VERSION,
+    .name = "replies",
+    .create = replies_create,
+    .destroy = replies_destroy,
+    .byte = replies_byte,
+};
 
 const vb_device_model *vb_replies_model(void) { return &kReplies; }
 

@@ -125,27 +125,21 @@ static void *ssd_create(vb_host *host) {
     return s;
 }
 
-/* A RAM option of display update control 1: 0 normal, 4 bypassed as 0, 8 inverted. */
-static int apply_option(int bit, unsigned option) {
+/* How a RAM option of display update control 1 reads a plane: 0 normal, 4 bypassed as 0,
+ * 8 inverted. */
+static int option_read(unsigned option) {
     if (option & 0x4u) {
-        return 0;
+        return VBD_BITS_ZERO;
     }
-    return (option & 0x8u) ? !bit : bit;
+    return (option & 0x8u) ? VBD_BITS_INVERTED : VBD_BITS_AS_THEY_ARE;
 }
 
 static void show_frame(ssd *s) {
-    for (uint32_t y = 0; y < s->height; ++y) {
-        const uint8_t *bw = s->bw + (size_t)y * s->xbytes;
-        const uint8_t *red = s->second + (size_t)y * s->xbytes;
-        for (uint32_t x = 0; x < s->width; ++x) {
-            uint8_t *out = s->frame + ((size_t)y * s->width + x) * 3;
-            const int white = apply_option(vbd_bit(bw, x), s->update1 & 0x0Fu);
-            const int is_red = s->red && apply_option(vbd_bit(red, x), s->update1 >> 4);
-            out[0] = (uint8_t)(is_red || white ? 0xFF : 0x00);
-            out[1] = out[2] = (uint8_t)(!is_red && white ? 0xFF : 0x00);
-        }
-    }
-    vb_frame(s->panel.host, s->width, s->height, s->frame);
+    const vbd_plane bw = {
+        .bits = s->bw, .stride = s->xbytes, .read = option_read(s->update1 & 0x0Fu)};
+    const vbd_plane red = {
+        .bits = s->second, .stride = s->xbytes, .read = option_read(s->update1 >> 4)};
+    vbd_show_planes(s->panel.host, &bw, s->red ? &red : NULL, s->width, s->height, s->frame);
 }
 
 static int passed(int32_t value, int32_t end, int increments) {
@@ -320,16 +314,16 @@ static void ssd_timer(void *self, uint64_t id) {
 
 static void ssd_finish(void *self) { vbd_panel_finish(&((ssd *)self)->panel); }
 
-static const vb_device_model kSsd16xx = {sizeof(vb_device_model),
-                                         VB_DEVICE_ABI_VERSION,
-                                         "ssd16xx",
-                                         ssd_create,
-                                         ssd_destroy,
-                                         NULL,
-                                         ssd_byte,
-                                         ssd_edge,
-                                         ssd_timer,
-                                         ssd_finish,
-                                         {NULL}};
+static const vb_device_model kSsd16xx = {
+    .size = sizeof(vb_device_model),
+    .abi_version = VB_DEVICE_ABI_VERSION,
+    .name = "ssd16xx",
+    .create = ssd_create,
+    .destroy = ssd_destroy,
+    .byte = ssd_byte,
+    .edge = ssd_edge,
+    .timer = ssd_timer,
+    .finish = ssd_finish,
+};
 
 const vb_device_model *vb_ssd16xx_model(void) { return &kSsd16xx; }

@@ -432,16 +432,16 @@ static void tft_timer(void *self, uint64_t id) {
 
 static void tft_finish(void *self) { show_frame(self); }
 
-static const vb_device_model kTft = {sizeof(vb_device_model),
-                                     VB_DEVICE_ABI_VERSION,
-                                     "tft",
-                                     tft_create,
-                                     tft_destroy,
-                                     NULL,
-                                     tft_byte,
-                                     tft_edge,
-                                     tft_timer,
-                                     tft_finish,
-                                     {NULL}};
+static const vb_device_model kTft = {
+    .size = sizeof(vb_device_model),
+    .abi_version = VB_DEVICE_ABI_VERSION,
+    .name = "tft",
+    .create = tft_create,
+    .destroy = tft_destroy,
+    .byte = tft_byte,
+    .edge = tft_edge,
+    .timer = tft_timer,
+    .finish = tft_finish,
+};
 
 const vb_device_model *vb_tft_model(void) { return &kTft; }

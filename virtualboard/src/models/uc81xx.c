@@ -116,19 +116,15 @@ static void *uc_create(vb_host *host) {
 }
 
 static void show_frame(uc *u) {
-    const uint8_t *bw_plane = u->red ? u->old_data : u->new_data;
-    for (uint32_t y = 0; y < u->height; ++y) {
-        const uint8_t *bw = bw_plane + (size_t)y * u->xbytes;
-        const uint8_t *red = u->new_data + (size_t)y * u->xbytes;
-        for (uint32_t x = 0; x < u->width; ++x) {
-            uint8_t *out = u->frame + ((size_t)y * u->width + x) * 3;
-            const int white = vbd_bit(bw, x) == u->white_bit;
-            const int is_red = u->red && vbd_bit(red, x) == u->red_bit;
-            out[0] = (uint8_t)(is_red || white ? 0xFF : 0x00);
-            out[1] = out[2] = (uint8_t)(!is_red && white ? 0xFF : 0x00);
-        }
-    }
-    vb_frame(u->panel.host, u->width, u->height, u->frame);
+    /* On black/white/red, 0x10 is the black/white plane and 0x13 the red; on black/white, 0x13 is
+     * the image. A bit reads 1 where it means white (or red) as white_bit (red_bit) says. */
+    const vbd_plane bw = {.bits = u->red ? u->old_data : u->new_data,
+                          .stride = u->xbytes,
+                          .read = u->white_bit ? VBD_BITS_AS_THEY_ARE : VBD_BITS_INVERTED};
+    const vbd_plane red = {.bits = u->new_data,
+                           .stride = u->xbytes,
+                           .read = u->red_bit ? VBD_BITS_AS_THEY_ARE : VBD_BITS_INVERTED};
+    vbd_show_planes(u->panel.host, &bw, u->red ? &red : NULL, u->width, u->height, u->frame);
 }
 
 static void note_at(uc *u, uint64_t time_ns, const char *format, const char *detail) {
@@ -289,16 +285,16 @@ static void uc_timer(void *self, uint64_t id) {
 
 static void uc_finish(void *self) { vbd_panel_finish(&((uc *)self)->panel); }
 
-static const vb_device_model kUc81xx = {sizeof(vb_device_model),
-                                        VB_DEVICE_ABI_VERSION,
-                                        "uc81xx",
-                                        uc_create,
-                                        uc_destroy,
-                                        NULL,
-                                        uc_byte,
-                                        uc_edge,
-                                        uc_timer,
-                                        uc_finish,
-                                        {NULL}};
+static const vb_device_model kUc81xx = {
+    .size = sizeof(vb_device_model),
+    .abi_version = VB_DEVICE_ABI_VERSION,
+    .name = "uc81xx",
+    .create = uc_create,
+    .destroy = uc_destroy,
+    .byte = uc_byte,
+    .edge = uc_edge,
+    .timer = uc_timer,
+    .finish = uc_finish,
+};
 
 const vb_device_model *vb_uc81xx_model(void) { return &kUc81xx; }
