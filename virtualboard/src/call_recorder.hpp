@@ -57,7 +57,8 @@ class CallRecorder {
         CallRecord &rec = unlogged_;
         rec.call = call;
         rec.time_ns = now;
-        rec.args = {pin, value, 0};
+        rec.args[0] = pin;  // the third argument is past arg_count: left as it is
+        rec.args[1] = value;
         rec.arg_count = 2;
         current_ = &rec;
         return rec;
