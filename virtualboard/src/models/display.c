@@ -148,23 +148,94 @@ int vbd_panel_accepts(vbd_panel *panel, const char *what, int is_command, uint64
     return 1;
 }
 
-int vbd_panel_byte_kind(vbd_panel *panel, const vb_byte *byte, uint8_t command,
-                        const char *(*command_name)(uint8_t)) {
+const char *vbd_command_name(const vbd_controller *controller, uint8_t code) {
+    for (size_t i = 0; i < controller->command_count; ++i) {
+        if (controller->commands[i].code == code) {
+            return controller->commands[i].name;
+        }
+    }
+    return "command";
+}
+
+static const vbd_command *find_command(const vbd_controller *controller, uint8_t code) {
+    for (size_t i = 0; i < controller->command_count; ++i) {
+        if (controller->commands[i].code == code) {
+            return &controller->commands[i];
+        }
+    }
+    return NULL;
+}
+
+void vbd_controller_forget(vbd_controller *controller) {
+    controller->have_command = 0;
+    controller->current = NULL;
+    controller->count = 0;
+}
+
+/* The command in progress ends: a short parameter list that is long enough still counts. */
+static void end_command(vbd_controller *controller, void *self, uint64_t time_ns) {
+    const vbd_command *command = controller->current;
+    if (command != NULL && command->params != NULL && command->max_params != VBD_STREAM &&
+        controller->count < (uint32_t)command->max_params &&
+        controller->count >= (uint32_t)command->min_params && controller->count > 0) {
+        command->params(self, controller->bytes, controller->count, time_ns);
+    }
+}
+
+static void take_command(vbd_controller *controller, void *self, uint8_t code, uint64_t time_ns) {
+    end_command(controller, self, time_ns);
+    controller->code = code;
+    controller->current = find_command(controller, code);
+    controller->have_command = 1;
+    controller->count = 0;
+    if (controller->current != NULL && controller->current->begin != NULL) {
+        controller->current->begin(self, time_ns);
+    }
+}
+
+static void take_data(vbd_controller *controller, void *self, uint8_t value, uint64_t time_ns) {
+    const vbd_command *command = controller->current;
+    if (!controller->have_command || command == NULL) {
+        return;
+    }
+    if (command->max_params == VBD_STREAM) {
+        if (command->stream != NULL) {
+            command->stream(self, value, time_ns);
+        }
+        return;
+    }
+    if (controller->count >= (uint32_t)command->max_params ||
+        controller->count >= sizeof controller->bytes) {
+        return;
+    }
+    controller->bytes[controller->count++] = value;
+    if (controller->count == (uint32_t)command->max_params && command->params != NULL) {
+        command->params(self, controller->bytes, controller->count, time_ns);
+    }
+}
+
+void vbd_controller_byte(vbd_controller *controller, vbd_panel *panel, void *self,
+                         const vb_byte *byte) {
     if (byte->direction == VB_FROM_DEVICE) {
-        return VBD_IGNORED;
+        return;
     }
     const int is_command = ((byte->lines >> panel->dc) & 1u) == 0;
     char what[80];
     if (is_command) {
-        snprintf(what, sizeof what, "command 0x%02x (%s)", byte->out, command_name(byte->out));
+        snprintf(what, sizeof what, "command 0x%02x (%s)", byte->out,
+                 vbd_command_name(controller, byte->out));
     } else {
-        snprintf(what, sizeof what, "a data byte of command 0x%02x (%s)", command,
-                 command_name(command));
+        snprintf(what, sizeof what, "a data byte of command 0x%02x (%s)", controller->code,
+                 vbd_command_name(controller, controller->code));
     }
     if (!vbd_panel_accepts(panel, what, is_command, byte->time_ns)) {
-        return VBD_IGNORED;
+        return;
     }
-    return is_command ? VBD_COMMAND : VBD_DATA;
+    if (is_command) {
+        take_command(controller, self, byte->out, byte->time_ns);
+    } else {
+        take_data(controller, self, byte->out, byte->time_ns);
+    }
 }
 
 int vbd_panel_edge(vbd_panel *panel, uint32_t line, int level) {

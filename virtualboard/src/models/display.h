@@ -56,11 +56,41 @@ int vbd_panel_timer(vbd_panel *panel, uint64_t id);
  * while reset is held, or while asleep (the owner's wake-up command aside). `what` names the byte,
  * as "command 0x24 (write black/white RAM)". */
 int vbd_panel_accepts(vbd_panel *panel, const char *what, int is_command, uint64_t time_ns);
-/* What a byte on the bus is to the panel: VBD_COMMAND, VBD_DATA, or VBD_IGNORED (a read, or a byte
- * vbd_panel_accepts refused). `command` is the command its data belongs to, for the diagnostic. */
-enum { VBD_IGNORED = -1, VBD_DATA = 0, VBD_COMMAND = 1 };
-int vbd_panel_byte_kind(vbd_panel *panel, const vb_byte *byte, uint8_t command,
-                        const char *(*command_name)(uint8_t));
+/* The controller skeleton the display families share: a family is its command table and its RAM
+ * addressing. A command declares how many parameter bytes it takes; the skeleton collects them
+ * and calls the command's handler once they are in, so that adding a command is one row. */
+enum { VBD_STREAM = -1 }; /* a command whose data bytes run until the next command: RAM writes */
+typedef struct vbd_command {
+    uint8_t code;
+    const char *name; /* for diagnostics: "write black/white RAM" */
+    /* Parameter bytes it takes: from min_params to max_params, or max_params VBD_STREAM. The
+     * handler runs at the last of max_params, or, with fewer but at least min_params, at the next
+     * command byte. Extra bytes are ignored. */
+    int8_t min_params, max_params;
+    void (*begin)(void *self, uint64_t time_ns); /* at the command byte */
+    void (*params)(void *self, const uint8_t *bytes, uint32_t count, uint64_t time_ns);
+    void (*stream)(void *self, uint8_t value, uint64_t time_ns); /* each byte of a stream */
+} vbd_command;
+
+typedef struct vbd_controller {
+    const vbd_command *commands;
+    size_t command_count;
+    const vbd_command *current; /* the command the data bytes belong to; NULL for none */
+    uint8_t code;               /* its code, known to the table or not */
+    int have_command;           /* a command byte came since the last reset */
+    uint32_t count;             /* parameter bytes taken */
+    uint8_t bytes[8];
+} vbd_controller;
+
+/* The name of `code` in the table, or "command" for one outside it. */
+const char *vbd_command_name(const vbd_controller *controller, uint8_t code);
+/* A reset: data bytes are ignored until the next command byte. */
+void vbd_controller_forget(vbd_controller *controller);
+/* One byte on the bus: a command or data as the data/command line says, unless the panel refuses
+ * it (busy, reset held, asleep: noted once per stretch) or it is a read. `self` is what the
+ * handlers receive. */
+void vbd_controller_byte(vbd_controller *controller, vbd_panel *panel, void *self,
+                         const vb_byte *byte);
 /* The reset line changed: returns 1 when a reset pulse has just ended (the owner resets itself). */
 int vbd_panel_edge(vbd_panel *panel, uint32_t line, int level);
 void vbd_panel_sleep(vbd_panel *panel, int asleep);

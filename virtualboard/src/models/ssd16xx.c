@@ -34,10 +34,7 @@ typedef struct ssd {
     uint8_t *bw, *second; /* xbytes * height each; `second` is red or the previous image */
     uint8_t *frame;       /* width * height * 3 */
 
-    uint8_t command;
-    int have_command;
-    uint32_t count; /* parameter bytes of `command` so far */
-    uint8_t params[4];
+    vbd_controller controller;
 
     uint8_t entry;
     int32_t xs, xe, ys, ye, xc, yc;
@@ -47,24 +44,7 @@ typedef struct ssd {
     int outside_noted;
 } ssd;
 
-static const char *command_name(uint8_t command) {
-    switch (command) {
-        case kDriverOutput: return "driver output control";
-        case kDeepSleep: return "deep sleep";
-        case kEntryMode: return "data entry mode";
-        case kSoftReset: return "software reset";
-        case kActivate: return "master activation";
-        case kUpdate1: return "display update control 1";
-        case kUpdate2: return "display update control 2";
-        case kWriteBw: return "write black/white RAM";
-        case kWriteRed: return "write RAM 0x26";
-        case kWindowX: return "RAM X window";
-        case kWindowY: return "RAM Y window";
-        case kCounterX: return "RAM X counter";
-        case kCounterY: return "RAM Y counter";
-        default: return "command";
-    }
-}
+static void use_commands(ssd *s); /* the command table, below */
 
 static void reset_registers(ssd *s) {
     s->entry = 0x03;
@@ -76,7 +56,7 @@ static void reset_registers(ssd *s) {
     s->yc = 0;
     s->update1 = 0;
     s->update2 = 0;
-    s->have_command = 0;
+    vbd_controller_forget(&s->controller);
     s->refreshing = 0;
 }
 
@@ -121,6 +101,7 @@ static void *ssd_create(vb_host *host) {
         return NULL;
     }
     memset(s->bw, 0xFF, plane);
+    use_commands(s);
     reset_registers(s);
     return s;
 }
@@ -184,8 +165,8 @@ static void write_ram(ssd *s, uint8_t *plane, uint8_t value, uint64_t time_ns) {
             vbd_note(s->panel.host,
                      "%s 0x%02x at %s: RAM written at X byte %d, Y %d, outside the window "
                      "X %d-%d, Y %d-%d%s",
-                     command_name(s->command), s->command, at, (int)s->xc, (int)s->yc, (int)s->xs,
-                     (int)s->xe, (int)s->ys, (int)s->ye,
+                     vbd_command_name(&s->controller, s->controller.code), s->controller.code, at,
+                     (int)s->xc, (int)s->yc, (int)s->xs, (int)s->xe, (int)s->ys, (int)s->ye,
                      in_ram ? "" : " and outside the RAM (dropped)");
             s->outside_noted = 1;
         }
@@ -210,88 +191,129 @@ static void refresh(ssd *s, uint64_t time_ns) {
     vbd_panel_start_busy(&s->panel, (s->update2 & 0x08u) ? s->partial_ns : s->refresh_ns);
 }
 
-static void take_command(ssd *s, uint8_t command, uint64_t time_ns) {
-    s->command = command;
-    s->have_command = 1;
-    s->count = 0;
-    s->outside_noted = 0;
-    switch (command) {
-        case kSoftReset:
-            reset_registers(s);
-            vbd_panel_start_busy(&s->panel, s->reset_ns);
-            break;
-        case kActivate: refresh(s, time_ns); break;
-        default: break;
+/* The commands, each as the family's datasheets give it. */
+static void soft_reset(void *self, uint64_t time_ns) {
+    ssd *s = self;
+    (void)time_ns;
+    reset_registers(s);
+    vbd_panel_start_busy(&s->panel, s->reset_ns);
+}
+static void activate(void *self, uint64_t time_ns) { refresh(self, time_ns); }
+static void deep_sleep(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    (void)n, (void)time_ns;
+    if (p[0] == 0x01 || p[0] == 0x03) {
+        vbd_panel_sleep(&((ssd *)self)->panel, 1);
     }
 }
+static void entry_mode(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    (void)n, (void)time_ns;
+    ((ssd *)self)->entry = p[0] & 0x07u;
+}
+static void window_x(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    ssd *s = self;
+    (void)n, (void)time_ns;
+    s->xs = p[0];
+    s->xe = p[1];
+}
+static void window_y(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    ssd *s = self;
+    (void)n, (void)time_ns;
+    s->ys = p[0] | (int32_t)p[1] << 8;
+    s->ye = p[2] | (int32_t)p[3] << 8;
+}
+static void counter_x(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    (void)n, (void)time_ns;
+    ((ssd *)self)->xc = p[0];
+}
+static void counter_y(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    (void)n, (void)time_ns;
+    ((ssd *)self)->yc = p[0] | (int32_t)p[1] << 8;
+}
+static void update1(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    (void)n, (void)time_ns;
+    ((ssd *)self)->update1 = p[0];
+}
+static void update2(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    (void)n, (void)time_ns;
+    ((ssd *)self)->update2 = p[0];
+}
+static void begin_ram(void *self, uint64_t time_ns) {
+    (void)time_ns;
+    ((ssd *)self)->outside_noted = 0;
+}
+static void write_bw(void *self, uint8_t value, uint64_t time_ns) {
+    ssd *s = self;
+    write_ram(s, s->bw, value, time_ns);
+}
+static void write_red(void *self, uint8_t value, uint64_t time_ns) {
+    ssd *s = self;
+    write_ram(s, s->second, value, time_ns);
+}
 
-static void take_data(ssd *s, uint8_t value, uint64_t time_ns) {
-    const uint32_t n = s->count++;
-    if (n < sizeof s->params) {
-        s->params[n] = value;
-    }
-    switch (s->command) {
-        case kDeepSleep:
-            if (n == 0 && (value == 0x01 || value == 0x03)) {
-                vbd_panel_sleep(&s->panel, 1);
-            }
-            break;
-        case kEntryMode:
-            if (n == 0) {
-                s->entry = value & 0x07u;
-            }
-            break;
-        case kWindowX:
-            if (n == 0) {
-                s->xs = value;
-            } else if (n == 1) {
-                s->xe = value;
-            }
-            break;
-        case kWindowY:
-            if (n == 1) {
-                s->ys = s->params[0] | (int32_t)s->params[1] << 8;
-            } else if (n == 3) {
-                s->ye = s->params[2] | (int32_t)s->params[3] << 8;
-            }
-            break;
-        case kCounterX:
-            if (n == 0) {
-                s->xc = value;
-            }
-            break;
-        case kCounterY:
-            if (n == 1) {
-                s->yc = s->params[0] | (int32_t)s->params[1] << 8;
-            }
-            break;
-        case kUpdate1:
-            if (n == 0) {
-                s->update1 = value;
-            }
-            break;
-        case kUpdate2:
-            if (n == 0) {
-                s->update2 = value;
-            }
-            break;
-        case kWriteBw: write_ram(s, s->bw, value, time_ns); break;
-        case kWriteRed: write_ram(s, s->second, value, time_ns); break;
-        default: break;
-    }
+static const vbd_command kCommands[] = {
+    {.code = kDriverOutput, .name = "driver output control"},
+    {.code = kDeepSleep,
+     .name = "deep sleep",
+     .min_params = 1,
+     .max_params = 1,
+     .params = deep_sleep},
+    {.code = kEntryMode,
+     .name = "data entry mode",
+     .min_params = 1,
+     .max_params = 1,
+     .params = entry_mode},
+    {.code = kSoftReset, .name = "software reset", .begin = soft_reset},
+    {.code = kActivate, .name = "master activation", .begin = activate},
+    {.code = kUpdate1,
+     .name = "display update control 1",
+     .min_params = 1,
+     .max_params = 1,
+     .params = update1},
+    {.code = kUpdate2,
+     .name = "display update control 2",
+     .min_params = 1,
+     .max_params = 1,
+     .params = update2},
+    {.code = kWriteBw,
+     .name = "write black/white RAM",
+     .max_params = VBD_STREAM,
+     .begin = begin_ram,
+     .stream = write_bw},
+    {.code = kWriteRed,
+     .name = "write RAM 0x26",
+     .max_params = VBD_STREAM,
+     .begin = begin_ram,
+     .stream = write_red},
+    {.code = kWindowX,
+     .name = "RAM X window",
+     .min_params = 2,
+     .max_params = 2,
+     .params = window_x},
+    {.code = kWindowY,
+     .name = "RAM Y window",
+     .min_params = 4,
+     .max_params = 4,
+     .params = window_y},
+    {.code = kCounterX,
+     .name = "RAM X counter",
+     .min_params = 1,
+     .max_params = 1,
+     .params = counter_x},
+    {.code = kCounterY,
+     .name = "RAM Y counter",
+     .min_params = 2,
+     .max_params = 2,
+     .params = counter_y},
+};
+
+static void use_commands(ssd *s) {
+    s->controller.commands = kCommands;
+    s->controller.command_count = sizeof kCommands / sizeof kCommands[0];
 }
 
 static int ssd_byte(void *self, const vb_byte *byte) {
     ssd *s = self;
-    switch (vbd_panel_byte_kind(&s->panel, byte, s->command, command_name)) {
-        case VBD_COMMAND: take_command(s, byte->out, byte->time_ns); break;
-        case VBD_DATA:
-            if (s->have_command) {
-                take_data(s, byte->out, byte->time_ns);
-            }
-            break;
-        default: break;
-    }
+    vbd_controller_byte(&s->controller, &s->panel, s, byte);
     return VB_NO_ANSWER;
 }
 

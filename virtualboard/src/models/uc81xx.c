@@ -33,10 +33,7 @@ typedef struct uc {
     uint8_t *frame;
 
     int configured_red; /* the colours as the board file gives them, restored by a reset */
-    uint8_t command;
-    int have_command;
-    uint32_t count;
-    uint8_t params[4];
+    vbd_controller controller;
     uint32_t address; /* the next byte of the plane being written */
     int powered;
     int refreshing;
@@ -44,25 +41,18 @@ typedef struct uc {
     int outside_noted;
 } uc;
 
-static const char *command_name(uint8_t command) {
-    switch (command) {
-        case kPanelSetting: return "panel setting";
-        case kPowerOff: return "power off";
-        case kPowerOn: return "power on";
-        case kDeepSleep: return "deep sleep";
-        case kOldData: return "data 0x10";
-        case kRefresh: return "display refresh";
-        case kNewData: return "data 0x13";
-        case kResolution: return "resolution";
-        default: return "command";
-    }
-}
+static void use_commands(uc *u); /* the command table, below */
 
-static void reset_registers(uc *u) {
-    u->have_command = 0;
+/* What a reset sets back, apart from the command in progress. */
+static void reset_settings(uc *u) {
     u->powered = 0;
     u->refreshing = 0;
     u->red = u->configured_red;
+}
+
+static void reset_registers(uc *u) {
+    reset_settings(u);
+    vbd_controller_forget(&u->controller);
 }
 
 static void uc_destroy(void *self) {
@@ -111,6 +101,7 @@ static void *uc_create(vb_host *host) {
     }
     memset(u->old_data, u->white_bit ? 0xFF : 0x00, plane);
     memset(u->new_data, u->red ? (u->red_bit ? 0x00 : 0xFF) : (u->white_bit ? 0xFF : 0x00), plane);
+    use_commands(u);
     reset_registers(u);
     return u;
 }
@@ -150,17 +141,11 @@ static void refresh(uc *u, uint64_t time_ns) {
 
 /* The resolution command's bytes, once they are all in: three (one byte of width, as the
  * smaller controllers take it) or four (two bytes each). */
-static void check_resolution(uc *u, uint64_t time_ns) {
-    uint32_t width = 0, height = 0;
-    if (u->count == 3) {
-        width = u->params[0] & 0xF8u;
-        height = (uint32_t)u->params[1] << 8 | u->params[2];
-    } else if (u->count >= 4) {
-        width = (uint32_t)u->params[0] << 8 | u->params[1];
-        height = (uint32_t)u->params[2] << 8 | u->params[3];
-    } else {
-        return;
-    }
+static void resolution(void *self, const uint8_t *p, uint32_t count, uint64_t time_ns) {
+    uc *u = self;
+    const uint32_t width = count == 3 ? (p[0] & 0xF8u) : ((uint32_t)p[0] << 8 | p[1]);
+    const uint32_t height =
+        count == 3 ? ((uint32_t)p[1] << 8 | p[2]) : ((uint32_t)p[2] << 8 | p[3]);
     if (width != u->width || height != u->height) {
         char at[32];
         vbd_time(time_ns, at, sizeof at);
@@ -169,27 +154,49 @@ static void check_resolution(uc *u, uint64_t time_ns) {
     }
 }
 
-static void take_command(uc *u, uint8_t command, uint64_t time_ns) {
-    if (u->have_command && u->command == kResolution && u->count == 3) {
-        check_resolution(u, time_ns);
+static void power_on(void *self, uint64_t time_ns) {
+    uc *u = self;
+    (void)time_ns;
+    u->powered = 1;
+    vbd_panel_start_busy(&u->panel, u->power_ns);
+}
+
+static void power_off(void *self, uint64_t time_ns) {
+    uc *u = self;
+    (void)time_ns;
+    u->powered = 0;
+    vbd_panel_start_busy(&u->panel, u->power_ns);
+}
+
+static void display_refresh(void *self, uint64_t time_ns) { refresh(self, time_ns); }
+
+static void panel_setting(void *self, const uint8_t *p, uint32_t count, uint64_t time_ns) {
+    uc *u = self;
+    (void)count, (void)time_ns;
+    if ((p[0] & 0x01u) == 0) { /* RST_N low: a soft reset */
+        reset_settings(u);
     }
-    u->command = command;
-    u->have_command = 1;
-    u->count = 0;
+    u->red = (p[0] & 0x10u) == 0; /* KW/R: set for black/white only */
+}
+
+static void deep_sleep(void *self, const uint8_t *p, uint32_t count, uint64_t time_ns) {
+    uc *u = self;
+    (void)count;
+    if (p[0] == kDeepSleepCheck) {
+        vbd_panel_sleep(&u->panel, 1);
+    } else {
+        char at[32];
+        vbd_time(time_ns, at, sizeof at);
+        vbd_note(u->panel.host, "deep sleep 0x07 at %s with check byte 0x%02x, not 0xa5 (ignored)",
+                 at, p[0]);
+    }
+}
+
+static void begin_plane(void *self, uint64_t time_ns) {
+    uc *u = self;
+    (void)time_ns;
     u->address = 0;
     u->outside_noted = 0;
-    switch (command) {
-        case kPowerOn:
-            u->powered = 1;
-            vbd_panel_start_busy(&u->panel, u->power_ns);
-            break;
-        case kPowerOff:
-            u->powered = 0;
-            vbd_panel_start_busy(&u->panel, u->power_ns);
-            break;
-        case kRefresh: refresh(u, time_ns); break;
-        default: break;
-    }
 }
 
 static void write_plane(uc *u, uint8_t *plane, uint8_t value, uint64_t time_ns) {
@@ -201,8 +208,8 @@ static void write_plane(uc *u, uint8_t *plane, uint8_t value, uint64_t time_ns) 
             vbd_note(u->panel.host,
                      "%s 0x%02x at %s: RAM written outside the window (%ux%u pixels, %zu bytes; "
                      "the rest is dropped)",
-                     command_name(u->command), u->command, at, (unsigned)u->width,
-                     (unsigned)u->height, size);
+                     vbd_command_name(&u->controller, u->controller.code), u->controller.code, at,
+                     (unsigned)u->width, (unsigned)u->height, size);
             u->outside_noted = 1;
         }
         return;
@@ -211,58 +218,56 @@ static void write_plane(uc *u, uint8_t *plane, uint8_t value, uint64_t time_ns) 
     u->written = 1;
 }
 
-static void take_data(uc *u, uint8_t value, uint64_t time_ns) {
-    const uint32_t n = u->count++;
-    if (n < sizeof u->params) {
-        u->params[n] = value;
-    }
-    switch (u->command) {
-        case kPanelSetting:
-            if (n == 0) {
-                u->red = (value & 0x10u) == 0; /* KW/R: set for black/white only */
-                if ((value & 0x01u) == 0) {    /* RST_N low: a soft reset */
-                    reset_registers(u);
-                    u->have_command = 1;
-                    u->red = (value & 0x10u) == 0;
-                }
-            }
-            break;
-        case kDeepSleep:
-            if (n == 0) {
-                if (value == kDeepSleepCheck) {
-                    vbd_panel_sleep(&u->panel, 1);
-                } else {
-                    char at[32];
-                    vbd_time(time_ns, at, sizeof at);
-                    vbd_note(u->panel.host,
-                             "deep sleep 0x07 at %s with check byte 0x%02x, not 0xa5 (ignored)", at,
-                             value);
-                }
-            }
-            break;
-        case kOldData: write_plane(u, u->old_data, value, time_ns); break;
-        case kNewData: write_plane(u, u->new_data, value, time_ns); break;
-        case kResolution:
-            if (n == 3) {
-                check_resolution(u, time_ns);
-                u->count = 0xFFu; /* checked */
-            }
-            break;
-        default: break;
-    }
+static void old_data(void *self, uint8_t value, uint64_t time_ns) {
+    uc *u = self;
+    write_plane(u, u->old_data, value, time_ns);
+}
+
+static void new_data(void *self, uint8_t value, uint64_t time_ns) {
+    uc *u = self;
+    write_plane(u, u->new_data, value, time_ns);
+}
+
+/* Parameters high byte first. */
+static const vbd_command kCommands[] = {
+    {.code = kPanelSetting,
+     .name = "panel setting",
+     .min_params = 1,
+     .max_params = 1,
+     .params = panel_setting},
+    {.code = kPowerOff, .name = "power off", .begin = power_off},
+    {.code = kPowerOn, .name = "power on", .begin = power_on},
+    {.code = kDeepSleep,
+     .name = "deep sleep",
+     .min_params = 1,
+     .max_params = 1,
+     .params = deep_sleep},
+    {.code = kOldData,
+     .name = "data 0x10",
+     .max_params = VBD_STREAM,
+     .begin = begin_plane,
+     .stream = old_data},
+    {.code = kRefresh, .name = "display refresh", .begin = display_refresh},
+    {.code = kNewData,
+     .name = "data 0x13",
+     .max_params = VBD_STREAM,
+     .begin = begin_plane,
+     .stream = new_data},
+    {.code = kResolution,
+     .name = "resolution",
+     .min_params = 3,
+     .max_params = 4,
+     .params = resolution},
+};
+
+static void use_commands(uc *u) {
+    u->controller.commands = kCommands;
+    u->controller.command_count = sizeof kCommands / sizeof kCommands[0];
 }
 
 static int uc_byte(void *self, const vb_byte *byte) {
     uc *u = self;
-    switch (vbd_panel_byte_kind(&u->panel, byte, u->command, command_name)) {
-        case VBD_COMMAND: take_command(u, byte->out, byte->time_ns); break;
-        case VBD_DATA:
-            if (u->have_command) {
-                take_data(u, byte->out, byte->time_ns);
-            }
-            break;
-        default: break;
-    }
+    vbd_controller_byte(&u->controller, &u->panel, u, byte);
     return VB_NO_ANSWER;
 }
 
