@@ -12,10 +12,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 
 #include "vboard/board.hpp"
 #include "vboard/run_config.hpp"
+#include "vboard/run_observer.hpp"
 #include "vboard/run_outputs.hpp"
 
 namespace {
@@ -190,5 +192,37 @@ TEST_F(RunOutputsTest, AnOutputThatCannotBeWrittenIsNamedAndNothingIsOpened) {
             }
         }
         EXPECT_FALSE(std::filesystem::exists(at("first.vcd")));
+    }
+}
+
+// Each row of the table of outputs names its own RunConfig field (carried under its setting's
+// variable), opens an observer that watches something on that path, and finishes whole.
+TEST_F(RunOutputsTest, EachOutputInTheTableOpensWatchesAndFinishesOnItsOwnPath) {
+    std::set<std::string> options;
+    for (const vboard::OutputModule &output : vboard::output_modules()) {
+        SCOPED_TRACE(vboard::variable_name(output.setting));
+        if (*output.option != '\0') {
+            EXPECT_TRUE(options.insert(output.option).second) << "two rows take " << output.option;
+        }
+        const std::string path = at(output.directory() ? "frames" : "output");
+        if (output.directory()) {
+            std::filesystem::create_directories(path);
+        }
+        vboard::RunConfig config;
+        config.*output.path = path;
+        bool carried = false;
+        for (const auto &[variable, value] : vboard::run_environment(config)) {
+            carried |= variable == vboard::variable_name(output.setting) && value == path;
+        }
+        EXPECT_TRUE(carried);
+        const std::shared_ptr<vboard::RunObserver> observer = output.open(config, nullptr);
+        ASSERT_TRUE(observer);
+        EXPECT_NE(observer->interests(), 0U);
+        vboard::Board board;
+        board.add_observer(observer);
+        board.remove_observer(observer);
+        EXPECT_EQ(output.finish(*observer, config, ""), std::nullopt);
+        EXPECT_TRUE(std::filesystem::exists(path));
+        std::filesystem::remove_all(path);
     }
 }

@@ -166,6 +166,10 @@ static const vbd_command *find_command(const vbd_controller *controller, uint8_t
     return NULL;
 }
 
+int vbd_command_known(const vbd_controller *controller, uint8_t code) {
+    return find_command(controller, code) != NULL;
+}
+
 void vbd_controller_forget(vbd_controller *controller) {
     controller->have_command = 0;
     controller->current = NULL;
@@ -231,10 +235,15 @@ void vbd_controller_byte(vbd_controller *controller, vbd_panel *panel, void *sel
     if (!vbd_panel_accepts(panel, what, is_command, byte->time_ns)) {
         return;
     }
+    vbd_controller_take(controller, self, is_command, byte->out, byte->time_ns);
+}
+
+void vbd_controller_take(vbd_controller *controller, void *self, int is_command, uint8_t value,
+                         uint64_t time_ns) {
     if (is_command) {
-        take_command(controller, self, byte->out, byte->time_ns);
+        take_command(controller, self, value, time_ns);
     } else {
-        take_data(controller, self, byte->out, byte->time_ns);
+        take_data(controller, self, value, time_ns);
     }
 }
 

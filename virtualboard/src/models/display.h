@@ -84,8 +84,14 @@ typedef struct vbd_controller {
 
 /* The name of `code` in the table, or "command" for one outside it. */
 const char *vbd_command_name(const vbd_controller *controller, uint8_t code);
+/* Whether `code` is in the table. */
+int vbd_command_known(const vbd_controller *controller, uint8_t code);
 /* A reset: data bytes are ignored until the next command byte. */
 void vbd_controller_forget(vbd_controller *controller);
+/* A command byte (`is_command`) or a data byte the controller takes: a command ends the one in
+ * progress and begins its own; data goes to the command in progress, if it is in the table. */
+void vbd_controller_take(vbd_controller *controller, void *self, int is_command, uint8_t value,
+                         uint64_t time_ns);
 /* One byte on the bus: a command or data as the data/command line says, unless the panel refuses
  * it (busy, reset held, asleep: noted once per stretch) or it is a read. `self` is what the
  * handlers receive. */

@@ -43,10 +43,7 @@ typedef struct tft {
     uint8_t *frame; /* width * height * 3 */
     uint8_t unknown_noted[32];
 
-    uint8_t command;
-    int have_command;
-    uint32_t count;
-    uint8_t params[4];
+    vbd_controller controller;
 
     int asleep, display_on, inverted;
     uint8_t madctl, colmod;
@@ -63,24 +60,13 @@ typedef struct tft {
     int slept_out, slept_in;
 } tft;
 
-static const char *command_name(uint8_t command) {
-    switch (command) {
-        case kNop: return "no operation";
-        case kSoftReset: return "software reset";
-        case kSleepIn: return "sleep in";
-        case kSleepOut: return "sleep out";
-        case kInversionOff: return "inversion off";
-        case kInversionOn: return "inversion on";
-        case kDisplayOff: return "display off";
-        case kDisplayOn: return "display on";
-        case kColumnSet: return "column address set";
-        case kRowSet: return "row address set";
-        case kMemoryWrite: return "memory write";
-        case kAccessControl: return "memory access control";
-        case kPixelFormat: return "pixel format";
-        case kMemoryContinue: return "memory write continue";
-        default: return command >= kManufacturerFirst ? "manufacturer command" : "command";
-    }
+static void use_commands(tft *t); /* the command table, below */
+
+/* A command's name for diagnostics: from the table, else a manufacturer command or a command. */
+static const char *command_name(const tft *t, uint8_t command) {
+    return command >= kManufacturerFirst && !vbd_command_known(&t->controller, command)
+               ? "manufacturer command"
+               : vbd_command_name(&t->controller, command);
 }
 
 /* The DCS commands the model takes without modelling them. */
@@ -118,7 +104,7 @@ static void reset_registers(tft *t, uint64_t time_ns) {
     t->unset_noted = 0;
     t->writing = 0;
     t->pixel_bytes = 0;
-    t->have_command = 0;
+    vbd_controller_forget(&t->controller);
     t->reset_at = time_ns;
     t->slept_out = 0;
     t->slept_in = 0;
@@ -176,6 +162,7 @@ static void *tft_create(vb_host *host) {
         return NULL;
     }
     const uint64_t now = vb_now(host);
+    use_commands(t);
     reset_registers(t, now); /* power-on is a reset */
     for (size_t i = 0; i < snapshot_count; ++i) {
         vb_timer_start(host, snapshots[i] > now ? snapshots[i] - now : 0);
@@ -202,7 +189,7 @@ static void show_frame(tft *t) {
 static void note(tft *t, uint8_t command, uint64_t time_ns, const char *problem) {
     char at[32];
     vbd_time(time_ns, at, sizeof at);
-    vbd_note(t->host, "%s 0x%02x at %s: %s", command_name(command), command, at, problem);
+    vbd_note(t->host, "%s 0x%02x at %s: %s", command_name(t, command), command, at, problem);
 }
 
 /* A wait the datasheets ask for: `since` is when the wait began. */
@@ -248,54 +235,77 @@ static void check_window(tft *t, uint8_t command, uint64_t time_ns, uint32_t sta
     }
 }
 
-static void take_command(tft *t, uint8_t command, uint64_t time_ns) {
-    if (t->reset_held) {
-        note(t, command, time_ns, "a command while reset is held low (ignored)");
-        return;
-    }
-    check_timing(t, command, time_ns);
-    t->command = command;
-    t->have_command = 1;
-    t->count = 0;
-    t->pixel_bytes = 0; /* a pixel broken off by a command is dropped */
-    t->writing = 0;
-    switch (command) {
-        case kSoftReset: reset_registers(t, time_ns); break;
-        case kSleepIn:
-            t->asleep = 1;
-            t->slept_in = 1;
-            t->sleep_in_at = time_ns;
-            break;
-        case kSleepOut:
-            t->asleep = 0;
-            t->slept_out = 1;
-            t->sleep_out_at = time_ns;
-            break;
-        case kInversionOff: t->inverted = 0; break;
-        case kInversionOn: t->inverted = 1; break;
-        case kDisplayOff: t->display_on = 0; break;
-        case kDisplayOn:
-            t->display_on = 1;
-            show_frame(t);
-            break;
-        case kMemoryWrite:
-            t->col = t->xs;
-            t->row = t->ys;
-            t->writing = 1;
-            break;
-        case kMemoryContinue: t->writing = 1; break;
-        case kNop:
-        case kColumnSet:
-        case kRowSet:
-        case kAccessControl:
-        case kPixelFormat: break;
-        default:
-            if (!known_unmodelled(command) &&
-                !(t->unknown_noted[command / 8] & (1u << (command % 8)))) {
-                t->unknown_noted[command / 8] |= (uint8_t)(1u << (command % 8));
-                note(t, command, time_ns, "an unknown command (taken and ignored)");
-            }
-            break;
+/* The commands. */
+static void soft_reset(void *self, uint64_t time_ns) { reset_registers(self, time_ns); }
+static void sleep_in(void *self, uint64_t time_ns) {
+    tft *t = self;
+    t->asleep = 1;
+    t->slept_in = 1;
+    t->sleep_in_at = time_ns;
+}
+static void sleep_out(void *self, uint64_t time_ns) {
+    tft *t = self;
+    t->asleep = 0;
+    t->slept_out = 1;
+    t->sleep_out_at = time_ns;
+}
+static void inversion_off(void *self, uint64_t time_ns) {
+    (void)time_ns;
+    ((tft *)self)->inverted = 0;
+}
+static void inversion_on(void *self, uint64_t time_ns) {
+    (void)time_ns;
+    ((tft *)self)->inverted = 1;
+}
+static void display_off(void *self, uint64_t time_ns) {
+    (void)time_ns;
+    ((tft *)self)->display_on = 0;
+}
+static void display_on(void *self, uint64_t time_ns) {
+    tft *t = self;
+    (void)time_ns;
+    t->display_on = 1;
+    show_frame(t);
+}
+static void memory_write(void *self, uint64_t time_ns) {
+    tft *t = self;
+    (void)time_ns;
+    t->col = t->xs;
+    t->row = t->ys;
+    t->writing = 1;
+}
+static void memory_continue(void *self, uint64_t time_ns) {
+    (void)time_ns;
+    ((tft *)self)->writing = 1;
+}
+static void window(tft *t, const uint8_t *p, uint64_t time_ns, int columns) {
+    const uint32_t start = (uint32_t)p[0] << 8 | p[1];
+    const uint32_t end = (uint32_t)p[2] << 8 | p[3];
+    check_window(t, columns ? kColumnSet : kRowSet, time_ns, start, end,
+                 columns ? column_limit(t) : row_limit(t));
+    *(columns ? &t->xs : &t->ys) = start;
+    *(columns ? &t->xe : &t->ye) = end;
+    t->window_set = 1;
+}
+static void column_set(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    (void)n;
+    window(self, p, time_ns, 1);
+}
+static void row_set(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    (void)n;
+    window(self, p, time_ns, 0);
+}
+static void access_control(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    (void)n, (void)time_ns;
+    ((tft *)self)->madctl = p[0];
+}
+static void pixel_format(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    tft *t = self;
+    (void)n;
+    t->colmod = p[0];
+    if ((p[0] & 0x07u) != 0x05u && (p[0] & 0x07u) != 0x06u) {
+        note(t, kPixelFormat, time_ns,
+             "a pixel format the model does not know (0x55 or 0x66; taken as 0x66)");
     }
 }
 
@@ -320,7 +330,7 @@ static void store_pixel(tft *t, uint64_t time_ns) {
         rgb[2] = first;
     }
     if (!t->window_set && !t->unset_noted) {
-        note(t, t->command, time_ns, "memory written before any window was set");
+        note(t, t->controller.code, time_ns, "memory written before any window was set");
         t->unset_noted = 1;
     }
     uint32_t x = (t->madctl & kMadctlMv) ? t->row : t->col;
@@ -342,48 +352,78 @@ static void store_pixel(tft *t, uint64_t time_ns) {
     }
 }
 
-static void take_data(tft *t, uint8_t value, uint64_t time_ns) {
-    if (t->writing) {
-        t->pixel[t->pixel_bytes++] = value;
-        if (t->pixel_bytes == ((t->colmod & 0x07u) == 0x05u ? 2u : 3u)) {
-            t->pixel_bytes = 0;
-            store_pixel(t, time_ns);
-        }
+/* Memory write's data: pixels, two bytes each in RGB565, three in 18-bit colour. */
+static void pixel_byte(void *self, uint8_t value, uint64_t time_ns) {
+    tft *t = self;
+    if (!t->writing) {
         return;
     }
-    const uint32_t n = t->count++;
-    if (n < sizeof t->params) {
-        t->params[n] = value;
+    t->pixel[t->pixel_bytes++] = value;
+    if (t->pixel_bytes == ((t->colmod & 0x07u) == 0x05u ? 2u : 3u)) {
+        t->pixel_bytes = 0;
+        store_pixel(t, time_ns);
     }
-    switch (t->command) {
-        case kColumnSet:
-        case kRowSet:
-            if (n == 3) {
-                const uint32_t start = (uint32_t)t->params[0] << 8 | t->params[1];
-                const uint32_t end = (uint32_t)t->params[2] << 8 | t->params[3];
-                const int columns = t->command == kColumnSet;
-                check_window(t, t->command, time_ns, start, end,
-                             columns ? column_limit(t) : row_limit(t));
-                *(columns ? &t->xs : &t->ys) = start;
-                *(columns ? &t->xe : &t->ye) = end;
-                t->window_set = 1;
-            }
-            break;
-        case kAccessControl:
-            if (n == 0) {
-                t->madctl = value;
-            }
-            break;
-        case kPixelFormat:
-            if (n == 0) {
-                t->colmod = value;
-                if ((value & 0x07u) != 0x05u && (value & 0x07u) != 0x06u) {
-                    note(t, kPixelFormat, time_ns,
-                         "a pixel format the model does not know (0x55 or 0x66; taken as 0x66)");
-                }
-            }
-            break;
-        default: break;
+}
+
+static const vbd_command kCommands[] = {
+    {.code = kNop, .name = "no operation"},
+    {.code = kSoftReset, .name = "software reset", .begin = soft_reset},
+    {.code = kSleepIn, .name = "sleep in", .begin = sleep_in},
+    {.code = kSleepOut, .name = "sleep out", .begin = sleep_out},
+    {.code = kInversionOff, .name = "inversion off", .begin = inversion_off},
+    {.code = kInversionOn, .name = "inversion on", .begin = inversion_on},
+    {.code = kDisplayOff, .name = "display off", .begin = display_off},
+    {.code = kDisplayOn, .name = "display on", .begin = display_on},
+    {.code = kColumnSet,
+     .name = "column address set",
+     .min_params = 4,
+     .max_params = 4,
+     .params = column_set},
+    {.code = kRowSet,
+     .name = "row address set",
+     .min_params = 4,
+     .max_params = 4,
+     .params = row_set},
+    {.code = kMemoryWrite,
+     .name = "memory write",
+     .max_params = VBD_STREAM,
+     .begin = memory_write,
+     .stream = pixel_byte},
+    {.code = kAccessControl,
+     .name = "memory access control",
+     .min_params = 1,
+     .max_params = 1,
+     .params = access_control},
+    {.code = kPixelFormat,
+     .name = "pixel format",
+     .min_params = 1,
+     .max_params = 1,
+     .params = pixel_format},
+    {.code = kMemoryContinue,
+     .name = "memory write continue",
+     .max_params = VBD_STREAM,
+     .begin = memory_continue,
+     .stream = pixel_byte},
+};
+
+static void use_commands(tft *t) {
+    t->controller.commands = kCommands;
+    t->controller.command_count = sizeof kCommands / sizeof kCommands[0];
+}
+
+static void take_command(tft *t, uint8_t command, uint64_t time_ns) {
+    if (t->reset_held) {
+        note(t, command, time_ns, "a command while reset is held low (ignored)");
+        return;
+    }
+    check_timing(t, command, time_ns);
+    t->pixel_bytes = 0; /* a pixel broken off by a command is dropped */
+    t->writing = 0;
+    vbd_controller_take(&t->controller, t, 1, command, time_ns);
+    if (!vbd_command_known(&t->controller, command) && !known_unmodelled(command) &&
+        !(t->unknown_noted[command / 8] & (1u << (command % 8)))) {
+        t->unknown_noted[command / 8] |= (uint8_t)(1u << (command % 8));
+        note(t, command, time_ns, "an unknown command (taken and ignored)");
     }
 }
 
@@ -394,8 +434,8 @@ static int tft_byte(void *self, const vb_byte *byte) {
     }
     if (((byte->lines >> t->dc) & 1u) == 0) {
         take_command(t, byte->out, byte->time_ns);
-    } else if (t->have_command && !t->reset_held) {
-        take_data(t, byte->out, byte->time_ns);
+    } else if (!t->reset_held) {
+        vbd_controller_take(&t->controller, t, 0, byte->out, byte->time_ns);
     }
     return VB_NO_ANSWER;
 }
