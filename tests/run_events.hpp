@@ -39,26 +39,26 @@ inline void tell_change(vboard::RunObserver &observer, std::uint64_t time_ns, in
 }
 
 // A Call, Note, Transaction or Frame event, by the detail's type.
-inline void tell(vboard::RunObserver &observer, std::uint64_t time_ns,
-                 const vboard::CallRecord &call) {
-    vboard::RunEvent event = run_event(vboard::RunEventKind::Call, time_ns);
-    event.call = &call;
-    observer.event(event);
+inline void set_detail(vboard::RunEvent &e, const vboard::CallRecord &d) {
+    e.kind = vboard::RunEventKind::Call;
+    e.call = &d;
 }
-inline void tell(vboard::RunObserver &observer, std::uint64_t time_ns, const std::string &note) {
-    vboard::RunEvent event = run_event(vboard::RunEventKind::Note, time_ns);
-    event.note = &note;
-    observer.event(event);
+inline void set_detail(vboard::RunEvent &e, const std::string &d) {
+    e.kind = vboard::RunEventKind::Note;
+    e.note = &d;
 }
-inline void tell(vboard::RunObserver &observer, std::uint64_t time_ns,
-                 const vboard::Transaction &transaction) {
-    vboard::RunEvent event = run_event(vboard::RunEventKind::Transaction, time_ns);
-    event.transaction = &transaction;
-    observer.event(event);
+inline void set_detail(vboard::RunEvent &e, const vboard::Transaction &d) {
+    e.kind = vboard::RunEventKind::Transaction;
+    e.transaction = &d;
 }
-inline void tell(vboard::RunObserver &observer, std::uint64_t time_ns, const vboard::Frame &frame) {
-    vboard::RunEvent event = run_event(vboard::RunEventKind::Frame, time_ns);
-    event.frame = &frame;
+inline void set_detail(vboard::RunEvent &e, const vboard::Frame &d) {
+    e.kind = vboard::RunEventKind::Frame;
+    e.frame = &d;
+}
+template <typename Detail>
+void tell(vboard::RunObserver &observer, std::uint64_t time_ns, const Detail &detail) {
+    vboard::RunEvent event = run_event(vboard::RunEventKind::Start, time_ns);
+    set_detail(event, detail);
     observer.event(event);
 }
 
