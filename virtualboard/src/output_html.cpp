@@ -13,8 +13,9 @@ const OutputModule kHtmlOutput{
     .path = &RunConfig::html,
     .option = "--report",
     .argument = "FILE",
-    .help = "write one self-contained HTML page of the run: the waveform with the decoded bytes, "
-            "the transactions, what went wrong and the 40-pin header",
+    .help =
+        "write one self-contained HTML page of the run: the waveform with the decoded bytes, "
+        "the transactions, what went wrong and the 40-pin header",
     .open = [](const RunConfig &config, const BoardFile *) -> std::shared_ptr<RunObserver> {
         return std::make_shared<HtmlReport>(
             HtmlReport::Options{config.html, config.html_title, ReportLimits{}});

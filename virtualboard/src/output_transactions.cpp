@@ -20,11 +20,11 @@ const OutputModule kTransactionsOutput{
     .path = &RunConfig::transactions,
     .option = "--transactions",
     .argument = "FILE",
-    .help = "stream the transactions (the bytes on the link and on SPI0, framed by their select "
-            "lines) and the timing violations to FILE",
+    .help =
+        "stream the transactions (the bytes on the link and on SPI0, framed by their select "
+        "lines) and the timing violations to FILE",
     .open = [](const RunConfig &config, const BoardFile *) -> std::shared_ptr<RunObserver> {
-        return std::make_shared<TransactionWriter>(config.transactions,
-                                                   config.transactions_format);
+        return std::make_shared<TransactionWriter>(config.transactions, config.transactions_format);
     },
     .finish = nothing_to_say,
 };

@@ -43,10 +43,11 @@ const OutputModule kVcdOutput{
     .path = &RunConfig::vcd,
     .option = "--vcd",
     .argument = "FILE",
-    .help = "stream the pin map's lines, MISO and the lines the board file drives or watches to "
-            "a VCD file",
-    .open = [](const RunConfig &config, const BoardFile *board_file)
-        -> std::shared_ptr<RunObserver> {
+    .help =
+        "stream the pin map's lines, MISO and the lines the board file drives or watches to "
+        "a VCD file",
+    .open = [](const RunConfig &config,
+               const BoardFile *board_file) -> std::shared_ptr<RunObserver> {
         return std::make_shared<VcdWriter>(config.vcd, traced_lines(board_file));
     },
     .finish = [](RunObserver &observer, const RunConfig &config,
