@@ -67,7 +67,7 @@ void set_or_clear(const char *name, const std::string &value) {
     }
     std::string library_path = dropin_directory();
     if (const char *previous = std::getenv("LD_LIBRARY_PATH"); previous && *previous) {
-        library_path += ":" + std::string(previous);
+        library_path.append(1, ':').append(previous);
     }
     ::setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
 

@@ -44,7 +44,7 @@ std::string hex_byte(std::uint8_t value) { return {kHex[value >> 4], kHex[value 
 std::string byte_token(std::uint8_t value, std::uint8_t bits) {
     std::string text = hex_byte(value);
     if (bits != 8) {
-        text += "/" + std::to_string(bits) + "b";
+        text.append(1, '/').append(std::to_string(bits)).append(1, 'b');
     }
     return text;
 }

@@ -96,8 +96,12 @@ void TransactionWriter::finish(std::uint64_t time_ns,
             }
             out_ << '\n';
         } else {
-            counts += (counts.empty() ? "" : ",") + json_string(name) + ":" +
-                      std::to_string(violation_counts[i]);
+            if (!counts.empty()) {
+                counts += ',';
+            }
+            counts.append(json_string(name))
+                .append(1, ':')
+                .append(std::to_string(violation_counts[i]));
         }
     }
     if (format_ == Format::JsonLines) {
