@@ -517,6 +517,25 @@ TEST_F(UcTest, PowerDataAndRefreshMakeAFrameAndThePanelSettingChoosesTheColours)
     EXPECT_THAT(diagnostics(), HasSubstr("command 0x04 (power on) at"));
 }
 
+// A command's handler runs when its last parameter comes, or, for a shorter form the controllers
+// take, at the next command; a command cut shorter than that sets nothing.
+TEST_F(UcTest, AResolutionTakesEffectAtItsLastByteOrAtTheNextCommand) {
+    start("bw");
+    board.clear_diagnostics();
+    command(0x61, {0x08, 0x00, 0x02});  // the smaller controllers' three bytes: 8x2
+    EXPECT_THAT(diagnostics(), ::testing::Not(HasSubstr("resolution")));  // a fourth may come
+    command(0x04);
+    EXPECT_THAT(diagnostics(), HasSubstr("sets 8x2 on a panel of 16x2"));
+    wait_idle();
+    board.clear_diagnostics();
+    command(0x61, {0x00, 0x10, 0x00, 0x03});  // four bytes: at the last one
+    EXPECT_THAT(diagnostics(), HasSubstr("sets 16x3 on a panel of 16x2"));
+    board.clear_diagnostics();
+    command(0x61, {0x00, 0x08});  // cut short
+    command(0x00, {0x1F});
+    EXPECT_THAT(diagnostics(), ::testing::Not(HasSubstr("resolution")));
+}
+
 TEST_F(SsdTest, AThousandRefreshesRunInTheMemoryOfOne) {
     board.set_frames_kept(1);
     board.set_log_capacity(0);
