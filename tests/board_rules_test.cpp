@@ -290,6 +290,64 @@ TEST_F(RulesTest, AFiringIsLoggedWithTheRulesIndexNameAndDrive) {
                              "releases it after 5 ms"));
 }
 
+// What a run of writes leaves behind. A write that nobody records or sees as a call takes a
+// shorter way through the board; it has to end where a recorded one ends.
+struct WriteRun {
+    std::vector<std::pair<std::uint64_t, bool>> button, output;
+    std::uint64_t now_ns = 0;
+    std::string time_limit;
+    bool operator==(const WriteRun &) const = default;
+};
+
+WriteRun run_writes(std::size_t log_capacity, bool with_listener) {
+    constexpr int kOutput = 17;
+    constexpr int kInput = 22;
+    vboard::Board board;
+    const vboard::ScopedBoard scope{board};
+    board.set_real_sleep(false);
+    board.set_log_capacity(log_capacity);
+    const auto button = std::make_shared<LineWatch>(kButton);
+    const auto output = std::make_shared<LineWatch>(kOutput);
+    board.add_observer(button);
+    board.add_observer(output);
+    wiringPiSetupGpio();
+    pinMode(kOutput, OUTPUT);
+    const std::uint64_t start = board.now_ns();
+    board.add_rule(RulesTest::pulse_on(vboard::Trigger::at(start + 5 * kUs)));  // among the writes
+    if (with_listener) {  // a rule that hears every edge of the output line and never fires
+        board.add_rule(vboard::Rule{"never", vboard::Trigger::rising(kOutput),
+                                    vboard::Action{kButton, vboard::Drive::Low, 1'000 * kMs,
+                                                   std::nullopt, vboard::Drive::Release}});
+    }
+    WriteRun run;
+    board.set_time_limit(start + 60 * kUs,
+                         [&](const vboard::TimeLimitReport &r) { run.time_limit = r.to_string(); });
+    digitalWrite(kInput, HIGH);  // an input's latch: no change until it becomes an output
+    for (int i = 0; i < 4'000; ++i) {
+        digitalWrite(kOutput, i % 3 != 0 ? HIGH : LOW);
+    }
+    for (auto &[time, level] : button->changes) {
+        time -= start;
+    }
+    run.button = button->changes;
+    run.output = output->changes;
+    run.now_ns = board.now_ns();
+    return run;
+}
+
+TEST(QuietWrites, EndWhereRecordedWritesEnd) {
+    for (const bool with_listener : {false, true}) {
+        SCOPED_TRACE(with_listener ? "a rule listens to the line" : "only observers");
+        const WriteRun quiet = run_writes(0, with_listener);
+        EXPECT_EQ(quiet, run_writes(100'000, with_listener));
+        // The run met what a shorter way could skip: the timed pulse and the time limit.
+        EXPECT_THAT(quiet.button,
+                    ElementsAre(std::pair{15 * kUs, false}, std::pair{35 * kUs, true}));
+        EXPECT_THAT(quiet.time_limit, HasSubstr("reached in digitalWrite(")) << quiet.time_limit;
+        EXPECT_GT(quiet.output.size(), 1'000U);
+    }
+}
+
 TEST_F(RulesTest, BadPinsAndChannelsAreRefused) {
     EXPECT_THROW(board.add_rule(pulse_on(vboard::Trigger::rising(54))), std::out_of_range);
     EXPECT_THROW(board.add_rule(pulse_on(vboard::Trigger::spi_end(2))), std::out_of_range);

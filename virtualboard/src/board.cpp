@@ -434,8 +434,10 @@ Board &current_board() {
     return board != nullptr ? *board : default_board();
 }
 
-std::atomic<Board::State *> g_scoped_state{nullptr};
-std::atomic<Board::State *> g_process_state{nullptr};
+std::atomic<Board::State *> g_current_state{nullptr};
+namespace {
+std::atomic<Board::State *> g_process_state{nullptr};  // once the process's board is made
+}  // namespace
 
 Board::State &current_state_slow() {
     Board *board = g_current.load(std::memory_order_acquire);
@@ -444,18 +446,21 @@ Board::State &current_state_slow() {
     }
     Board::State &state = BoardAccess::core(default_board());  // made once; lives for the process
     g_process_state.store(&state, std::memory_order_release);
+    Board::State *none = nullptr;  // a scoped board made meanwhile stays the current one
+    g_current_state.compare_exchange_strong(none, &state, std::memory_order_acq_rel);
     return state;
 }
 
 ScopedBoard::ScopedBoard(Board &board)
     : previous_(g_current.exchange(&board, std::memory_order_acq_rel)) {
-    g_scoped_state.store(&BoardAccess::core(board), std::memory_order_release);
+    g_current_state.store(&BoardAccess::core(board), std::memory_order_release);
 }
 
 ScopedBoard::~ScopedBoard() {
     g_current.store(previous_, std::memory_order_release);
-    g_scoped_state.store(previous_ != nullptr ? &BoardAccess::core(*previous_) : nullptr,
-                         std::memory_order_release);
+    g_current_state.store(previous_ != nullptr ? &BoardAccess::core(*previous_)
+                                               : g_process_state.load(std::memory_order_acquire),
+                          std::memory_order_release);
 }
 
 BoardLock &BoardAccess::lock(const Board &board) { return board.state_->mutex; }

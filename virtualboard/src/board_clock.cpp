@@ -34,11 +34,20 @@ void Clock::run_until(std::uint64_t time) {
         if (at_moment > kMaxEventsAtOneMoment) {
             if (owner_.break_loop(now_)) {
                 timeline_.clear();
+                refresh_due();
                 return;
             }
             at_moment = 0;
         }
         event.target->timed(event.what, event.detail);
+    }
+    refresh_due();
+}
+
+void Clock::refresh_due() {
+    due_ = time_limit_ ? *time_limit_ : kNever;
+    if (!timeline_.empty()) {
+        due_ = std::min(due_, timeline_.next_time());
     }
 }
 

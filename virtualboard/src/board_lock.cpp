@@ -25,9 +25,9 @@ bool owned_lock_possible() noexcept {
 #endif
 }
 
-void BoardLock::lock_shared() noexcept {
+bool BoardLock::lock_shared() noexcept {
     if (owner_.load(std::memory_order_acquire) == 0 && claim() && owned_lock()) {
-        return;
+        return true;
     }
     leave_the_owner_out();
     while (locked_.exchange(true, std::memory_order_acquire)) {
@@ -35,6 +35,7 @@ void BoardLock::lock_shared() noexcept {
             std::this_thread::yield();
         }
     }
+    return false;
 }
 
 void fence_every_thread() noexcept {

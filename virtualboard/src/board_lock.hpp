@@ -43,6 +43,31 @@ class BoardLock {
         }
     }
 
+    // The owner's lock alone, for a caller with a quick way of its own: false, having taken
+    // nothing, when this thread cannot take the lock that way. unlock_owner() lets it go.
+    bool lock_if_owner() noexcept { return owned_lock(); }
+    void unlock_owner() noexcept { held_owned_.store(false, std::memory_order_release); }
+
+    // The lock held for a scope and let go the way it was taken, which unlock() has to find out.
+    class Guard {
+      public:
+        explicit Guard(BoardLock &lock) noexcept
+            : lock_(lock), owned_(lock.owned_lock() || lock.lock_shared()) {}
+        ~Guard() {
+            if (owned_) {
+                lock_.unlock_owner();
+            } else {
+                lock_.locked_.store(false, std::memory_order_release);
+            }
+        }
+        Guard(const Guard &) = delete;
+        Guard &operator=(const Guard &) = delete;
+
+      private:
+        BoardLock &lock_;
+        const bool owned_;
+    };
+
     // Never blocks, so that a signal handler may use it: false while the lock is held, or while
     // the owner would have to be waited for.
     bool try_lock() noexcept {
@@ -68,8 +93,9 @@ class BoardLock {
 
   private:
     // The lock when the fast path is not this thread's: claims the board for this thread if
-    // nobody has, else takes the exchange lock, the ownership revoked first.
-    void lock_shared() noexcept;
+    // nobody has, else takes the exchange lock, the ownership revoked first. Returns whether it
+    // took the owner's lock.
+    bool lock_shared() noexcept;
 
     static std::uintptr_t self() noexcept {
 #if defined(__GNUC__) && !defined(__clang__) && \

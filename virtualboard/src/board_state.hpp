@@ -136,23 +136,48 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     int setup_gpio();
     void pin_mode(int pin, int mode);
     void pull_up_dn_control(int pin, int pud);
-    // Inlined into the wiringPi function: the call the layer makes most.
-    VBOARD_ALWAYS_INLINE void digital_write(int pin, int value) {
+    // digitalWrite, the call the layer makes most, in two steps, so that the wiringPi function
+    // makes the common cases without a frame of its own. begin_write() makes the write when nobody
+    // records it or sees it as a call, the board is set up, the pin is an output line, only the
+    // observers hear line changes and nothing falls due before the write ends; else it says which
+    // of the other functions makes it, having done nothing.
+    enum class Write {
+        Done,
+        ToTell,    // done; the line changed: tell_line_change() tells the observers
+        Brief,     // brief_write(): a call nobody records, on a line listened to or at a due time
+        Recorded,  // recorded_write()
+    };
+    VBOARD_ALWAYS_INLINE Write begin_write(int pin, int value) {
         RunState &r = *run;
-        if (settings.log_capacity == 0 && !r.observers.any_call_observer() && r.set_up &&
-            pin >= 0 && pin < kLineCount) {
-            r.clock.note_other_call();
-            r.recorder.brief_record(Call::DigitalWrite, pin, value, r.clock.now()).flag =
-                Flag::None;
-        } else {
-            CallRecord &rec = record(Call::DigitalWrite, {pin, value});
-            rec.flag = check_line_call(pin);
-            if (rec.flag != Flag::None) {
-                r.clock.advance(settings.costs.write_ns);
-                return;
-            }
+        if (settings.log_capacity != 0 || r.observers.any_call_observer() || !r.set_up ||
+            static_cast<unsigned>(pin) >= static_cast<unsigned>(kLineCount)) {
+            return Write::Recorded;
         }
+        const std::uint64_t end = r.clock.now() + settings.costs.write_ns;
+        if (r.listeners.hears_lines() || !r.gpio.is_output(pin) || !r.clock.nothing_due_by(end)) {
+            return Write::Brief;
+        }
+        r.clock.note_other_call();
+        const bool to_tell = r.gpio.set_output_latch(pin, value != 0);
+        r.clock.pass_to(end);
+        return to_tell ? Write::ToTell : Write::Done;
+    }
+    void tell_line_change(int pin) const { run->gpio.tell_observers(pin); }
+    // The record holds only what the time-limit report says of the call.
+    VBOARD_ALWAYS_INLINE void brief_write(int pin, int value) {
+        RunState &r = *run;
+        r.clock.note_other_call();
+        r.recorder.brief_record(Call::DigitalWrite, pin, value, r.clock.now()).flag = Flag::None;
         r.gpio.set_latch(pin, value != 0);
+        r.clock.advance(settings.costs.write_ns);
+    }
+    VBOARD_ALWAYS_INLINE void recorded_write(int pin, int value) {
+        RunState &r = *run;
+        CallRecord &rec = record(Call::DigitalWrite, {pin, value});
+        rec.flag = check_line_call(pin);
+        if (rec.flag == Flag::None) {
+            r.gpio.set_latch(pin, value != 0);
+        }
         r.clock.advance(settings.costs.write_ns);
     }
     int digital_read(int pin);
@@ -166,15 +191,11 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
 
 // The state of current_board(), reached without going through the exported functions: what every
 // wiringPi call starts with. The scoped board's state while a ScopedBoard is active, else the
-// process's board's once it is made.
-VBOARD_NO_EXPORT extern std::atomic<Board::State *> g_scoped_state;
-VBOARD_NO_EXPORT extern std::atomic<Board::State *> g_process_state;
+// process's board's once it is made (null until then).
+VBOARD_NO_EXPORT extern std::atomic<Board::State *> g_current_state;
 VBOARD_NO_EXPORT Board::State &current_state_slow();
 inline Board::State &current_state() {
-    if (Board::State *state = g_scoped_state.load(std::memory_order_acquire)) {
-        return *state;
-    }
-    if (Board::State *state = g_process_state.load(std::memory_order_acquire)) {
+    if (Board::State *state = g_current_state.load(std::memory_order_acquire)) {
         return *state;
     }
     return current_state_slow();

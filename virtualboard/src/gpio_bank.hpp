@@ -29,6 +29,24 @@ class GpioBank {
         lines_[pin].latch = level;
         settle(pin);
     }
+    bool is_output(int pin) const { return lines_[pin].function == Function::Output; }
+    // set_latch() for an output line while no listener but the observers hears line changes
+    // (ListenerList::hears_lines() is false). Returns whether the level changed with observers
+    // to tell: tell_observers() then tells them.
+    VBOARD_ALWAYS_INLINE bool set_output_latch(int pin, bool level) {
+        Line &line = lines_[pin];
+        line.latch = level;
+        if (line.level == level) {
+            return false;
+        }
+        line.level = level;
+        line.changed_at = clock_.now();
+        return listeners_.observed();
+    }
+    // Tells the observers the line's last change, at the moment it changed.
+    void tell_observers(int pin) const {
+        listeners_.tell_observers(lines_[pin].changed_at, pin, lines_[pin].level);
+    }
     void set_pull(int pin, Pull pull) {
         lines_[pin].pull = pull;
         settle(pin);

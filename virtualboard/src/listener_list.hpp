@@ -51,6 +51,11 @@ class ListenerList {
         insert(Entry{listener, interests, lines, kDeviceRank});
     }
 
+    // Whether a listener of the list's own (not an observer) hears line changes.
+    bool hears_lines() const { return !lines_.empty(); }
+    // Whether an observer hears line changes.
+    bool observed() const { return !quiet_; }
+
     void line_changed(const LineView &lines, int pin, bool level) {
         if (!quiet_) {
             tell_observers(lines.now(), pin, level);  // first: they rank first
@@ -90,21 +95,26 @@ class ListenerList {
                                         : !wanting(interest).empty();
     }
 
-  private:
+    // Tells a line change to the observers alone; only when observed().
     void tell_observers(std::uint64_t now, int pin, bool level) const {
-        RunEvent event;
-        event.kind = RunEventKind::LineChange;
-        event.level = level;
-        event.pin = pin;
-        event.time_ns = now;
+        line_event_.time_ns = now;
+        line_event_.pin = pin;
+        line_event_.level = level;
         // Not empty, and the observers cannot change the list.
         RunObserver *const *observer = observers_.data();
         RunObserver *const *const end = observer + observers_.size();
         do {
-            (*observer)->event(event);
+            (*observer)->event(line_event_);
         } while (++observer != end);
     }
 
+  private:
+    static RunEvent line_change_event() {
+        RunEvent event;
+        event.kind = RunEventKind::LineChange;
+        event.start = nullptr;
+        return event;
+    }
     struct Entry {
         Listener *listener;
         unsigned interests;
@@ -169,6 +179,7 @@ class ListenerList {
     std::vector<Entry> entries_;
     std::vector<RunObserver *> observers_;                         // of line changes
     bool quiet_ = true;                                            // observers_.empty()
+    mutable RunEvent line_event_ = line_change_event();            // kept: no frame to build
     std::vector<Listener *> lines_;                                // of line changes
     std::array<std::vector<Listener *>, 2 * kLineCount> by_edge_;  // of each edge, by edge_index()
     bool edges_stale_ = false;  // by_edge_ is to be made afresh from the entries

@@ -71,7 +71,7 @@ VcdWriter::VcdWriter(const std::string &path, std::vector<int> lines)
     }
     for (const int pin : lines_) {
         check_line(pin);
-        traced_[pin] = true;
+        line_words_[pin] = static_cast<std::uint8_t>(VcdStream::line_word(vcd_id(pin)));
     }
     // Not truncated here: the stream empties the file with its first write, off the board's thread.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -102,8 +102,8 @@ void VcdWriter::start(std::uint64_t time_ns, const std::array<bool, kLineCount> 
 
 void VcdWriter::event(const RunEvent &event) {
     if (event.kind == RunEventKind::LineChange) [[likely]] {
-        if (traced_[event.pin]) {
-            stream_->change(event.time_ns, vcd_id(event.pin), event.level);
+        if (const std::uint32_t word = line_words_[event.pin]) {
+            stream_->change(event.time_ns, word | (event.level ? 1U : 0U));
         }
     } else if (event.kind == RunEventKind::Start) {
         start(event.time_ns, event.start->levels);

@@ -38,50 +38,97 @@ void VcdText::changes(const std::uint32_t *words, std::size_t count) {
     using vcd_word::kLongStep;
     make_room(count * kMostPerWord);
     char *out = buffer_.get() + pending_;
-    for (std::size_t i = 0; i < count; ++i) {
+    std::uint64_t decoded = decoded_;
+    Stamp stamp = stamp_;
+    std::size_t i = 0;
+    while (i < count) {
+        // The common case: while the last stamp is the last change's time and 100 or more, each
+        // change a little later is a new stamp moved on from the last.
+        if (stamp.set && decoded == stamp.time && stamp.time >= 100) {
+            i = follow(words, i, count, out, stamp);
+            decoded = stamp.time;
+            if (i == count) {
+                break;
+            }
+        }
         const std::uint32_t word = words[i];
         const std::uint32_t step = word >> kDeltaShift;
         if (step != kLongStep) {
-            decoded_ += step;
+            decoded += step;
         } else if (i + 2 < count) {
-            decoded_ = words[i + 1] | static_cast<std::uint64_t>(words[i + 2]) << 32;
+            decoded = words[i + 1] | static_cast<std::uint64_t>(words[i + 2]) << 32;
             i += 2;
         }
-        if (!has_stamp_ || decoded_ != stamped_) {
-            out = write_stamp(out, decoded_);
+        if (!stamp.set || decoded != stamp.time) {
+            out = write_stamp(out, decoded, stamp);
         }
-        out[0] = (word & 1) != 0 ? '1' : '0';
-        out[1] = static_cast<char>((word >> 1) & 0x7f);
-        out[2] = '\n';
-        out += 3;
+        out = write_level(out, word);
+        ++i;
     }
+    decoded_ = decoded;
+    stamp_ = stamp;
     pending_ = static_cast<std::size_t>(out - buffer_.get());
 }
 
-void VcdText::set_stamp(std::uint64_t time_ns) {
+std::size_t VcdText::follow(const std::uint32_t *words, std::size_t i, std::size_t count,
+                            char *&out_ref, Stamp &stamp) {
+    // Locals throughout: the text's stores could alias anything reached through a reference.
+    char *out = out_ref;
+    std::uint64_t time = stamp.time;
+    unsigned two = stamp.last_two;
+    std::size_t begin = stamp.begin;
+    const char *digits = digits_ + begin - 1;
+    std::size_t length = kEnd - begin + 1;
+    for (; i < count; ++i) {
+        const std::uint32_t word = words[i];
+        const std::uint32_t step = word >> vcd_word::kDeltaShift;
+        if (step - 1 >= 99) {
+            break;
+        }
+        time += step;
+        two += step;
+        if (two >= 100) {
+            two -= 100;
+            begin = carry_into_hundreds(begin);
+            digits = digits_ + begin - 1;
+            length = kEnd - begin + 1;
+        }
+        std::memcpy(out, digits, kStampCopy);  // a fixed length: inlined
+        out += length;
+        std::memcpy(out - 2, kDigitPairs + 2 * two, 2);
+        *out = '\n';
+        out = write_level(out + 1, word);
+    }
+    out_ref = out;
+    stamp.time = time;
+    stamp.last_two = two;
+    stamp.begin = begin;
+    return i;
+}
+
+std::size_t VcdText::set_digits(std::uint64_t time_ns) {
     char text[20];
     const char *end = std::to_chars(text, text + sizeof text, time_ns).ptr;
     const auto count = static_cast<std::size_t>(end - text);
-    begin_ = kEnd - count;
-    std::memcpy(digits_ + begin_, text, count);
-    digits_[begin_ - 1] = '#';
-    last_two_ = static_cast<unsigned>(time_ns % 100);
+    const std::size_t begin = kEnd - count;
+    std::memcpy(digits_ + begin, text, count);
+    digits_[begin - 1] = '#';
+    return begin;
 }
 
-// Adds one to the digits before the last two (there are some: the stamp is 100 or more).
-void VcdText::carry_into_hundreds() {
+std::size_t VcdText::carry_into_hundreds(std::size_t begin) {
     std::size_t pos = kEnd - 3;
-    while (pos >= begin_ && digits_[pos] == '9') {
+    while (pos >= begin && digits_[pos] == '9') {
         digits_[pos] = '0';
         --pos;
     }
-    if (pos < begin_) {
-        begin_ = pos;
+    if (pos < begin) {
         digits_[pos] = '1';
         digits_[pos - 1] = '#';
-    } else {
-        ++digits_[pos];
+        return pos;
     }
+    ++digits_[pos];
+    return begin;
 }
 
 bool VcdText::flush() {

@@ -42,10 +42,12 @@ class VcdText {
     void append(std::string_view text);
     // "#T\n", unless T is the last stamp written.
     void stamp(std::uint64_t time_ns) {
-        if (!has_stamp_ || time_ns != stamped_) {
+        if (!stamp_.set || time_ns != stamp_.time) {
             make_room(kStampCopy + 1);
             char *out = buffer_.get() + pending_;
-            pending_ = static_cast<std::size_t>(write_stamp(out, time_ns) - buffer_.get());
+            Stamp stamp = stamp_;
+            pending_ = static_cast<std::size_t>(write_stamp(out, time_ns, stamp) - buffer_.get());
+            stamp_ = stamp;
         }
     }
     // "Lc\n": the level and the line's one-character identifier.
@@ -76,48 +78,78 @@ class VcdText {
             flush();
         }
     }
+    // The last stamp written. The loops work on a copy in a local, which the text's stores cannot
+    // alias, so that it stays in registers.
+    struct Stamp {
+        std::uint64_t time = 0;
+        std::size_t begin = kEnd;  // its digits in `digits_`, from begin up to kEnd
+        unsigned last_two = 0;     // time % 100
+        bool set = false;
+    };
+
     // Writes "#T\n" at `out` (T differs from the last stamp) and returns the end. Stamps come in
     // rising order, mostly a few tens of nanoseconds apart: the last stamp's digits are kept and
-    // moved on by the difference. The last two digits go to `out` from `last_two_` rather than
+    // moved on by the difference. The last two digits go to `out` from `last_two` rather than
     // through `digits_`, so that the copy does not wait on a store just made.
-    char *write_stamp(char *out, std::uint64_t time_ns) {
-        if (has_stamp_ && time_ns > stamped_ && time_ns - stamped_ < 100 && stamped_ >= 100) {
-            unsigned two = last_two_ + static_cast<unsigned>(time_ns - stamped_);
-            if (two >= 100) {
-                two -= 100;
-                carry_into_hundreds();
-            }
-            last_two_ = two;
-        } else {
-            set_stamp(time_ns);
+    char *write_stamp(char *out, std::uint64_t time_ns, Stamp &stamp) {
+        if (stamp.set && time_ns > stamp.time && time_ns - stamp.time < 100 && stamp.time >= 100) {
+            return write_next_stamp(out, static_cast<unsigned>(time_ns - stamp.time), stamp);
         }
-        stamped_ = time_ns;
-        has_stamp_ = true;
-        std::memcpy(out, digits_ + begin_ - 1, kStampCopy);  // a fixed length: inlined
-        out += kEnd - begin_ + 1;
-        if (time_ns >= 10) {
-            std::memcpy(out - 2, kDigitPairs + 2 * last_two_, 2);
+        stamp.begin = set_digits(time_ns);
+        stamp.last_two = static_cast<unsigned>(time_ns % 100);
+        stamp.time = time_ns;
+        stamp.set = true;
+        return copy_stamp(out, stamp);
+    }
+    // write_stamp() for a stamp `step` (1 to 99) after the last, which is 100 or more.
+    char *write_next_stamp(char *out, unsigned step, Stamp &stamp) {
+        unsigned two = stamp.last_two + step;
+        if (two >= 100) {
+            two -= 100;
+            stamp.begin = carry_into_hundreds(stamp.begin);
+        }
+        stamp.last_two = two;
+        stamp.time += step;
+        return copy_stamp(out, stamp, true);
+    }
+    // `at_least_ten`: known to be 10 or more (when not, the stamp's one digit stays as it is).
+    char *copy_stamp(char *out, const Stamp &stamp, bool at_least_ten = false) {
+        std::memcpy(out, digits_ + stamp.begin - 1, kStampCopy);  // a fixed length: inlined
+        out += kEnd - stamp.begin + 1;
+        if (at_least_ten || stamp.time >= 10) {
+            std::memcpy(out - 2, kDigitPairs + 2 * stamp.last_two, 2);
         }
         *out = '\n';
         return out + 1;
     }
-    void set_stamp(std::uint64_t time_ns);
-    void carry_into_hundreds();
+    // The level line of a change's word.
+    static char *write_level(char *out, std::uint32_t word) {
+        out[0] = (word & 1) != 0 ? '1' : '0';
+        out[1] = static_cast<char>((word >> 1) & 0x7f);
+        out[2] = '\n';
+        return out + 3;
+    }
+    // Writes the changes from words[i] on while each is a new stamp 1 to 99 after the last
+    // (`stamp`, which is 100 or more and the last change's time); returns where it stopped.
+    std::size_t follow(const std::uint32_t *words, std::size_t i, std::size_t count, char *&out,
+                       Stamp &stamp);
+    // Puts "#T" in `digits_` and returns where its digits begin.
+    std::size_t set_digits(std::uint64_t time_ns);
+    // Adds one to the digits before the last two of those from `begin` (there are some: the
+    // stamp is 100 or more) and returns where they begin now.
+    std::size_t carry_into_hundreds(std::size_t begin);
 
     static const char kDigitPairs[201];
 
     int fd_;
     std::unique_ptr<char[]> buffer_;
     std::size_t pending_ = 0;
-    // The last stamp: "#" and its decimal digits from begin_ - 1 up to kEnd, the last two of them
-    // as they were when the stamp was set afresh (`last_two_` has them now); read 24 bytes at a
-    // time, so the array has room past kEnd.
+    // The last stamp: "#" and its decimal digits from stamp_.begin - 1 up to kEnd, the last two of
+    // them as they were when the stamp was set afresh (stamp_.last_two has them now); read 24
+    // bytes at a time, so the array has room past kEnd.
     char digits_[kEnd + 24] = {};
-    std::size_t begin_ = kEnd;
-    std::uint64_t stamped_ = 0;
+    Stamp stamp_;
     std::uint64_t decoded_ = 0;  // the time of the last change read from a block
-    unsigned last_two_ = 0;      // stamped_ % 100
-    bool has_stamp_ = false;
     bool emptied_ = false;
     bool failed_ = false;
 };
@@ -133,10 +165,14 @@ class VcdStream {
     // The header and the levels at the start: only before the first change.
     VcdText &header() { return text_; }
 
-    void change(std::uint64_t time_ns, char id, bool level) {
-        const std::uint32_t low = static_cast<std::uint32_t>(id) << 1 | (level ? 1U : 0U);
-        const std::uint64_t step = time_ns - last_;
-        if (time_ns >= last_ && step < vcd_word::kLongStep) {
+    // What change() takes for a line, its level 0 added (1 for a high level).
+    static constexpr std::uint32_t line_word(char id) {
+        return static_cast<std::uint32_t>(id) << 1;
+    }
+    // The line with line_word() `low` changed at `time_ns`.
+    void change(std::uint64_t time_ns, std::uint32_t low) {
+        const std::uint64_t step = time_ns - last_;  // one before the last wraps to a long step
+        if (step < vcd_word::kLongStep) {
             *next_++ = static_cast<std::uint32_t>(step) << vcd_word::kDeltaShift | low;
         } else {
             next_[0] = vcd_word::kLongStep << vcd_word::kDeltaShift | low;

@@ -13,16 +13,58 @@
 
 namespace {
 
+// Ends the call in progress however the operation leaves.
+struct CallDone {
+    vboard::Board::State &state;
+    ~CallDone() { state.call_done(); }
+};
+
 // Runs `operation` on the current board's state with the board's lock held.
 template <typename Operation>
 auto on_board(Operation operation) {
     vboard::Board::State &state = vboard::current_state();
-    std::lock_guard lock(state.mutex);
-    struct CallDone {
-        vboard::Board::State &state;
-        ~CallDone() { state.call_done(); }
-    } done{state};
+    const vboard::BoardLock::Guard lock(state.mutex);
+    CallDone done{state};
     return operation(state);
+}
+
+using Write = vboard::Board::State::Write;
+
+// What begin_write() left to do, each under the owner's lock and ending it.
+[[gnu::noinline]] void tell_and_unlock(vboard::Board::State &state, int pin) {
+    state.tell_line_change(pin);
+    state.mutex.unlock_owner();
+}
+
+[[gnu::noinline]] void brief_write_and_unlock(vboard::Board::State &state, int pin, int value) {
+    {
+        CallDone done{state};
+        state.brief_write(pin, value);
+    }
+    state.mutex.unlock_owner();
+}
+
+[[gnu::noinline]] void recorded_write_and_unlock(vboard::Board::State &state, int pin, int value) {
+    {
+        CallDone done{state};
+        state.recorded_write(pin, value);
+    }
+    state.mutex.unlock_owner();
+}
+
+// digitalWrite with the lock taken in full.
+[[gnu::noinline]] void write_locked(vboard::Board::State &state, int pin, int value) {
+    const vboard::BoardLock::Guard lock(state.mutex);
+    const Write write = state.begin_write(pin, value);
+    if (write == Write::ToTell) {
+        state.tell_line_change(pin);
+    } else if (write == Write::Brief) {
+        CallDone done{state};
+        state.brief_write(pin, value);
+    } else if (write == Write::Recorded) {
+        CallDone done{state};
+        state.recorded_write(pin, value);
+    }
 }
 
 std::uint64_t nanoseconds(std::chrono::nanoseconds length) {
@@ -45,8 +87,19 @@ VBOARD_EXPORT void pullUpDnControl(int pin, int pud) {
     on_board([=](auto &s) { s.pull_up_dn_control(pin, pud); });
 }
 
+// The owner's quick way makes no call but in tail position, so that it needs no frame.
 VBOARD_EXPORT void digitalWrite(int pin, int value) {
-    on_board([=](auto &s) { s.digital_write(pin, value); });
+    vboard::Board::State &state = vboard::current_state();
+    if (state.mutex.lock_if_owner()) [[likely]] {
+        const Write write = state.begin_write(pin, value);
+        switch (write) {
+            case Write::Done: state.mutex.unlock_owner(); return;
+            case Write::ToTell: return tell_and_unlock(state, pin);
+            case Write::Brief: return brief_write_and_unlock(state, pin, value);
+            case Write::Recorded: return recorded_write_and_unlock(state, pin, value);
+        }
+    }
+    write_locked(state, pin, value);
 }
 
 VBOARD_EXPORT int digitalRead(int pin) {

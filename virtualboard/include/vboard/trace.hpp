@@ -59,7 +59,7 @@ class VBOARD_EXPORT VcdWriter final : public RunObserver {
     std::unique_ptr<VcdStream> stream_;
     std::string path_;
     std::vector<int> lines_;
-    std::array<bool, kLineCount> traced_{};
+    std::array<std::uint8_t, kLineCount> line_words_{};  // a traced line's VcdStream word, else 0
 };
 
 // Keeps up to `max_changes` changes in memory and draws them as a text timing view, one row per
