@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The board's bus monitor: decodes the bytes on the link and on SPI0 into transactions, and
-// checks the timing a device demands, from the line changes the board makes. A listener of the
-// board, subscribed only while someone listens or checks. Private to the library.
+// The board's bus monitor: frames the bytes on the link and on SPI0 into transactions from the
+// line changes the board makes, and passes them on to the run's observers and, with the edges
+// they look at, to the timing checks stacked on it (timing_checks.hpp). A listener of the board,
+// subscribed only while someone wants transactions or a check is set. Private to the library.
 #ifndef VBOARD_BUS_MONITOR_HPP
 #define VBOARD_BUS_MONITOR_HPP
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "engine.hpp"
+#include "timing_checks.hpp"
 #include "vboard/transactions.hpp"
 
 namespace vboard {
@@ -22,7 +24,7 @@ class BusMonitor final : public Listener {
     // `framing` is the board's setting, read as each byte and frame begins; `select_lines` its
     // selects, a bit per line.
     BusMonitor(Engine &engine, const FramingOptions &framing, const std::uint64_t &select_lines)
-        : engine_(engine), framing_(framing), select_lines_(select_lines) {}
+        : engine_(engine), framing_(framing), select_lines_(select_lines), checks_(engine) {}
 
     // Whether anyone wants transactions or a check is set.
     bool active() const { return active_; }
@@ -36,8 +38,8 @@ class BusMonitor final : public Listener {
     void update_active();
 
     std::size_t add_check(const TimingCheck &check);
-    const std::vector<TimingViolation> &violations() const { return kept_; }
-    std::vector<std::uint64_t> violation_counts() const;
+    const std::vector<TimingViolation> &violations() const { return checks_.violations(); }
+    std::vector<std::uint64_t> violation_counts() const { return checks_.violation_counts(); }
 
     void line_changed(const LineView &lines, int pin, bool level) override;
     void function_changed(const LineView &lines, int pin) override;
@@ -56,12 +58,6 @@ class BusMonitor final : public Listener {
         std::uint64_t last = 0;  // its latest bit
         std::uint32_t side = 0;
     };
-    struct CheckState {
-        TimingCheck check;
-        std::uint64_t count = 0;
-        std::optional<std::uint64_t> since;       // when the stretch being measured began
-        std::optional<std::uint64_t> last_clock;  // ClockToDeselect: the latest clock edge
-    };
 
     std::uint32_t side_levels(const LineView &lines) const;
     void take_bit(std::uint64_t now, Direction direction, bool bit, const LineView &lines);
@@ -69,24 +65,15 @@ class BusMonitor final : public Listener {
     void open_frame(std::uint64_t now, int select);
     void close_frame(std::uint64_t now);
     void emit(Transaction &transaction);
-    void check_edge(std::uint64_t now, int pin, bool level, bool link_rise);
-    void check_other(std::size_t index, std::uint64_t now, int pin, bool level);
-    void follow_clock(std::size_t index);
-    void transaction_started(std::uint64_t now, Bus bus);
-    void measured(std::size_t index, std::uint64_t now, std::uint64_t value);
 
     Engine &engine_;
     const FramingOptions &framing_;
     const std::uint64_t &select_lines_;
-    std::vector<CheckState> checks_;
-    // The checks each edge concerns, by edge_index().
-    std::array<std::vector<std::size_t>, 2 * kLineCount> edge_checks_;
-    std::vector<TimingViolation> kept_;
+    TimingChecks checks_;
 
     std::optional<Transaction> frame_;  // the link transaction in progress
     std::optional<Transaction> spi_;    // the SPI transfer being drawn
     PendingByte pending_;
-    std::optional<std::uint64_t> last_rise_;  // the link clock's latest rising edge
     std::uint64_t next_index_ = 0;
     bool decoding_ = false;
     bool active_ = false;  // kept as decoding_ || !checks_.empty()
