@@ -17,8 +17,8 @@ status=$?
 grep -q 'digitalRead(24) = 0' busy.log || failed "busy_device never saw the busy line low"
 [ "$(grep -c 'digitalRead(24) = 1' busy.log)" -ge 2 ] || failed "busy_device did not see idle twice"
 
-# The run names the lines on the page: the layer's pin map by default, else --line-names, and the
-# board file's [names] after them.
+# The run names the lines on the page: the layer's pin map by default (its package's names file),
+# else --line-names, and the board file's [names] after them.
 printf '[names]\n24 = "BUSY"\n' >names.toml
 "$vboard" run --no-sleep --report named.html -- "$ending" return >/dev/null
 grep -q '"names":\[\[11,"DEV_SCLK_PIN"\],' named.html || failed "the page lacks the layer's names"
@@ -26,6 +26,22 @@ grep -q '"names":\[\[11,"DEV_SCLK_PIN"\],' named.html || failed "the page lacks 
     -- "$ending" return >/dev/null
 grep -q '"names":\[\[17,"RST"\],\[24,"BUSY"\]\]' named.html ||
     failed "the page's names: $(grep -o '"names":[^]]*]*' named.html)"
+
+# The default names are the files packages install beside vboard (the layer's gives its pin map),
+# read in the order of their names, a later name of a line winning; a file that is not a list is
+# refused.
+mkdir -p tree/bin tree/share/vboard/line-names.d
+cp "$vboard" tree/bin/vboard
+printf '5=LEFT\n' >tree/share/vboard/line-names.d/a
+printf '6=RIGHT,5=LEFT2\n' >tree/share/vboard/line-names.d/b
+tree/bin/vboard run --no-sleep --report packaged.html -- "$ending" return >/dev/null
+grep -q '"names":\[\[5,"LEFT2"\],\[6,"RIGHT"\]\]' packaged.html ||
+    failed "packaged names: $(grep -o '"names":[^]]*]*' packaged.html)"
+printf 'nonsense\n' >tree/share/vboard/line-names.d/c
+tree/bin/vboard run -- true 2>err.txt
+status=$?
+[ "$status" = 2 ] || failed "a bad names file: status $status"
+grep -q 'line-names.d/c: not a list of LINE=NAME' err.txt || failed "a bad names file: $(cat err.txt)"
 
 # Each way to end: STATUS, what stderr must say, the last call logged, the last VCD change line.
 # The crashes come in the middle of a link byte: the log and the VCD must end on its last edge.

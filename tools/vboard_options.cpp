@@ -3,9 +3,12 @@
 
 #include "vboard_options.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
-#include "header_table.hpp"
 #include "tool_common.hpp"
 #include "vboard/duration.hpp"
 #include "vboard/run_outputs.hpp"
@@ -41,8 +44,9 @@ constexpr const char *kOptions = R"(Options:
                        the unit is required: 500us, 50ms, 2s
   --no-sleep           waits move the board's clock without sleeping
   --line-names LIST    the names the page gives lines, as 24=BUSY,17=RST (a board file's
-                       [names] come after); by default the layer's pin map, DEV_SCLK_PIN for
-                       BCM 11 and so on; '' names none
+                       [names] come after); by default those that installed packages give in
+                       share/vboard/line-names.d (the layer's pin map: DEV_SCLK_PIN for BCM
+                       11 and so on); '' names none
 
 Outputs:
 )";
@@ -100,11 +104,58 @@ std::string usage() {
     return text + kChecks + kUsageTail;
 }
 
+// The directory of line names that packages install (a driver layer's its pin map): beside an
+// installed vboard, else the build tree's.
+std::filesystem::path line_names_directory() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path installed = exe.parent_path() / VBOARD_NAMES_FROM_BINDIR;
+        if (std::filesystem::is_directory(installed, error)) {
+            return installed;
+        }
+    }
+    return VBOARD_NAMES_BUILD_DIR;
+}
+
+// The names every file of that directory gives, in the order of the files' names; a later name of
+// a line wins. Sets `error` for a file that is not a list of LINE=NAME.
+std::vector<std::pair<int, std::string>> packaged_line_names(std::string &error) {
+    std::vector<std::pair<int, std::string>> names;
+    std::error_code code;
+    std::vector<std::filesystem::path> files;
+    for (const auto &entry : std::filesystem::directory_iterator(line_names_directory(), code)) {
+        if (entry.is_regular_file(code)) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    for (const std::filesystem::path &file : files) {
+        std::ifstream in(file);
+        std::ostringstream text;
+        text << in.rdbuf();
+        std::string list = text.str();
+        while (!list.empty() && (list.back() == '\n' || list.back() == ' ')) {
+            list.pop_back();
+        }
+        const auto parsed = vboard::parse_line_names(list);
+        if (!parsed) {
+            error = file.string() + ": not a list of LINE=NAME (24=BUSY,17=RST)";
+            return {};
+        }
+        names.insert(names.end(), parsed->begin(), parsed->end());
+    }
+    return names;
+}
+
 // Parses the words after "run".
 Parsed parse_run(const std::vector<std::string_view> &words) {
     Parsed parsed;
     RunOptions options;
-    options.board.line_names = devcfg::layer_line_names();
+    options.board.line_names = packaged_line_names(parsed.error);
+    if (!parsed.error.empty()) {
+        return parsed;
+    }
     bool format_given = false;
     std::size_t i = 0;
     const auto value = [&](std::string &out) {
