@@ -169,6 +169,77 @@ TEST_F(DeviceTest, ABytesLineLevelsAreThoseAtTheByte) {
     EXPECT_EQ(buffer[1], 0x03);
 }
 
+// A byte reaches a model at its first bit, with that moment: on SPI each byte as it goes out, on
+// the link a sent byte at its last rising edge but with its first's time.
+TEST_F(DeviceTest, EachByteCarriesTheTimeOfItsFirstBit) {
+    for (const vboard::Bus bus : {vboard::Bus::Spi0, vboard::Bus::Link}) {
+        SCOPED_TRACE(vboard::to_string(bus));
+        board.reset();
+        ASSERT_EQ(wiringPiSetupGpio(), 0);
+        vboard::DeviceConfig config;
+        config.model = "plugin";
+        config.path = kProbe;
+        config.bus = bus;
+        config.lines = {{"in", kIn}, {"out", kOut}};
+        config.params = {{"delay", std::string("1us")}, {"log_bytes", true}};
+        board.attach_device(config);
+        std::vector<std::string> want;
+        if (bus == vboard::Bus::Spi0) {
+            ASSERT_GT(wiringPiSPISetup(0, 1'000'000), 0);  // 8 us a byte
+            board.clear_calls();
+            unsigned char buffer[3] = {0x11, 0x22, 0x33};
+            wiringPiSPIDataRW(0, buffer, 3);
+            // The transfer goes out after the call's own cost.
+            const std::uint64_t start =
+                board.calls().front().time_ns + board.costs().spi_transfer_ns;
+            for (int i = 0; i < 3; ++i) {
+                want.push_back("probe: byte exchange 0x" + std::to_string(11 * (i + 1)) + " at " +
+                               std::to_string(start + i * 8'000U));
+            }
+        } else {
+            pinMode(vboard::kLinkClock, OUTPUT);
+            pinMode(vboard::kLinkData, OUTPUT);
+            board.clear_calls();
+            std::uint64_t first_rise = 0;
+            for (int bit = 7; bit >= 0; --bit) {
+                digitalWrite(vboard::kLinkClock, LOW);
+                digitalWrite(vboard::kLinkData, (0xA5 >> bit) & 1);
+                first_rise = bit == 7 ? board.now_ns() : first_rise;
+                digitalWrite(vboard::kLinkClock, HIGH);
+            }
+            want.push_back("probe: byte to 0xa5 at " + std::to_string(first_rise));
+        }
+        std::vector<std::string> logged;
+        for (const std::string &line : calls()) {
+            if (line.starts_with("probe: byte")) {
+                logged.push_back(line);
+            }
+        }
+        EXPECT_EQ(logged, want);
+    }
+}
+
+// A device behind SPI0's chip enable gets the same bytes whether its select is left to the chip
+// enable or named as that line.
+TEST_F(DeviceTest, ASelectNamedAsTheChipEnableIsTheChipEnable) {
+    for (const int select : {-1, vboard::kSpiCe0}) {
+        SCOPED_TRACE(select);
+        board.reset();
+        ASSERT_EQ(wiringPiSetupGpio(), 0);
+        vboard::DeviceConfig config;
+        config.model = "echo";
+        config.bus = vboard::Bus::Spi0;
+        config.select = select;
+        board.attach_device(config);
+        ASSERT_GT(wiringPiSPISetup(0, 1'000'000), 0);
+        unsigned char buffer[3] = {0x01, 0x02, 0x03};
+        wiringPiSPIDataRW(0, buffer, 3);
+        unsigned char again[3] = {0x04, 0x05, 0x06};
+        wiringPiSPIDataRW(0, again, 3);
+        EXPECT_NE(std::vector<unsigned char>(again, again + 3), std::vector<unsigned char>(3, 0));
+    }
+}
+
 TEST_F(DeviceTest, DetachingOrResettingEndsTheDeviceAndItsTimers) {
     vboard::Device probe = attach_probe(false);
     EXPECT_TRUE(probe.attached());

@@ -89,29 +89,36 @@ TEST_F(BoardSpiTest, AChannelWithoutADeviceReadsIdleMiso) {
     EXPECT_TRUE(board.diagnostics().empty());
 }
 
-TEST_F(BoardSpiTest, ALineOutOfAlt0KeepsTheTransferOffTheWireAndSaysWhich) {
+TEST_F(BoardSpiTest, SclkOrMosiOutOfAlt0KeepsTheTransferOffTheWireAndSaysWhich) {
     ASSERT_GE(wiringPiSPISetup(0, 1000000), 0);
-    ASSERT_GE(wiringPiSPISetup(1, 1000000), 0);
-    pinMode(vboard::kSpiCe1, OUTPUT);  // CE1 only matters to channel 1
+    pinModeAlt(vboard::kSpiSclk, 0);
     uint8_t data[] = {0xAB};
     EXPECT_EQ(wiringPiSPIDataRW(0, data, 1), 1);
-    EXPECT_EQ(data[0], 0xC0);
-    EXPECT_TRUE(board.diagnostics().empty());
-
-    data[0] = 0xAB;
-    EXPECT_EQ(wiringPiSPIDataRW(1, data, 1), 1);
+    EXPECT_TRUE(seen.empty());
     EXPECT_EQ(data[0], 0x00);
     EXPECT_THAT(board.diagnostics(),
-                ElementsAre("wiringPiSPIDataRW on channel 1: BCM 7 (CE1) is OUTPUT, not ALT0; "
+                ElementsAre("wiringPiSPIDataRW on channel 0: BCM 11 (SCLK) is INPUT, not ALT0; "
                             "nothing reached the wire"));
     EXPECT_EQ(board.calls().back().flag, vboard::Flag::NotAlt0);
+}
 
-    board.clear_diagnostics();
-    pinModeAlt(vboard::kSpiSclk, 0);
+// Many drivers make a chip enable a plain output and drive it around each transfer themselves: the
+// transfer still goes out, and the device behind it is selected by that line's own level.
+TEST_F(BoardSpiTest, AChipEnableDrivenByHandSelectsByItsOwnLevel) {
+    ASSERT_GE(wiringPiSPISetup(0, 1000000), 0);
+    pinMode(vboard::kSpiCe0, OUTPUT);
+    digitalWrite(vboard::kSpiCe0, HIGH);
+    uint8_t data[] = {0xAB};
+    EXPECT_EQ(wiringPiSPIDataRW(0, data, 1), 1);
+    EXPECT_TRUE(seen.empty());  // not selected
+    digitalWrite(vboard::kSpiCe0, LOW);
     data[0] = 0xAB;
     EXPECT_EQ(wiringPiSPIDataRW(0, data, 1), 1);
-    EXPECT_THAT(seen, SizeIs(1));  // only the first transfer reached the device
-    EXPECT_THAT(board.diagnostics(), ElementsAre(HasSubstr("BCM 11 (SCLK) is INPUT, not ALT0")));
+    EXPECT_THAT(seen, ElementsAre(std::vector<uint8_t>{0xAB}));
+    EXPECT_EQ(data[0], 0xC0);
+    EXPECT_FALSE(board.level(vboard::kSpiCe0));  // still the program's, low
+    EXPECT_TRUE(board.diagnostics().empty());
+    EXPECT_EQ(board.calls().back().flag, vboard::Flag::None);
 }
 
 TEST_F(BoardSpiTest, MisoOutOfAlt0ReceivesZeros) {

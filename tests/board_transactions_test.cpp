@@ -138,6 +138,31 @@ TEST_F(TransactionsTest, HardwareSpiTransfersPairEachByteOutWithTheByteIn) {
     EXPECT_EQ(t.end_ns - t.start_ns >= 16'000U, true);  // 16 bits at 1 MHz
 }
 
+// A chip enable is also the link's select line here (BCM 8): low around hardware SPI transfers,
+// driven by hand or by SPI0, it frames no link transaction.
+TEST_F(TransactionsTest, AChipEnableAroundHardwareSpiFramesNoLinkTransaction) {
+    for (const bool by_hand : {false, true}) {
+        SCOPED_TRACE(by_hand ? "CE0 driven by hand" : "CE0 handed to SPI0 while low");
+        seen = std::make_shared<vboard::TransactionRecorder>();  // lines() ended the last one
+        board.add_observer(seen);
+        for (const int pin : {9, 10, 11}) {
+            pinModeAlt(pin, 4);
+        }
+        wiringPiSPISetup(0, 1'000'000);
+        DEV_Digital_Write(kSelect, 0);
+        if (!by_hand) {
+            pinModeAlt(kSelect, 4);
+        }
+        std::uint8_t data[] = {0x01, 0x02};
+        DEV_SPI_Write_nByte_M(data, 2);
+        DEV_Digital_Write(kSelect, 1);  // the latch first: back to an output, the line stays high
+        pinMode(kSelect, OUTPUT);
+        const std::vector<std::string> seen_lines = lines();
+        ASSERT_EQ(seen_lines.size(), 1U);
+        EXPECT_THAT(seen_lines[0], ::testing::StartsWith("spi0  BCM8"));
+    }
+}
+
 struct TimingCase {
     const char *name;
     vboard::TimingCheck check;

@@ -79,7 +79,7 @@ fi
 expect 2 "'readall' with no 'open'" -- readall
 
 for step in open close mode write read send recv spi-open spi alt0 delay-ms delay-us readall; do
-    if ! run_devcfg --help | grep -q "^  $step"; then echo "FAILED: --help does not list $step"; fail=1; fi
+    if ! run_devcfg --help | grep "^  $step" >/dev/null; then echo "FAILED: --help does not list $step"; fail=1; fi
 done
 rm -f /tmp/devcfg_err.$$
 [ $fail = 0 ] && echo "all devcfg command-line checks passed"

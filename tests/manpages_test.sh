@@ -10,7 +10,7 @@ fail=0
 for page in "$@"; do
     warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "FAILED: $page: $warnings"; fail=1; }
-    MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q '^NAME' || { echo "FAILED: $page: no NAME"; fail=1; }
+    MANWIDTH=80 man -l "$page" 2>/dev/null | grep '^NAME' >/dev/null || { echo "FAILED: $page: no NAME"; fail=1; }
     # help2man's pages carry the version the tool's --version printed
     case $page in
         *.1) head -n 5 "$page" | grep -q '^\.TH .*"devconfig [0-9][0-9.]*"' ||

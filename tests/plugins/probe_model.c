@@ -6,7 +6,7 @@
  * cancels a timer still pending. Every edge is logged. On SPI it answers each byte with the levels
  * of its lines at that byte (bit 0 "in", bit 1 "out"), and byte 0xde crashes it.
  * Parameters: delay (a duration, at most 1s; required), cancel (a boolean), note (a string raised
- * as a diagnostic when made).
+ * as a diagnostic when made), log_bytes (a boolean: log each byte with its direction and time).
  *
  * Built three ways: as it is; with PROBE_ABI set to another version; with PROBE_NO_ENTRY, which
  * leaves the entry point out. */
@@ -27,6 +27,7 @@ typedef struct probe {
     uint32_t out;
     uint64_t delay;
     int cancel;
+    int log_bytes;
     uint64_t pending;
 } probe;
 
@@ -39,6 +40,7 @@ static void *probe_create(vb_host *host) {
     }
     uint64_t delay = 0;
     int cancel = 0;
+    int log_bytes = 0;
     const char *note = NULL;
     const int delay_status = vb_param_duration(host, "delay", &delay);
     if (delay_status == VB_PARAM_ABSENT) {
@@ -46,7 +48,8 @@ static void *probe_create(vb_host *host) {
         return NULL;
     }
     if (delay_status != VB_PARAM_OK || vb_param_bool(host, "cancel", &cancel) == VB_PARAM_INVALID ||
-        vb_param_string(host, "note", &note) == VB_PARAM_INVALID) {
+        vb_param_string(host, "note", &note) == VB_PARAM_INVALID ||
+        vb_param_bool(host, "log_bytes", &log_bytes) == VB_PARAM_INVALID) {
         return NULL;
     }
     if (delay > 1000000000u) {
@@ -62,6 +65,7 @@ static void *probe_create(vb_host *host) {
     self->out = (uint32_t)out;
     self->delay = delay;
     self->cancel = cancel;
+    self->log_bytes = log_bytes;
     vb_watch(host, self->in, 1);
     if (note != NULL) {
         vb_diagnostic(host, note);
@@ -97,9 +101,17 @@ static void probe_timer(void *self, uint64_t timer_id) {
 }
 
 static int probe_byte(void *self, const vb_byte *byte) {
-    (void)self;
+    const probe *p = self;
     if (byte->out == 0xde) {
         raise(SIGSEGV);
+    }
+    if (p->log_bytes) {
+        static const char *const kDirections[] = {"to", "from", "exchange"};
+        char text[80];
+        snprintf(text, sizeof text, "byte %s 0x%02x at %llu",
+                 byte->direction <= 2 ? kDirections[byte->direction] : "?", byte->out,
+                 (unsigned long long)byte->time_ns);
+        vb_log(p->host, text);
     }
     return (int)(byte->lines & 0xffu);
 }

@@ -57,6 +57,10 @@ void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
 }
 
 void BusMonitor::function_changed(const LineView &lines, int pin) {
+    if (frame_ && pin == frame_->select && lines[pin].function != Function::Output) {
+        close_frame(lines.now());  // a select no longer driven by hand ends the frame
+        return;
+    }
     if (pin != kLinkData || pending_.bits == 0) {
         return;
     }
@@ -115,8 +119,16 @@ void BusMonitor::open_frame(std::uint64_t now, int select) {
 void BusMonitor::close_frame(std::uint64_t now) {
     end_pending_byte();
     frame_->end_ns = now;
-    emit(*frame_);
+    // A frame with no byte of the link's is no link transaction when its select was a chip enable
+    // driven around hardware SPI transfers, or went to SPI0 (ALT0) while low.
+    const bool not_the_links =
+        frame_->bytes.empty() &&
+        (frame_spi_ || engine_.lines()[frame_->select].function != Function::Output);
+    if (!not_the_links) {
+        emit(*frame_);
+    }
     frame_.reset();
+    frame_spi_ = false;
 }
 
 void BusMonitor::spi_transfer(const LineView &lines, const SpiTransferView &transfer) {
@@ -128,6 +140,9 @@ void BusMonitor::spi_transfer(const LineView &lines, const SpiTransferView &tran
     const std::vector<std::uint8_t> nothing(transfer.in.empty() ? out.size() : 0, 0);
     const std::span<const std::uint8_t> in = transfer.in.empty() ? nothing : transfer.in;
     checks_.transaction_started(start, spi_bus(channel));
+    if (frame_ && frame_->select == spi_chip_enable(channel)) {
+        frame_spi_ = true;
+    }
     if (!decoding_) {
         return;
     }

@@ -72,6 +72,7 @@ class BusMonitor final : public Listener {
     TimingChecks checks_;
 
     std::optional<Transaction> frame_;  // the link transaction in progress
+    bool frame_spi_ = false;            // an SPI transfer ran behind its select, a chip enable
     std::optional<Transaction> spi_;    // the SPI transfer being drawn
     PendingByte pending_;
     std::uint64_t next_index_ = 0;

@@ -82,27 +82,14 @@ DeviceSlot *DeviceSet::find(const std::string &name) const {
     return nullptr;
 }
 
-bool DeviceSet::any_on(int channel, const LineView &lines) const {
-    return std::any_of(devices_.begin(), devices_.end(), [&](const auto &slot) {
-        return on_channel(*slot, channel) && slot->selected(lines);
-    });
-}
-
-void DeviceSet::exchange(int channel, const LineView &lines, std::span<const std::uint8_t> out,
-                         std::span<std::uint8_t> answer) {
+std::vector<DeviceSlot *> DeviceSet::selected(int channel, const LineView &lines) const {
+    std::vector<DeviceSlot *> reached;
     for (const auto &slot : devices_) {
         if (on_channel(*slot, channel) && slot->selected(lines)) {
-            slot->exchange(out, answer);
+            reached.push_back(slot.get());
         }
     }
-}
-
-void DeviceSet::transfer_done(int channel, const LineView &lines) {
-    for (const auto &slot : devices_) {
-        if (on_channel(*slot, channel) && slot->selected(lines)) {
-            slot->transfer_done();
-        }
-    }
+    return reached;
 }
 
 void DeviceSet::finish() {

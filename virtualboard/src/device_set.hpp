@@ -35,13 +35,8 @@ class DeviceSet {
     DeviceSlot *find(const std::string &name) const;
     const LinkBus &link() const { return link_; }
 
-    // Whether a device takes part in a transfer on `channel` now.
-    bool any_on(int channel, const LineView &lines) const;
-    // The answers of the channel's selected devices to `out`; `answer` comes filled with the idle
-    // level. The devices are told that the transfer ended by transfer_done().
-    void exchange(int channel, const LineView &lines, std::span<const std::uint8_t> out,
-                  std::span<std::uint8_t> answer);
-    void transfer_done(int channel, const LineView &lines);
+    // The devices a transfer on `channel` reaches now: those on its bus that are selected.
+    std::vector<DeviceSlot *> selected(int channel, const LineView &lines) const;
 
     void finish();
 

@@ -28,15 +28,22 @@ class DeviceSlot : public Listener {
     Bus bus() const { return bus_; }
     int select() const { return select_; }  // -1: the chip enable (SPI) or none (link)
 
-    // Whether the device takes part in the bytes moved now.
-    bool selected(const LineView &lines) const { return select_ < 0 || !lines.level(select_); }
+    // Whether the device takes part in the bytes moved now: its select line is low (on SPI, the
+    // channel's chip enable unless it names a line of its own; on the link, always without one).
+    bool selected(const LineView &lines) const {
+        const int line = select_ >= 0 ? select_ : spi_chip_enable_of(bus_);
+        return line < 0 || !lines.level(line);
+    }
 
-    // One byte while selected: the answer (0-255) or VB_NO_ANSWER.
-    virtual int byte(std::uint8_t direction, std::uint8_t out) = 0;
-    // A hardware SPI transfer: `answer` (as long as `out`) comes filled with the idle level; the
-    // device overwrites the bytes it answers. Runs select(1), the bytes, and leaves select(0) to
-    // transfer_done().
-    virtual void exchange(std::span<const std::uint8_t> out, std::span<std::uint8_t> answer);
+    // One byte while selected, at `time_ns` (its first bit): the answer (0-255) or VB_NO_ANSWER.
+    virtual int byte(std::uint8_t direction, std::uint8_t out, std::uint64_t time_ns) = 0;
+    // A hardware SPI transfer of `out` reaching the device: begin_transfer() once its chip enable
+    // is low (a model's select(1) when it has no select line of its own), exchange() for each
+    // byte as it goes out, transfer_done() once the chip enable is high again.
+    virtual void begin_transfer(std::span<const std::uint8_t> /*out*/) {}
+    virtual int exchange(std::size_t /*index*/, std::uint8_t out, std::uint64_t time_ns) {
+        return byte(VB_EXCHANGE, out, time_ns);
+    }
     virtual void transfer_done() {}
     // The end of the run: once, before the observers finish.
     virtual void finish() {}
@@ -46,21 +53,16 @@ class DeviceSlot : public Listener {
     virtual void *model_state() const { return nullptr; }
 
   private:
+    static int spi_chip_enable_of(Bus bus) {
+        const int channel = spi_channel(bus);
+        return channel < 0 ? -1 : spi_chip_enable(channel);
+    }
+
     std::uint64_t id_;
     std::string name_;
     Bus bus_;
     int select_;
 };
-
-inline void DeviceSlot::exchange(std::span<const std::uint8_t> out,
-                                 std::span<std::uint8_t> answer) {
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const int reply = byte(VB_EXCHANGE, out[i]);
-        if (reply >= 0) {
-            answer[i] = static_cast<std::uint8_t>(reply);
-        }
-    }
-}
 
 }  // namespace vboard
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // A C++ SpiDevice function on an SPI chip enable (Board::attach_spi_device): it sees a whole
-// transfer at once. Private to the library.
+// transfer at once, as it begins, and its answer goes out byte by byte. Private to the library.
 #ifndef VBOARD_FUNCTION_DEVICE_HPP
 #define VBOARD_FUNCTION_DEVICE_HPP
 
-#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "device_slot.hpp"
 
@@ -17,14 +17,16 @@ class FunctionDevice final : public DeviceSlot {
         : DeviceSlot(id, "spi" + std::to_string(channel), spi_bus(channel), -1),
           function_(std::move(function)) {}
 
-    int byte(std::uint8_t, std::uint8_t) override { return VB_NO_ANSWER; }
-    void exchange(std::span<const std::uint8_t> out, std::span<std::uint8_t> answer) override {
-        const std::vector<std::uint8_t> reply = function_(out);
-        std::copy_n(reply.begin(), std::min(reply.size(), answer.size()), answer.begin());
+    int byte(std::uint8_t, std::uint8_t, std::uint64_t) override { return VB_NO_ANSWER; }
+    void begin_transfer(std::span<const std::uint8_t> out) override { reply_ = function_(out); }
+    int exchange(std::size_t index, std::uint8_t, std::uint64_t) override {
+        return index < reply_.size() ? reply_[index] : VB_NO_ANSWER;
     }
+    void transfer_done() override { reply_.clear(); }
 
   private:
     SpiDevice function_;
+    std::vector<std::uint8_t> reply_;  // to the transfer in progress
 };
 
 }  // namespace vboard

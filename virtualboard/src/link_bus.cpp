@@ -42,6 +42,9 @@ void LinkBus::line_changed(const LineView &lines, int pin, bool level) {
 void LinkBus::clock_edge(const LineView &lines, bool rising) {
     if (rising) {
         if (lines.function(kLinkData) == Function::Output) {
+            if (rx_bits_ == 0) {
+                rx_first_ns_ = lines.now();
+            }
             rx_shift_ =
                 static_cast<std::uint8_t>((rx_shift_ << 1U) | (lines.level(kLinkData) ? 1U : 0U));
             if (++rx_bits_ == 8) {
@@ -50,7 +53,7 @@ void LinkBus::clock_edge(const LineView &lines, bool rising) {
                 rx_shift_ = 0;
                 for (DeviceSlot *device : devices_) {
                     if (device->selected(lines)) {
-                        device->byte(VB_TO_DEVICE, byte);
+                        device->byte(VB_TO_DEVICE, byte, rx_first_ns_);
                     }
                 }
                 engine_.link_byte_received(byte);
@@ -95,7 +98,7 @@ void LinkBus::put_next_reply(const LineView &lines) {
     } else {
         for (DeviceSlot *device : devices_) {
             if (device->selected(lines)) {
-                answer = device->byte(VB_FROM_DEVICE, 0);
+                answer = device->byte(VB_FROM_DEVICE, 0, lines.now());
                 if (answer >= 0) {
                     owner = device;
                     break;

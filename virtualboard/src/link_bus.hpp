@@ -37,6 +37,7 @@ class LinkBus final : public Listener {
     std::vector<DeviceSlot *> devices_;  // in the order attached
     std::uint8_t rx_shift_ = 0;
     int rx_bits_ = 0;
+    std::uint64_t rx_first_ns_ = 0;   // the time of the first bit of the byte being shifted in
     DeviceSlot *tx_owner_ = nullptr;  // a reply byte is being shifted out
     std::uint8_t tx_byte_ = 0;
     int tx_bits_taken_ = 0;             // rising edges seen since the reply byte was put out

@@ -406,7 +406,7 @@ std::uint32_t ModelDevice::line_levels() const {
     return levels;
 }
 
-int ModelDevice::byte(std::uint8_t direction, std::uint8_t out) {
+int ModelDevice::byte(std::uint8_t direction, std::uint8_t out, std::uint64_t time_ns) {
     if (model_.byte == nullptr) {
         return VB_NO_ANSWER;
     }
@@ -415,7 +415,7 @@ int ModelDevice::byte(std::uint8_t direction, std::uint8_t out) {
     info.direction = direction;
     info.out = out;
     info.lines = line_levels();
-    info.time_ns = engine_.now();
+    info.time_ns = time_ns;
     const InModel in_model;
     const int answer = model_.byte(self_, &info);
     return answer >= 0 && answer <= 0xFF ? answer : VB_NO_ANSWER;
@@ -428,11 +428,10 @@ void ModelDevice::call_select(bool active) {
     }
 }
 
-void ModelDevice::exchange(std::span<const std::uint8_t> out, std::span<std::uint8_t> answer) {
+void ModelDevice::begin_transfer(std::span<const std::uint8_t>) {
     if (select() < 0) {
         call_select(true);  // the chip enable selects the device for the transfer
     }
-    DeviceSlot::exchange(out, answer);
 }
 
 void ModelDevice::transfer_done() {

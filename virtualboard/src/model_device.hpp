@@ -27,8 +27,8 @@ class ModelDevice final : public DeviceSlot {
                 const DeviceConfig &config);
     ~ModelDevice() override;
 
-    int byte(std::uint8_t direction, std::uint8_t out) override;
-    void exchange(std::span<const std::uint8_t> out, std::span<std::uint8_t> answer) override;
+    int byte(std::uint8_t direction, std::uint8_t out, std::uint64_t time_ns) override;
+    void begin_transfer(std::span<const std::uint8_t> out) override;
     void transfer_done() override;
     void finish() override;
     const vb_device_model *model() const override { return &model_; }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // SPI0's controller: its two channels' set-up, and a transfer on the wire: the ALT0 checks of its
-// lines, the devices behind the chip enable, and each bit drawn on the lines at the channel's
-// speed. Private to the library.
+// lines, the chip enable (the controller's in ALT0, else the program's own line), the devices it
+// selects, and each bit drawn on the lines at the channel's speed. Private to the library.
 #ifndef VBOARD_SPI0_CONTROLLER_HPP
 #define VBOARD_SPI0_CONTROLLER_HPP
 
@@ -29,15 +29,15 @@ class Spi0Controller {
 
     // Moves `sent` out on an open channel and leaves what came back in `data` (`sent.size()`
     // bytes), moving the clock by the bits' time. Returns Flag::NotAlt0, with a diagnostic, when
-    // a line the transfer needs is not in ALT0 (nothing reaches the wire then).
+    // SCLK or MOSI is not in ALT0 (nothing reaches the wire then).
     Flag transfer(int channel, std::span<const std::uint8_t> sent, unsigned char *data);
 
     // The time `len` bytes take on the channel's wire.
     std::uint64_t bits_ns(int channel, int len) const;
 
   private:
-    void draw(int channel, std::span<const std::uint8_t> mosi, std::span<const std::uint8_t> miso,
-              bool miso_driven);
+    void draw(int channel, std::span<const std::uint8_t> mosi, std::span<std::uint8_t> answer,
+              bool miso_connected);
 
     Engine &engine_;
     GpioBank &gpio_;

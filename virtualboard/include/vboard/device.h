@@ -77,7 +77,8 @@ typedef struct vb_byte {
     uint16_t reserved0;
     uint32_t lines; /* bit i: the level of the device's line i (see vb_line_count) at the byte */
     uint32_t reserved1;
-    uint64_t time_ns; /* the board's clock at the byte's first bit */
+    uint64_t time_ns; /* the board's clock at the byte's first bit (a byte the host reads on the
+                       * link: when the host turned the data line around) */
     uint64_t reserved[4];
 } vb_byte;
 
@@ -95,10 +96,11 @@ typedef struct vb_device_model {
     /* Frees the device's state. No host function may be called from here. */
     void (*destroy)(void *self);
     /* The device's select line went active (1) or inactive (0). On SPI with the chip enable as the
-     * select line: at the start and the end of each transfer. */
+     * select line: at the start of each transfer it selects and at its end. */
     void (*select)(void *self, int active);
     /* One byte on the device's bus while it is selected: returns the byte it answers (0-255), or
-     * VB_NO_ANSWER. */
+     * VB_NO_ANSWER. On the link, a byte the host sends comes at its last rising clock edge, one it
+     * reads when the host turns the data line around; on SPI, each byte as it goes out. */
     int (*byte)(void *self, const vb_byte *byte);
     /* A watched line (vb_watch) changed: `line` is its index among the device's lines. */
     void (*edge)(void *self, uint32_t line, int level, uint64_t time_ns);
