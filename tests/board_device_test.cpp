@@ -48,14 +48,14 @@ INSTANTIATE_TEST_SUITE_P(
     Board, DeviceRefusals,
     ::testing::Values(
         Refusal{"missing_library", probe_device("/no/such/libprobe.so", "delay = \"1ms\""),
-                "b.toml:1: device[0].path: expected a device model library that loads "
+                "b.toml:3: device[0].path: expected a device model library that loads "
                 "(/no/such/libprobe.so: cannot open shared object file: No such file or "
                 "directory)"},
         Refusal{"no_entry_point", probe_device(PROBE_NO_ENTRY_MODEL, "delay = \"1ms\""),
-                "b.toml:1: device[0].path: expected a library exporting vb_device_entry_v1 (it "
+                "b.toml:3: device[0].path: expected a library exporting vb_device_entry_v1 (it "
                 "has no entry point)"},
         Refusal{"other_abi", probe_device(PROBE_OTHER_ABI_MODEL, "delay = \"1ms\""),
-                "b.toml:1: device[0].path: expected a model of device ABI version 1 (it is built "
+                "b.toml:3: device[0].path: expected a model of device ABI version 1 (it is built "
                 "for version 99)"},
         Refusal{"unknown_model", "[[device]]\nbus = \"spi0\"\nmodel = \"lcd\"\n",
                 "b.toml:3: device[0].model: expected \"echo\", \"replies\", \"registers\", "
@@ -107,6 +107,19 @@ INSTANTIATE_TEST_SUITE_P(
                 "b.toml:4: device[0].bus: expected a chip enable with no device yet; channel 1 "
                 "has one from line 2"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// A plug-in that crashes while its device is made is refused at its path; the check survives it.
+TEST(DeviceRefusal, APlugInThatCrashesInCreateIsRefusedAtItsPath) {
+    try {
+        vboard::BoardFile::parse(probe_device(kProbe, "delay = \"1ms\", crash = true"), "b.toml");
+        FAIL() << "accepted";
+    } catch (const vboard::BoardFileError &error) {
+        EXPECT_THAT(std::string(error.what()),
+                    ::testing::StartsWith("b.toml:3: device[0].path: expected a device model "
+                                          "library whose create() returns (" +
+                                          kProbe + " crashed making the device: "));
+    }
+}
 
 class DeviceTest : public BoardTest {
   protected:

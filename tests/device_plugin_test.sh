@@ -18,7 +18,8 @@ status=$?
 [[ "$out" == *"result 2: 0x0120"* ]] || failed "sensor printed '$out'"
 [ "$(grep -c 'sensor: conversion done' sensor.log)" = 3 ] || failed "sensor: three conversions"
 
-# A plug-in the board cannot use: status 3, one line naming file, line and key, nothing run.
+# A plug-in the board cannot use, or one that crashes while its device is made: status 3, one line
+# naming file, line and key, nothing run.
 probe_file() {  # PATH PARAMS
     printf '[[device]]\nmodel = "plugin"\npath = "%s"\nbus = "link"\nselect = 8\n' "$1"
     printf 'lines = { in = 20, out = 21 }\nparams = { %s }\n' "$2"
@@ -33,9 +34,10 @@ while IFS='|' read -r name path params want; do
     grep -qF "$want" err.txt || failed "$name: stderr '$(cat err.txt)' lacks '$want'"
     [ ! -e ran ] || failed "$name: the program ran"
 done <<EOF_CASES
-missing|$work/no-such-model.so|delay = "1ms"|missing.toml:1: device[0].path: expected a device model library that loads
+missing|$work/no-such-model.so|delay = "1ms"|missing.toml:3: device[0].path: expected a device model library that loads
 abi|$other_abi|delay = "1ms"|device[0].path: expected a model of device ABI version 1 (it is built for version 99)
 params|$probe|delay = "5s"|.toml:7: device[0].params.delay: expected a delay of at most 1s
+create|$probe|delay = "1ms", crash = true|create.toml:3: device[0].path: expected a device model library whose create() returns ($probe crashed making the device:
 EOF_CASES
 
 # A model that crashes in a byte callback: the program ends with SIGSEGV, the files written.

@@ -6,7 +6,8 @@
  * cancels a timer still pending. Every edge is logged. On SPI it answers each byte with the levels
  * of its lines at that byte (bit 0 "in", bit 1 "out"), and byte 0xde crashes it.
  * Parameters: delay (a duration, at most 1s; required), cancel (a boolean), note (a string raised
- * as a diagnostic when made), log_bytes (a boolean: log each byte with its direction and time).
+ * as a diagnostic when made), log_bytes (a boolean: log each byte with its direction and time),
+ * crash (a boolean: crash while being made).
  *
  * Built three ways: as it is; with PROBE_ABI set to another version; with PROBE_NO_ENTRY, which
  * leaves the entry point out. */
@@ -41,6 +42,7 @@ static void *probe_create(vb_host *host) {
     uint64_t delay = 0;
     int cancel = 0;
     int log_bytes = 0;
+    int crash = 0;
     const char *note = NULL;
     const int delay_status = vb_param_duration(host, "delay", &delay);
     if (delay_status == VB_PARAM_ABSENT) {
@@ -49,8 +51,12 @@ static void *probe_create(vb_host *host) {
     }
     if (delay_status != VB_PARAM_OK || vb_param_bool(host, "cancel", &cancel) == VB_PARAM_INVALID ||
         vb_param_string(host, "note", &note) == VB_PARAM_INVALID ||
-        vb_param_bool(host, "log_bytes", &log_bytes) == VB_PARAM_INVALID) {
+        vb_param_bool(host, "log_bytes", &log_bytes) == VB_PARAM_INVALID ||
+        vb_param_bool(host, "crash", &crash) == VB_PARAM_INVALID) {
         return NULL;
+    }
+    if (crash) {
+        raise(SIGSEGV);
     }
     if (delay > 1000000000u) {
         vb_fail(host, "delay", "a delay of at most 1s");

@@ -1,7 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The board file's devices: [link], [[spi]] and [[device]], each checked by making it once.
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -206,6 +212,7 @@ void read_device(const Reader &in, const toml::table &table, const std::string &
                     "model = \"plugin\": only a plug-in is loaded from a file");
         }
         config.path = plugin_path(in.file(), text->get());
+        config.path_line = line_of(*node);
     } else if (config.model == "plugin") {
         in.fail(table, path + ".path", "the model library's file (model = \"plugin\" needs path)");
     }
@@ -256,10 +263,56 @@ void read_device(const Reader &in, const toml::table &table, const std::string &
     out.devices.push_back(std::move(config));
 }
 
+// What became of a child process that made a device: nothing when it made it or refused it
+// (exit statuses 0 and 3), else how it ended.
+std::optional<std::string> crashed(int status) {
+    if (WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3)) {
+        return std::nullopt;
+    }
+    if (WIFSIGNALED(status)) {
+        const int signal = WTERMSIG(status);
+        return "signal " + std::to_string(signal) + ", " + ::strsignal(signal);
+    }
+    return "it ended the process with status " + std::to_string(WEXITSTATUS(status));
+}
+
+// A plug-in's create() runs first in a child process, so that one that crashes there takes only
+// the child, and the file is refused naming it.
+void check_plugin_survives(const DeviceConfig &config) {
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return;  // no child to spare: made in this process, as any other device
+    }
+    if (child == 0) {
+        int status = 0;
+        try {
+            Board scratch;
+            scratch.attach_device(config);
+        } catch (const ConfigError &) {
+            status = 3;
+        } catch (...) {
+            status = 4;
+        }
+        ::_exit(status);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (const auto how = crashed(status)) {
+        throw ConfigError(config.file, config.path_line != 0 ? config.path_line : config.line,
+                          config.key + ".path",
+                          "a device model library whose create() returns (" + config.path +
+                              " crashed making the device: " + *how + ")");
+    }
+}
+
 // Makes each device once, on a board of its own, so that the file is refused here when a model
 // cannot be loaded or refuses its parameters.
 void check_devices(const BoardFile &file) {
     for (const DeviceConfig &config : file.devices) {
+        if (config.model == "plugin") {
+            check_plugin_survives(config);
+        }
         Board scratch;
         scratch.attach_device(config);  // throws the model's ConfigError
     }

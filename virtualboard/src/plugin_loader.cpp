@@ -80,7 +80,8 @@ const vb_device_model &load_plugin(const DeviceConfig &config) {
         found = loaded().emplace(config.path, load(config.path)).first;
     }
     if (!found->second.model) {
-        throw DeviceError(config.file, config.line, config.key + ".path", found->second.problem);
+        throw DeviceError(config.file, config.path_line != 0 ? config.path_line : config.line,
+                          config.key + ".path", found->second.problem);
     }
     return *found->second.model;
 }

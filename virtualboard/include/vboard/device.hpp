@@ -66,6 +66,7 @@ struct DeviceConfig {
     std::string file = "device";
     int line = 0;
     std::string key = "device";  // the dotted path of the device's section, "device[0]"
+    int path_line = 0;           // where the file gives `path`; 0: at `line`
 };
 
 // A device that cannot be attached is refused with a DeviceError (vboard/config_error.hpp): what()
