@@ -28,8 +28,13 @@ grep -q '^  got           1 .* > 12 dc=1 a5 3d$' err.txt || failed "changed driv
 grep -q '^  same          0 ' err.txt || failed "changed driver: no context line: $err"
 
 # --update writes the table; the next run passes against it, and times can be compared too.
-run --expect updated.txt --update -- "$busy_changed"
+(umask 022 && run --expect updated.txt --update -- "$busy_changed")
 [ $? = 0 ] && [ -s updated.txt ] || failed "--update: status or file missing: $(cat err.txt)"
+# A golden file is shared: a new one gets the umask's mode, one replaced keeps its own.
+[ "$(stat -c %a updated.txt)" = 644 ] || failed "--update made mode $(stat -c %a updated.txt)"
+cp updated.txt kept.txt && chmod 664 kept.txt
+run --expect kept.txt --update -- "$busy_changed"
+[ "$(stat -c %a kept.txt)" = 664 ] || failed "--update changed the mode to $(stat -c %a kept.txt)"
 run --expect updated.txt --compare-times 0ns -- "$busy_changed"
 [ $? = 0 ] || failed "run against its own update: $(cat err.txt)"
 sed 's/5\.002980ms/5.003980ms/' updated.txt >moved.txt

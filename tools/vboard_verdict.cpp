@@ -75,6 +75,16 @@ Report print_report(const std::string &path) {
 
 namespace {
 
+// Writes `from`'s bytes over `to`: a file replaced keeps its mode, a new one gets the umask's
+// default, as every output does (a copy would take the mode of `from`, a private temporary file).
+void write_copy(const std::string &from, const std::string &to) {
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    if (!in || !out || !(out << in.rdbuf()) || !out.flush()) {
+        throw std::runtime_error(std::strerror(errno != 0 ? errno : EIO));
+    }
+}
+
 // --expect and --update: compares the run's transactions with the expected file, or writes it.
 // Returns the status to exit with when PROGRAM itself ended with 0.
 // The differences found go to `difference` as well.
@@ -86,12 +96,11 @@ int check_expected(const RunOptions &options, const std::string &got_path, bool 
                          options.expect.c_str());
             return 0;
         }
-        std::error_code error;
-        std::filesystem::copy_file(got_path, options.expect,
-                                   std::filesystem::copy_options::overwrite_existing, error);
-        if (error) {
+        try {
+            write_copy(got_path, options.expect);
+        } catch (const std::exception &error) {
             std::fprintf(stderr, "vboard: cannot write '%s': %s\n", options.expect.c_str(),
-                         error.message().c_str());
+                         error.what());
             return kExitRunnerFailed;
         }
         std::fprintf(stderr, "vboard: wrote %s\n", options.expect.c_str());
@@ -159,8 +168,7 @@ int update_frames(const RunOptions &options, const std::string &got, bool progra
         }
         const std::vector<std::string> names = vboard::list_frames(got);
         for (const std::string &name : names) {
-            std::filesystem::copy_file(got + "/" + name, golden + "/" + name,
-                                       std::filesystem::copy_options::overwrite_existing);
+            write_copy(got + "/" + name, golden + "/" + name);
         }
         std::fprintf(stderr, "vboard: wrote %s (%zu %s)\n", golden.c_str(), names.size(),
                      names.size() == 1 ? "frame" : "frames");
