@@ -14,6 +14,18 @@ using ::testing::SizeIs;
 
 namespace {
 
+// The diagnostics a run's observers are told.
+class NoteWatch : public vboard::RunObserver {
+  public:
+    std::vector<std::string> texts;
+    unsigned interests() const override { return vboard::kWatchNotes; }
+    void event(const vboard::RunEvent &event) override {
+        if (event.kind == vboard::RunEventKind::Note) {
+            texts.push_back(*event.note);
+        }
+    }
+};
+
 class BoardSpiTest : public BoardTest {
   protected:
     std::vector<std::vector<uint8_t>> seen;
@@ -119,6 +131,26 @@ TEST_F(BoardSpiTest, AChipEnableDrivenByHandSelectsByItsOwnLevel) {
     EXPECT_FALSE(board.level(vboard::kSpiCe0));  // still the program's, low
     EXPECT_TRUE(board.diagnostics().empty());
     EXPECT_EQ(board.calls().back().flag, vboard::Flag::None);
+}
+
+// A mistake repeated in a loop is said once, and how often it came again once the run ends.
+TEST_F(BoardSpiTest, ARepeatedDiagnosticIsSaidOnceThenCounted) {
+    const auto notes = std::make_shared<NoteWatch>();
+    board.add_observer(notes);
+    ASSERT_GE(wiringPiSPISetup(0, 1000000), 0);
+    pinMode(vboard::kSpiMiso, INPUT);
+    uint8_t data[] = {0xAB};
+    for (int i = 0; i < 1'235; ++i) {
+        wiringPiSPIDataRW(0, data, 1);
+    }
+    const std::string text =
+        "wiringPiSPIDataRW on channel 0: BCM 9 (MISO) is INPUT, not ALT0; "
+        "the bytes received read 0x00";
+    EXPECT_THAT(board.diagnostics(), ElementsAre(text));
+    board.flush_outputs();
+    const std::vector<std::string> all{text, text + " \u2026 and 1,234 more like it"};
+    EXPECT_EQ(board.diagnostics(), all);
+    EXPECT_EQ(notes->texts, all);  // what the report, the runner and JUnit are told
 }
 
 TEST_F(BoardSpiTest, MisoOutOfAlt0ReceivesZeros) {

@@ -403,7 +403,7 @@ void Board::clear_calls() {
 
 std::vector<std::string> Board::diagnostics() const {
     std::lock_guard lock(state_->mutex);
-    return state_->run->diagnostics;
+    return state_->run->diagnostics.texts();
 }
 
 void Board::clear_diagnostics() {

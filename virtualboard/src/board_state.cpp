@@ -53,6 +53,10 @@ void Board::State::finish_observers(bool devices) {
         r.devices.finish();  // their last notes reach the observers
     }
     r.monitor.close(r.clock.now());
+    for (std::string &repeats : r.diagnostics.take_repeats()) {
+        r.diagnostics.first(repeats);
+        r.observers.note(r.clock.now(), repeats);
+    }
     r.observers.finish(r.clock.now(), RunEnd{r.monitor.violation_counts()});
     r.monitor.set_decoding(false);
 }
@@ -107,8 +111,9 @@ std::string Board::State::call_in_progress() const {
 }
 
 void Board::State::note(std::string text) {
-    run->observers.note(run->clock.now(), text);
-    run->diagnostics.push_back(std::move(text));
+    if (run->diagnostics.first(text)) {
+        run->observers.note(run->clock.now(), text);
+    }
 }
 
 void Board::State::frame(const std::string &device, std::uint32_t width, std::uint32_t height,

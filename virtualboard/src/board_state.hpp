@@ -21,6 +21,7 @@
 #include "bus_monitor.hpp"
 #include "call_recorder.hpp"
 #include "device_set.hpp"
+#include "diagnostic_log.hpp"
 #include "engine.hpp"
 #include "frame_store.hpp"
 #include "gpio_bank.hpp"
@@ -42,7 +43,7 @@ struct RunState {
 
     int setup_result = 0;
     bool set_up = false;
-    std::vector<std::string> diagnostics;
+    DiagnosticLog diagnostics;
     FrameStore frames;
 
     ListenerList listeners;

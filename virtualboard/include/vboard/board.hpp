@@ -342,7 +342,10 @@ class VBOARD_EXPORT Board {
     void clear_time_limit();
 
     // Readable notes about misuse the board noticed, oldest first (a transfer with an SPI0 line
-    // not in ALT0, for one).
+    // not in ALT0, for one). Each distinct text is told once, where it first happens; the
+    // repeats are counted, and the end of the run (flush_outputs(), reset(), the board's end)
+    // adds "TEXT … and N more like it" for each text that came again. clear_diagnostics()
+    // forgets them all: the next of each is a first again.
     std::vector<std::string> diagnostics() const;
     void clear_diagnostics();
 
