@@ -285,7 +285,7 @@ void command_in_reset() {
 }
 void short_reset_pulse() {
     digitalWrite(kReset, LOW);
-    delayMicroseconds(3);
+    delayMicroseconds(7);  // 5 to 10 us: maybe a reset
     digitalWrite(kReset, HIGH);
 }
 void command_right_after_reset() {
@@ -304,6 +304,17 @@ void sleep_in_early_after_sleep_out() {
 }
 
 class TftMisuses : public TftTest, public ::testing::WithParamInterface<TftMisuse> {};
+
+// A glitch on the reset line (under 5 us) is no reset: the next command is not too soon after one.
+TEST_F(TftTest, AGlitchOnTheResetLineIsNoReset) {
+    start();
+    board.clear_diagnostics();
+    digitalWrite(kReset, LOW);
+    delayMicroseconds(4);
+    digitalWrite(kReset, HIGH);
+    command(0x29);
+    EXPECT_TRUE(board.diagnostics().empty()) << diagnostics();
+}
 
 TEST_P(TftMisuses, AreNotedWithTheCommandAndTheTime) {
     start();

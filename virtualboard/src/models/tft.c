@@ -454,6 +454,11 @@ static void tft_edge(void *self, uint32_t line, int level, uint64_t time_ns) {
         return;
     }
     t->reset_held = 0;
+    /* The controllers ignore a pulse under 5 us (a glitch, as a pinMode to output with the latch
+     * low makes) and need 10 us for a sure reset. */
+    if (time_ns - t->reset_low_at < US(5)) {
+        return;
+    }
     if (time_ns - t->reset_low_at < US(10)) {
         char at[32], pulse[32], problem[128];
         vbd_time(t->reset_low_at, at, sizeof at);
