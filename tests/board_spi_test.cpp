@@ -5,8 +5,10 @@
 #include <gmock/gmock.h>
 
 #include <array>
+#include <fstream>
 
 #include "board_fixture.hpp"
+#include "vboard/call_log.hpp"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -151,6 +153,32 @@ TEST_F(BoardSpiTest, ARepeatedDiagnosticIsSaidOnceThenCounted) {
     const std::vector<std::string> all{text, text + " \u2026 and 1,234 more like it"};
     EXPECT_EQ(board.diagnostics(), all);
     EXPECT_EQ(notes->texts, all);  // what the report, the runner and JUnit are told
+}
+
+// A diagnostic raised inside a call follows that call in the call log, at its own later time; a
+// time limit reached inside a transfer names the transfer's bytes.
+TEST_F(BoardSpiTest, ACallComesBeforeItsNoteAndATransferCutByTheLimitShowsItsBytes) {
+    const std::string path = ::testing::TempDir() + "spi_note_order.log";
+    board.add_observer(std::make_shared<vboard::CallLogWriter>(path));
+    ASSERT_GE(wiringPiSPISetup(0, 1000000), 0);
+    pinMode(vboard::kSpiMiso, INPUT);
+    std::string limit;
+    // The limit falls inside the call's own cost, before the bytes go out.
+    board.set_time_limit(board.now_ns() + board.costs().spi_transfer_ns / 2,
+                         [&](const vboard::TimeLimitReport &r) { limit = r.call; });
+    uint8_t data[] = {0x01, 0x02, 0x03};
+    wiringPiSPIDataRW(0, data, 3);
+    EXPECT_EQ(limit, "wiringPiSPIDataRW(0, [01 02 03], 3)");
+    board.flush_outputs();
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line.substr(line.find("ns  ") + 4));
+    }
+    ASSERT_GE(lines.size(), 2U);
+    EXPECT_THAT(lines[lines.size() - 2],
+                ::testing::StartsWith("wiringPiSPIDataRW(0, [01 02 03], 3)"));
+    EXPECT_THAT(lines.back(), HasSubstr("note: wiringPiSPIDataRW on channel 0: BCM 9 (MISO)"));
 }
 
 TEST_F(BoardSpiTest, MisoOutOfAlt0ReceivesZeros) {

@@ -53,6 +53,7 @@ void Board::State::finish_observers(bool devices) {
         r.devices.finish();  // their last notes reach the observers
     }
     r.monitor.close(r.clock.now());
+    r.recorder.tell_held_notes();
     for (std::string &repeats : r.diagnostics.take_repeats()) {
         r.diagnostics.first(repeats);
         r.observers.note(r.clock.now(), repeats);
@@ -112,7 +113,7 @@ std::string Board::State::call_in_progress() const {
 
 void Board::State::note(std::string text) {
     if (run->diagnostics.first(text)) {
-        run->observers.note(run->clock.now(), text);
+        run->recorder.note(std::move(text));
     }
 }
 
@@ -247,38 +248,53 @@ int Board::State::spi_setup(Call call, int channel, int speed, int mode) {
     return static_cast<int>(rec.result);
 }
 
+namespace {
+
+// What is wrong with a wiringPiSPIDataRW call's arguments, with the result it returns then;
+// Flag::None for a transfer that may go ahead.
+std::pair<Flag, int> spi_call_problem(int channel, bool open, const unsigned char *data, int len) {
+    if (channel < 0 || channel >= kSpiChannelCount) {
+        return {Flag::BadChannel, kEinval};
+    }
+    if (!open) {
+        return {Flag::NotOpen, kEbadf};
+    }
+    if (data == nullptr) {
+        return {Flag::NullBuffer, kEfault};
+    }
+    if (len < 0) {
+        return {Flag::BadArgument, kEinval};
+    }
+    if (len > kSpiMaxTransfer) {
+        return {Flag::TooLong, kEmsgsize};
+    }
+    return {Flag::None, len};
+}
+
+}  // namespace
+
 int Board::State::spi_data_rw(int channel, unsigned char *data, int len) {
     run->clock.apply_due();
     CallRecord &rec = record(Call::SpiDataRW, {channel, len});
     rec.buffer = data;
     rec.has_result = true;
+    const bool open = channel >= 0 && channel < kSpiChannelCount && run->spi.channel(channel).open;
+    const auto [problem, result] = spi_call_problem(channel, open, data, len);
+    rec.result = result;
+    if (problem == Flag::None) {
+        rec.sent.assign(data, data + len);  // named by a time limit reached on the way
+    }
     // The ioctl's cost, whether or not the transfer gets to the wire.
     run->clock.advance(settings.costs.spi_transfer_ns);
-    if (channel < 0 || channel >= kSpiChannelCount) {
-        rec.flag = Flag::BadChannel;
-        rec.result = kEinval;
-    } else if (!run->spi.channel(channel).open) {
-        rec.flag = Flag::NotOpen;
-        rec.result = kEbadf;
-        if (settings.fidelity == Fidelity::WiringPi3) {
-            std::fprintf(stderr,
-                         "wiringPi: wiringPiSPIDataRW on channel %d, which was never opened: %d "
-                         "(EBADF)\n",
-                         channel, kEbadf);
-        }
-    } else if (data == nullptr) {
-        rec.flag = Flag::NullBuffer;
-        rec.result = kEfault;
-    } else if (len < 0) {
-        rec.flag = Flag::BadArgument;
-        rec.result = kEinval;
-    } else if (len > kSpiMaxTransfer) {
-        rec.flag = Flag::TooLong;
-        rec.result = kEmsgsize;
-    } else {
-        rec.sent.assign(data, data + len);
+    rec.flag = problem;
+    if (problem == Flag::NotOpen && settings.fidelity == Fidelity::WiringPi3) {
+        std::fprintf(stderr,
+                     "wiringPi: wiringPiSPIDataRW on channel %d, which was never opened: %d "
+                     "(EBADF)\n",
+                     channel, kEbadf);
+    }
+    if (problem == Flag::None) {
         rec.flag = run->spi.transfer(channel, rec.sent, data);
-        rec.result = len;
     }
     return static_cast<int>(rec.result);
 }

@@ -7,17 +7,38 @@ namespace vboard {
 
 void CallRecorder::log_text(Call kind, std::string text) {
     if (current_ != nullptr) {
-        pending_.push_back({clock_.now(), kind, std::move(text)});
+        pending_.push_back({clock_.now(), kind, std::move(text), false});
     } else {
         push_text(clock_.now(), kind, std::move(text));
     }
+}
+
+void CallRecorder::note(std::string text) {
+    if (current_ != nullptr) {
+        pending_.push_back({clock_.now(), Call::DeviceLog, std::move(text), true});
+    } else {
+        observers_.note(clock_.now(), text);
+    }
+}
+
+void CallRecorder::tell_held_notes() {
+    for (Pending &line : pending_) {
+        if (line.note) {
+            observers_.note(line.time, line.text);
+        }
+    }
+    std::erase_if(pending_, [](const Pending &line) { return line.note; });
 }
 
 void CallRecorder::flush_pending() {
     std::vector<Pending> pending = std::move(pending_);
     pending_.clear();
     for (Pending &line : pending) {
-        push_text(line.time, line.kind, std::move(line.text));
+        if (line.note) {
+            observers_.note(line.time, line.text);
+        } else {
+            push_text(line.time, line.kind, std::move(line.text));
+        }
     }
 }
 

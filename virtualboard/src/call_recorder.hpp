@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The call recorder: a record of each wiringPi call as it runs, kept in the log's ring (or in one
 // scratch record while the log is off), the call in progress, and the lines devices and rules write
-// to the log, which follow the call they were written in. Each record is handed to the call
-// observers once its call is done. Private to the library.
+// to the log and the board's diagnostics, which follow the call they were written in. Each record
+// is handed to the call observers once its call is done. Private to the library.
 #ifndef VBOARD_CALL_RECORDER_HPP
 #define VBOARD_CALL_RECORDER_HPP
 
@@ -79,6 +79,11 @@ class CallRecorder {
     // A line in the log that is not a call (Call::DeviceLog, Call::RuleFired). Inside a call it is
     // logged after the call, so the call keeps its record.
     void log_text(Call kind, std::string text);
+    // A diagnostic for the observers, at the clock's time: inside a call, told after the call too,
+    // so that a call log shows the call first.
+    void note(std::string text);
+    // Tells the diagnostics held for the call in progress now: the run ends inside it.
+    void tell_held_notes();
 
     std::vector<CallRecord> copy() const { return log_.copy(); }
     std::size_t size() const { return log_.size(); }
@@ -94,6 +99,7 @@ class CallRecorder {
         std::uint64_t time;
         Call kind;
         std::string text;
+        bool note;  // a diagnostic for the observers, not a line of the log
     };
     void flush_pending();
     void push_text(std::uint64_t time, Call kind, std::string text);
