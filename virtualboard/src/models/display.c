@@ -280,25 +280,3 @@ void vbd_panel_finish(vbd_panel *panel) {
                  at);
     }
 }
-
-static int read_bit(const vbd_plane *plane, uint32_t y, uint32_t x) {
-    if (plane->read == VBD_BITS_ZERO) {
-        return 0;
-    }
-    const int bit = vbd_bit(plane->bits + (size_t)y * plane->stride, x);
-    return plane->read == VBD_BITS_INVERTED ? !bit : bit;
-}
-
-void vbd_show_planes(vb_host *host, const vbd_plane *bw, const vbd_plane *red, uint32_t width,
-                     uint32_t height, uint8_t *rgb) {
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            uint8_t *out = rgb + ((size_t)y * width + x) * 3;
-            const int white = read_bit(bw, y, x);
-            const int is_red = red != NULL && read_bit(red, y, x);
-            out[0] = (uint8_t)(is_red || white ? 0xFF : 0x00);
-            out[1] = out[2] = (uint8_t)(!is_red && white ? 0xFF : 0x00);
-        }
-    }
-    vb_frame(host, width, height, rgb);
-}

@@ -113,12 +113,6 @@ typedef struct vbd_plane {
     int read; /* enum vbd_bits */
 } vbd_plane;
 
-/* The one renderer of the e-paper families: each pixel white where the black/white plane reads 1,
- * else black, and red where `red` (NULL on a black/white panel) reads 1, red winning. Writes
- * `width` x `height` RGB pixels to `rgb` and shows them as a frame. */
-void vbd_show_planes(vb_host *host, const vbd_plane *bw, const vbd_plane *red, uint32_t width,
-                     uint32_t height, uint8_t *rgb);
-
 /* Bit `x` of a row of 1-bit pixels, bit 7 of each byte the leftmost. */
 static inline int vbd_bit(const uint8_t *row, uint32_t x) {
     return (row[x / 8] >> (7 - x % 8)) & 1;

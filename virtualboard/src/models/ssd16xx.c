@@ -9,6 +9,7 @@
 
 #include "builtin_models.h"
 #include "display.h"
+#include "glass.h"
 
 enum {
     kDriverOutput = 0x01,
@@ -20,26 +21,50 @@ enum {
     kUpdate2 = 0x22,
     kWriteBw = 0x24,
     kWriteRed = 0x26,
+    kDisplayOption = 0x37,
     kWindowX = 0x44,
     kWindowY = 0x45,
     kCounterX = 0x4E,
     kCounterY = 0x4F,
 };
 
+/* Display update control 2 (0x22): the steps a master activation runs, in this order. A display is
+ * mode 2 (partial) when bits 3 and 2 are both set. */
+enum {
+    kStepClockOn = 0x80,
+    kStepAnalogOn = 0x40,
+    kStepLoadTemperature = 0x20,
+    kStepLoadLut = 0x10,
+    kStepMode2 = 0x08,
+    kStepDisplay = 0x04,
+    kStepAnalogOff = 0x02,
+    kStepClockOff = 0x01,
+    kStepsPowerOn = kStepClockOn | kStepAnalogOn,
+    kStepsPowerOff = kStepAnalogOff | kStepClockOff,
+    kStepsShort = kStepsPowerOn | kStepLoadTemperature | kStepLoadLut | kStepsPowerOff,
+    /* Before any 0x22 (and after a reset), an activation is a full refresh with power on and off,
+     * as drivers that never set 0x22 expect. */
+    kStepsAtReset = 0xF7,
+};
+
 typedef struct ssd {
     vbd_panel panel;
     uint32_t width, height, xbytes;
     int red; /* colours = "bwr": RAM 0x26 is the red plane */
-    uint64_t refresh_ns, partial_ns, reset_ns;
+    uint64_t refresh_ns, partial_ns, reset_ns, power_ns;
     uint8_t *bw, *second; /* xbytes * height each; `second` is red or the previous image */
-    uint8_t *frame;       /* width * height * 3 */
+    vbd_glass glass;
 
     vbd_controller controller;
 
     uint8_t entry;
     int32_t xs, xe, ys, ye, xc, yc;
     uint8_t update1, update2;
+    int powered;  /* the analog (and clock) enabled by an activation's steps */
+    int pingpong; /* display option 0x37: RAM 0x26 takes each mode-2 image */
     int refreshing;
+    int refresh_mode2;
+    uint64_t refresh_started;
     int written; /* RAM written since the last refresh */
     int outside_noted;
 } ssd;
@@ -55,7 +80,9 @@ static void reset_registers(ssd *s) {
     s->xc = 0;
     s->yc = 0;
     s->update1 = 0;
-    s->update2 = 0;
+    s->update2 = kStepsAtReset;
+    s->powered = 0;
+    s->pingpong = 0;
     vbd_controller_forget(&s->controller);
     s->refreshing = 0;
 }
@@ -64,7 +91,7 @@ static void ssd_destroy(void *self) {
     ssd *s = self;
     free(s->bw);
     free(s->second);
-    free(s->frame);
+    vbd_glass_free(&s->glass);
     free(s);
 }
 
@@ -78,13 +105,16 @@ static void *ssd_create(vb_host *host) {
     s->refresh_ns = 2000000000u;
     s->partial_ns = 300000000u;
     s->reset_ns = 2000000u;
+    s->power_ns = 2000000u;
     if (vbd_panel_init(&s->panel, host, 1) != 0 ||
         vbd_param_int(host, "width", 8, 2048, &width) != 0 ||
         vbd_param_int(host, "height", 1, 2048, &height) != 0 ||
         vbd_param_colours(host, &s->red) != 0 ||
         vbd_param_duration(host, "refresh", &s->refresh_ns) != 0 ||
         vbd_param_duration(host, "partial_refresh", &s->partial_ns) != 0 ||
-        vbd_param_duration(host, "reset_time", &s->reset_ns) != 0) {
+        vbd_param_duration(host, "reset_time", &s->reset_ns) != 0 ||
+        vbd_param_duration(host, "power_time", &s->power_ns) != 0 ||
+        vbd_glass_init(&s->glass, host, (uint32_t)width, (uint32_t)height) != 0) {
         ssd_destroy(s);
         return NULL;
     }
@@ -94,8 +124,7 @@ static void *ssd_create(vb_host *host) {
     const size_t plane = (size_t)s->xbytes * s->height;
     s->bw = malloc(plane);
     s->second = calloc(plane, 1);
-    s->frame = malloc((size_t)s->width * s->height * 3);
-    if (s->bw == NULL || s->second == NULL || s->frame == NULL) {
+    if (s->bw == NULL || s->second == NULL) {
         vb_fail(host, NULL, "memory for the panel's RAM");
         ssd_destroy(s);
         return NULL;
@@ -115,12 +144,24 @@ static int option_read(unsigned option) {
     return (option & 0x8u) ? VBD_BITS_INVERTED : VBD_BITS_AS_THEY_ARE;
 }
 
+/* The glass after the refresh that has just ended, shown as a frame. On a black/white panel a
+ * mode-2 display is partial: RAM 0x26 is the previous image, which ping-pong then sets to the
+ * image just displayed. */
 static void show_frame(ssd *s) {
     const vbd_plane bw = {
         .bits = s->bw, .stride = s->xbytes, .read = option_read(s->update1 & 0x0Fu)};
-    const vbd_plane red = {
+    const vbd_plane second = {
         .bits = s->second, .stride = s->xbytes, .read = option_read(s->update1 >> 4)};
-    vbd_show_planes(s->panel.host, &bw, s->red ? &red : NULL, s->width, s->height, s->frame);
+    if (s->refresh_mode2 && !s->red) {
+        vbd_glass_partial(&s->glass, &bw, &second, vbd_glass_all(&s->glass), "RAM 0x26",
+                          s->refresh_started);
+        if (s->pingpong) {
+            memcpy(s->second, s->bw, (size_t)s->xbytes * s->height);
+        }
+    } else {
+        vbd_glass_full(&s->glass, &bw, s->red ? &second : NULL, vbd_glass_all(&s->glass));
+    }
+    vbd_glass_show(&s->glass);
 }
 
 static int passed(int32_t value, int32_t end, int increments) {
@@ -178,17 +219,45 @@ static void write_ram(ssd *s, uint8_t *plane, uint8_t value, uint64_t time_ns) {
     advance(s);
 }
 
-static void refresh(ssd *s, uint64_t time_ns) {
-    if (!s->written) {
+/* A master activation runs the steps display update control 2 holds: power on and loads are short,
+ * a display takes `refresh` (`partial_refresh` in mode 2) and makes a frame once busy ends. */
+static void activate(void *self, uint64_t time_ns) {
+    ssd *s = self;
+    const uint8_t steps = s->update2;
+    uint64_t busy = (steps & kStepsShort) ? s->power_ns : 0;
+    if (steps & kStepsPowerOn) {
+        s->powered = 1;
+    }
+    if (steps & kStepDisplay) {
         char at[32];
         vbd_time(time_ns, at, sizeof at);
-        vbd_note(s->panel.host,
-                 "master activation 0x20 at %s: a refresh with no RAM written since the last one",
-                 at);
+        if (!s->powered) {
+            vbd_note(s->panel.host,
+                     "master activation 0x20 at %s: a display while powered off (ignored: "
+                     "display update control 2 0x22 powers on with bits 7 and 6)",
+                     at);
+        } else {
+            if (!s->written) {
+                vbd_note(s->panel.host,
+                         "master activation 0x20 at %s: a refresh with no RAM written since the "
+                         "last one",
+                         at);
+            }
+            s->written = 0;
+            s->refresh_mode2 = (steps & (kStepMode2 | kStepDisplay)) == (kStepMode2 | kStepDisplay);
+            s->refresh_started = time_ns;
+            s->refreshing = 1;
+            vbd_glass_refresh_starts(&s->glass, "master activation 0x20",
+                                     s->refresh_mode2 && !s->red, time_ns);
+            busy = s->refresh_mode2 ? s->partial_ns : s->refresh_ns;
+        }
     }
-    s->written = 0;
-    s->refreshing = 1;
-    vbd_panel_start_busy(&s->panel, (s->update2 & 0x08u) ? s->partial_ns : s->refresh_ns);
+    if (steps & kStepsPowerOff) {
+        s->powered = 0;
+    }
+    if (busy > 0) {
+        vbd_panel_start_busy(&s->panel, busy);
+    }
 }
 
 /* The commands, each as the family's datasheets give it. */
@@ -198,7 +267,6 @@ static void soft_reset(void *self, uint64_t time_ns) {
     reset_registers(s);
     vbd_panel_start_busy(&s->panel, s->reset_ns);
 }
-static void activate(void *self, uint64_t time_ns) { refresh(self, time_ns); }
 static void deep_sleep(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
     (void)n, (void)time_ns;
     if (p[0] == 0x01 || p[0] == 0x03) {
@@ -232,6 +300,10 @@ static void counter_y(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns
 static void update1(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
     (void)n, (void)time_ns;
     ((ssd *)self)->update1 = p[0];
+}
+static void display_option(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
+    (void)n, (void)time_ns;
+    ((ssd *)self)->pingpong = (p[5] & 0x40u) != 0; /* F: bit 6 of the sixth byte */
 }
 static void update2(void *self, const uint8_t *p, uint32_t n, uint64_t time_ns) {
     (void)n, (void)time_ns;
@@ -284,6 +356,11 @@ static const vbd_command kCommands[] = {
      .max_params = VBD_STREAM,
      .begin = begin_ram,
      .stream = write_red},
+    {.code = kDisplayOption,
+     .name = "display option",
+     .min_params = 6,
+     .max_params = 10,
+     .params = display_option},
     {.code = kWindowX,
      .name = "RAM X window",
      .min_params = 2,

@@ -9,6 +9,7 @@
 
 #include "builtin_models.h"
 #include "display.h"
+#include "glass.h"
 
 enum {
     kPanelSetting = 0x00,
@@ -19,6 +20,9 @@ enum {
     kRefresh = 0x12,
     kNewData = 0x13,
     kResolution = 0x61,
+    kPartialWindow = 0x90,
+    kPartialIn = 0x91,
+    kPartialOut = 0x92,
 };
 
 enum { kDeepSleepCheck = 0xA5 };
@@ -30,13 +34,19 @@ typedef struct uc {
     int white_bit, red_bit; /* the bit levels that mean white, and red */
     uint64_t refresh_ns, power_ns, reset_ns;
     uint8_t *old_data, *new_data; /* xbytes * height each */
-    uint8_t *frame;
+    vbd_glass glass;
 
     int configured_red; /* the colours as the board file gives them, restored by a reset */
     vbd_controller controller;
-    uint32_t address; /* the next byte of the plane being written */
+    uint32_t address; /* the next byte of the plane being written, counted within the window */
+    int resolution_bytes; /* how long the last resolution 0x61 was (3 or 4), 0 before any */
+    int partial;          /* partial in 0x91: data and refresh apply to the window */
+    vbd_region window;    /* partial window 0x90, within the panel */
     int powered;
     int refreshing;
+    int refresh_partial;
+    vbd_region refresh_region;
+    uint64_t refresh_started;
     int written;
     int outside_noted;
 } uc;
@@ -48,6 +58,8 @@ static void reset_settings(uc *u) {
     u->powered = 0;
     u->refreshing = 0;
     u->red = u->configured_red;
+    u->partial = 0;
+    u->window = vbd_glass_all(&u->glass);
 }
 
 static void reset_registers(uc *u) {
@@ -59,7 +71,7 @@ static void uc_destroy(void *self) {
     uc *u = self;
     free(u->old_data);
     free(u->new_data);
-    free(u->frame);
+    vbd_glass_free(&u->glass);
     free(u);
 }
 
@@ -81,7 +93,8 @@ static void *uc_create(vb_host *host) {
         vbd_param_int(host, "red_bit", 0, 1, &red_bit) != 0 ||
         vbd_param_duration(host, "refresh", &u->refresh_ns) != 0 ||
         vbd_param_duration(host, "power_time", &u->power_ns) != 0 ||
-        vbd_param_duration(host, "reset_time", &u->reset_ns) != 0) {
+        vbd_param_duration(host, "reset_time", &u->reset_ns) != 0 ||
+        vbd_glass_init(&u->glass, host, (uint32_t)width, (uint32_t)height) != 0) {
         uc_destroy(u);
         return NULL;
     }
@@ -93,8 +106,7 @@ static void *uc_create(vb_host *host) {
     const size_t plane = (size_t)u->xbytes * u->height;
     u->old_data = malloc(plane);
     u->new_data = malloc(plane);
-    u->frame = malloc((size_t)u->width * u->height * 3);
-    if (u->old_data == NULL || u->new_data == NULL || u->frame == NULL) {
+    if (u->old_data == NULL || u->new_data == NULL) {
         vb_fail(host, NULL, "memory for the panel's RAM");
         uc_destroy(u);
         return NULL;
@@ -106,16 +118,25 @@ static void *uc_create(vb_host *host) {
     return u;
 }
 
+/* The glass after the refresh that has just ended, shown as a frame. On black/white/red, 0x10 is the
+ * black/white plane and 0x13 the red; on black/white, 0x13 is the image and, in partial mode, 0x10
+ * the previous image. A bit reads 1 where it means white (or red) as white_bit (red_bit) says. */
 static void show_frame(uc *u) {
-    /* On black/white/red, 0x10 is the black/white plane and 0x13 the red; on black/white, 0x13 is
-     * the image. A bit reads 1 where it means white (or red) as white_bit (red_bit) says. */
-    const vbd_plane bw = {.bits = u->red ? u->old_data : u->new_data,
-                          .stride = u->xbytes,
-                          .read = u->white_bit ? VBD_BITS_AS_THEY_ARE : VBD_BITS_INVERTED};
+    const int white = u->white_bit ? VBD_BITS_AS_THEY_ARE : VBD_BITS_INVERTED;
+    const vbd_plane old_plane = {.bits = u->old_data, .stride = u->xbytes, .read = white};
+    const vbd_plane new_plane = {.bits = u->new_data, .stride = u->xbytes, .read = white};
     const vbd_plane red = {.bits = u->new_data,
                            .stride = u->xbytes,
                            .read = u->red_bit ? VBD_BITS_AS_THEY_ARE : VBD_BITS_INVERTED};
-    vbd_show_planes(u->panel.host, &bw, u->red ? &red : NULL, u->width, u->height, u->frame);
+    if (u->red) {
+        vbd_glass_full(&u->glass, &old_plane, &red, u->refresh_region);
+    } else if (u->refresh_partial) {
+        vbd_glass_partial(&u->glass, &new_plane, &old_plane, u->refresh_region, "old data 0x10",
+                          u->refresh_started);
+    } else {
+        vbd_glass_full(&u->glass, &new_plane, NULL, u->refresh_region);
+    }
+    vbd_glass_show(&u->glass);
 }
 
 static void note_at(uc *u, uint64_t time_ns, const char *format, const char *detail) {
@@ -136,6 +157,10 @@ static void refresh(uc *u, uint64_t time_ns) {
     }
     u->written = 0;
     u->refreshing = 1;
+    u->refresh_partial = u->partial;
+    u->refresh_region = u->partial ? u->window : vbd_glass_all(&u->glass);
+    u->refresh_started = time_ns;
+    vbd_glass_refresh_starts(&u->glass, "display refresh 0x12", u->partial && !u->red, time_ns);
     vbd_panel_start_busy(&u->panel, u->refresh_ns);
 }
 
@@ -143,6 +168,7 @@ static void refresh(uc *u, uint64_t time_ns) {
  * smaller controllers take it) or four (two bytes each). */
 static void resolution(void *self, const uint8_t *p, uint32_t count, uint64_t time_ns) {
     uc *u = self;
+    u->resolution_bytes = (int)count;
     const uint32_t width = count == 3 ? (p[0] & 0xF8u) : ((uint32_t)p[0] << 8 | p[1]);
     const uint32_t height =
         count == 3 ? ((uint32_t)p[1] << 8 | p[2]) : ((uint32_t)p[2] << 8 | p[3]);
@@ -152,6 +178,52 @@ static void resolution(void *self, const uint8_t *p, uint32_t count, uint64_t ti
         vbd_note(u->panel.host, "resolution 0x61 at %s sets %ux%u on a panel of %ux%u", at,
                  (unsigned)width, (unsigned)height, (unsigned)u->width, (unsigned)u->height);
     }
+}
+
+/* Partial window 0x90: horizontal start and end (multiples of 8: the low three bits are taken as
+ * 000 and 111), one byte each on the smaller controllers and two on the larger, as their
+ * resolution 0x61 is three or four bytes long (before any, one on panels up to 256 pixels wide);
+ * then vertical start and end, two bytes each, and the scan flag. Kept within the panel. */
+static void partial_window(void *self, const uint8_t *p, uint32_t count, uint64_t time_ns) {
+    uc *u = self;
+    const int narrow = u->resolution_bytes == 3 || (u->resolution_bytes == 0 && u->width <= 256);
+    if (!narrow && count < 9) {
+        char at[32];
+        vbd_time(time_ns, at, sizeof at);
+        vbd_note(u->panel.host,
+                 "partial window 0x90 at %s with %u bytes, where this panel's takes 9 (ignored)",
+                 at, (unsigned)count);
+        return;
+    }
+    const uint8_t *v = narrow ? p + 2 : p + 4;
+    const uint32_t hs = narrow ? p[0] : ((uint32_t)p[0] << 8 | p[1]);
+    const uint32_t he = narrow ? p[1] : ((uint32_t)p[2] << 8 | p[3]);
+    const uint32_t vs = (uint32_t)v[0] << 8 | v[1];
+    const uint32_t ve = (uint32_t)v[2] << 8 | v[3];
+    vbd_region window = {hs & ~7u, vs, he | 7u, ve};
+    window.x1 = window.x1 < u->width ? window.x1 : u->width - 1;
+    window.y1 = window.y1 < u->height ? window.y1 : u->height - 1;
+    if (window.x0 > window.x1 || window.y0 > window.y1) {
+        char at[32];
+        vbd_time(time_ns, at, sizeof at);
+        vbd_note(u->panel.host,
+                 "partial window 0x90 at %s: (%u,%u)-(%u,%u) is not within the %ux%u panel "
+                 "(ignored)",
+                 at, (unsigned)hs, (unsigned)vs, (unsigned)he, (unsigned)ve, (unsigned)u->width,
+                 (unsigned)u->height);
+        return;
+    }
+    u->window = window;
+}
+
+static void partial_in(void *self, uint64_t time_ns) {
+    (void)time_ns;
+    ((uc *)self)->partial = 1;
+}
+
+static void partial_out(void *self, uint64_t time_ns) {
+    (void)time_ns;
+    ((uc *)self)->partial = 0;
 }
 
 static void power_on(void *self, uint64_t time_ns) {
@@ -199,8 +271,11 @@ static void begin_plane(void *self, uint64_t time_ns) {
     u->outside_noted = 0;
 }
 
+/* Data fills the plane row by row from the start, or, in partial mode, the window. */
 static void write_plane(uc *u, uint8_t *plane, uint8_t value, uint64_t time_ns) {
-    const size_t size = (size_t)u->xbytes * u->height;
+    const vbd_region area = u->partial ? u->window : vbd_glass_all(&u->glass);
+    const uint32_t row_bytes = area.x1 / 8 - area.x0 / 8 + 1;
+    const size_t size = (size_t)row_bytes * (area.y1 - area.y0 + 1);
     if (u->address >= size) {
         if (!u->outside_noted) {
             char at[32];
@@ -209,12 +284,15 @@ static void write_plane(uc *u, uint8_t *plane, uint8_t value, uint64_t time_ns) 
                      "%s 0x%02x at %s: RAM written outside the window (%ux%u pixels, %zu bytes; "
                      "the rest is dropped)",
                      vbd_command_name(&u->controller, u->controller.code), u->controller.code, at,
-                     (unsigned)u->width, (unsigned)u->height, size);
+                     (unsigned)(area.x1 - area.x0 + 1), (unsigned)(area.y1 - area.y0 + 1), size);
             u->outside_noted = 1;
         }
         return;
     }
-    plane[u->address++] = value;
+    const uint32_t y = area.y0 + u->address / row_bytes;
+    const uint32_t x = area.x0 / 8 + u->address % row_bytes;
+    plane[(size_t)y * u->xbytes + x] = value;
+    ++u->address;
     u->written = 1;
 }
 
@@ -258,6 +336,13 @@ static const vbd_command kCommands[] = {
      .min_params = 3,
      .max_params = 4,
      .params = resolution},
+    {.code = kPartialWindow,
+     .name = "partial window",
+     .min_params = 7,
+     .max_params = 9,
+     .params = partial_window},
+    {.code = kPartialIn, .name = "partial in", .begin = partial_in},
+    {.code = kPartialOut, .name = "partial out", .begin = partial_out},
 };
 
 static void use_commands(uc *u) {
