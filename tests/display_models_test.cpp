@@ -477,6 +477,142 @@ TEST_F(SsdTest, SleepRefreshesWithoutDataAndWritesOutsideTheWindowAreNoted) {
     EXPECT_THAT(diagnostics(), HasSubstr("the panel was left awake"));
 }
 
+// Display update control 2 is a set of steps: only a display step makes a frame, and the busy
+// time follows the steps (power_time 2 ms, refresh 1 s, partial_refresh 300 ms by default here).
+struct Steps {
+    std::uint8_t update2;
+    bool frame;
+    std::uint64_t busy_ms;
+};
+
+class SsdSteps : public SsdTest, public ::testing::WithParamInterface<Steps> {};
+
+TEST_P(SsdSteps, MakeAFrameOnlyWithADisplayStepAndTakeTheirTime) {
+    start("bw");
+    command(0x24, {0x0F});
+    command(0x4E, {0});
+    command(0x26, {0xFF});  // the previous image, for the mode-2 displays: the white glass
+    command(0x22, {GetParam().update2});
+    board.clear_diagnostics();
+    const std::uint64_t start_ns = board.now_ns();
+    command(0x20);
+    std::uint64_t busy_ns = 0;
+    while (digitalRead(kBusy) == HIGH && busy_ns < 2'000'000'000) {
+        delayMicroseconds(100);
+        busy_ns = board.now_ns() - start_ns;
+    }
+    EXPECT_EQ((busy_ns + 500'000) / 1'000'000, GetParam().busy_ms);
+    EXPECT_EQ(board.frames().size(), GetParam().frame ? 1U : 0U);
+    EXPECT_EQ(diagnostics(), "");  // no "no RAM written" for an activation that displays nothing
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Board, SsdSteps,
+    ::testing::Values(Steps{0xC0, false, 2}, Steps{0xF8, false, 2}, Steps{0x91, false, 2},
+                      Steps{0x99, false, 2}, Steps{0xB1, false, 2}, Steps{0xB9, false, 2},
+                      Steps{0x83, false, 2}, Steps{0x03, false, 2}, Steps{0xF7, true, 1000},
+                      Steps{0xC7, true, 1000}, Steps{0xFF, true, 300}, Steps{0xCF, true, 300},
+                      Steps{0xFC, true, 300}),
+    [](const auto &info) { return "steps_" + std::to_string(info.param.update2); });
+
+TEST_F(SsdTest, ADisplayStepNeedsThePowerOnAndTheLastStepsDecideIt) {
+    start("bw");
+    command(0x24, {0x0F});
+    command(0x22, {0x04});  // display alone, never powered on
+    command(0x20);
+    EXPECT_THAT(diagnostics(), HasSubstr("a display while powered off (ignored"));
+    EXPECT_TRUE(board.frames().empty());
+    command(0x22, {0xC0});  // power on, and stay on
+    command(0x20);
+    wait_idle();
+    command(0x22, {0x0C});  // a mode-2 display on the power left on
+    command(0x20);
+    wait_idle();
+    EXPECT_EQ(board.frames().size(), 1U);
+}
+
+// The ghost: a partial refresh drives only the pixels whose new and previous images differ.
+class SsdGhosts : public SsdTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SsdGhosts, AStalePreviousImageLeavesAGhostAndTheDiagnosticSaysWhere) {
+    const bool keep_previous = GetParam();
+    start("bw");
+    const auto draw = [&](std::uint8_t value, bool previous_too) {
+        command(0x4E, {0});
+        command(0x4F, {0, 0});
+        command(0x24, std::vector<std::uint8_t>(8, value));
+        if (previous_too) {
+            command(0x4E, {0});
+            command(0x4F, {0, 0});
+            command(0x26, std::vector<std::uint8_t>(8, value));
+        }
+    };
+    draw(0x00, true);  // all black, in both RAMs
+    command(0x22, {0xF7});
+    refresh();  // full
+    EXPECT_EQ(row(0), "################");
+    draw(0xFF, false);  // all white: the partial refresh drives every pixel that differs from 0x26
+    command(0x22, {0xFF});
+    refresh();
+    EXPECT_EQ(row(0), "................");
+    if (keep_previous) {
+        draw(0xFF, true);  // 0x26 now holds what the glass shows
+    }
+    draw(0x0F, false);  // left halves black
+    refresh();
+    if (keep_previous) {
+        EXPECT_EQ(row(0), "####....####....");
+        EXPECT_THAT(diagnostics(), Not(HasSubstr("kept their old state")));
+    } else {  // 0x26 still says black there: those pixels are not driven and stay white
+        EXPECT_EQ(row(0), "................");
+        EXPECT_THAT(diagnostics(),
+                    HasSubstr("32 pixels kept their old state in (0,0)-(11,3): RAM 0x26 does "
+                              "not hold the image on the panel"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Board, SsdGhosts, ::testing::Bool(), [](const auto &info) {
+    return info.param ? "previous_image_kept" : "previous_image_forgotten";
+});
+
+// Ping-pong (display option 0x37, bit 6 of its sixth byte): RAM 0x26 takes each mode-2 image.
+TEST_F(SsdTest, PingPongKeepsThePreviousImageInStep) {
+    start("bw");
+    command(0x37, {0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00});
+    command(0x24, std::vector<std::uint8_t>(8, 0x00));
+    command(0x26, std::vector<std::uint8_t>(8, 0x00));
+    refresh();  // full (the steps at reset): the glass and RAM 0x26 agree
+    command(0x22, {0xFF});
+    for (const std::uint8_t value : {0xF0, 0x0F}) {
+        command(0x4E, {0});
+        command(0x4F, {0, 0});
+        command(0x24, std::vector<std::uint8_t>(8, value));
+        refresh();
+    }
+    EXPECT_EQ(row(0), "####....####....");
+    EXPECT_THAT(diagnostics(), Not(HasSubstr("kept their old state")));
+}
+
+TEST_F(SsdTest, ThePanelsLimitsAreNotedWithTheirCommandAndTime) {
+    attach("ssd16xx", {{"width", std::int64_t{16}},
+                       {"height", std::int64_t{4}},
+                       {"colours", std::string("bw")},
+                       {"max_partials", std::int64_t{2}},
+                       {"min_refresh_interval", std::string("2s")}});
+    pinMode(kBusy, INPUT);
+    command(0x24, {0x00});
+    command(0x22, {0xFF});
+    refresh();
+    refresh();
+    EXPECT_THAT(diagnostics(), HasSubstr("after the previous one began, where the panel needs "
+                                         "2000.000ms (min_refresh_interval)"));
+    board.clear_diagnostics();
+    refresh();
+    EXPECT_THAT(diagnostics(), HasSubstr("master activation 0x20 at"));
+    EXPECT_THAT(diagnostics(), HasSubstr("partial refresh 3 in a row, where the panel needs a "
+                                         "full refresh after 2 (max_partials)"));
+}
+
 // A 16x2 uc81xx panel; busy is low while the panel works.
 class UcTest : public DisplayTest {
   protected:
@@ -546,6 +682,44 @@ TEST_F(UcTest, AResolutionTakesEffectAtItsLastByteOrAtTheNextCommand) {
     command(0x00, {0x1F});
     EXPECT_THAT(diagnostics(), ::testing::Not(HasSubstr("resolution")));
 }
+
+// The partial window: data and refresh apply to it in partial mode.
+class UcPartialWindow : public UcTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UcPartialWindow, InPartialModeDataAndRefreshApplyToTheWindow) {
+    const bool wide = GetParam();
+    start("bw");
+    if (wide) {
+        command(0x61, {0x00, 0x10, 0x00, 0x02});
+    }
+    command(0x04);
+    wait_idle();
+    command(0x10, {0x00, 0x00, 0x00, 0x00});  // old: black
+    command(0x13, {0x00, 0x00, 0x00, 0x00});  // new: black
+    command(0x12);
+    wait_idle();
+    // The window: x 8-15, y 1 only.
+    command(0x90,
+            wide ? std::vector<std::uint8_t>{0x00, 0x08, 0x00, 0x0F, 0x00, 0x01, 0x00, 0x01, 0x01}
+                 : std::vector<std::uint8_t>{0x08, 0x0F, 0x00, 0x01, 0x00, 0x01, 0x01});
+    command(0x91);
+    command(0x10, {0x00});  // the previous image within the window: black, as the glass
+    command(0x13, {0xF0});  // new: its left half white
+    command(0x12);
+    wait_idle();
+    command(0x92);
+    const vboard::Image frame = last_frame();
+    EXPECT_EQ(frame.pixel(8, 1), kWhite);
+    EXPECT_EQ(frame.pixel(12, 1), kBlack);
+    EXPECT_EQ(frame.pixel(0, 1), kBlack);  // outside the window: as it was
+    EXPECT_EQ(frame.pixel(8, 0), kBlack);  // the row above too
+    EXPECT_EQ(diagnostics(), "");
+}
+
+// One-byte horizontal fields on this 16-pixel panel until a four-byte resolution says otherwise.
+INSTANTIATE_TEST_SUITE_P(Board, UcPartialWindow, ::testing::Bool(), [](const auto &info) {
+    return info.param ? "two_byte_fields" : "one_byte_fields";
+});
 
 TEST_F(SsdTest, AThousandRefreshesRunInTheMemoryOfOne) {
     board.set_frames_kept(1);

@@ -79,7 +79,7 @@ typedef struct vbd_controller {
     uint8_t code;               /* its code, known to the table or not */
     int have_command;           /* a command byte came since the last reset */
     uint32_t count;             /* parameter bytes taken */
-    uint8_t bytes[8];
+    uint8_t bytes[16];          /* the most any command of the families takes */
 } vbd_controller;
 
 /* The name of `code` in the table, or "command" for one outside it. */

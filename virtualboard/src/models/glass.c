@@ -78,7 +78,8 @@ static uint8_t colour_of(const vbd_plane *bw, const vbd_plane *red, uint32_t x, 
     return read_bit(bw, y, x) ? VBD_WHITE : VBD_BLACK;
 }
 
-void vbd_glass_full(vbd_glass *glass, const vbd_plane *bw, const vbd_plane *red, vbd_region region) {
+void vbd_glass_full(vbd_glass *glass, const vbd_plane *bw, const vbd_plane *red,
+                    vbd_region region) {
     for (uint32_t y = region.y0; y <= region.y1; ++y) {
         for (uint32_t x = region.x0; x <= region.x1; ++x) {
             glass->pixels[(size_t)y * glass->width + x] = colour_of(bw, red, x, y);

@@ -38,7 +38,7 @@ typedef struct uc {
 
     int configured_red; /* the colours as the board file gives them, restored by a reset */
     vbd_controller controller;
-    uint32_t address; /* the next byte of the plane being written, counted within the window */
+    uint32_t address;     /* the next byte of the plane being written, counted within the window */
     int resolution_bytes; /* how long the last resolution 0x61 was (3 or 4), 0 before any */
     int partial;          /* partial in 0x91: data and refresh apply to the window */
     vbd_region window;    /* partial window 0x90, within the panel */
@@ -118,9 +118,10 @@ static void *uc_create(vb_host *host) {
     return u;
 }
 
-/* The glass after the refresh that has just ended, shown as a frame. On black/white/red, 0x10 is the
- * black/white plane and 0x13 the red; on black/white, 0x13 is the image and, in partial mode, 0x10
- * the previous image. A bit reads 1 where it means white (or red) as white_bit (red_bit) says. */
+/* The glass after the refresh that has just ended, shown as a frame. On black/white/red, 0x10 is
+ * the black/white plane and 0x13 the red; on black/white, 0x13 is the image and, in partial mode,
+ * 0x10 the previous image. A bit reads 1 where it means white (or red) as white_bit (red_bit) says.
+ */
 static void show_frame(uc *u) {
     const int white = u->white_bit ? VBD_BITS_AS_THEY_ARE : VBD_BITS_INVERTED;
     const vbd_plane old_plane = {.bits = u->old_data, .stride = u->xbytes, .read = white};
