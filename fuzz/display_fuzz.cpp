@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Fuzzes the display models with random command and data streams on SPI0: each input picks a
-// model and small RAM sizes, then bytes with the data/command line at random levels, reset
+// Fuzzes the display models with random command and data streams on SPI0 (the e-paper steps,
+// partial windows and refreshes among them): each input picks a model, its glass or its limits,
+// and small RAM sizes, then bytes with the data/command line at random levels, reset
 // pulses and waits that let busy stretches, snapshots and refreshes end. The models must neither
 // crash nor read or write out of bounds, and every frame must have the panel's size.
 
@@ -43,12 +44,18 @@ vboard::DeviceConfig panel(std::uint8_t pick, std::uint8_t size) {
                          {"ram_height", height + 2},
                          {"width", width - 1},
                          {"x_offset", std::int64_t{1}},
-                         {"snapshot", std::vector<std::string>{"1ms", "3ms"}}};
+                         {"snapshot", std::vector<std::string>{"1ms", "3ms"}},
+                         {"glass_order", std::string(pick & 8 ? "bgr" : "rgb")},
+                         {"glass_inverted", (pick & 16) != 0},
+                         {"glass_mirror_x", (pick & 32) != 0},
+                         {"glass_mirror_y", (pick & 64) != 0}};
     } else {
         config.params = {{"width", width},
                          {"height", height},
                          {"colours", std::string(pick & 8 ? "bwr" : "bw")},
-                         {"refresh", std::string("2ms")}};
+                         {"refresh", std::string("2ms")},
+                         {"max_partials", std::int64_t{pick & 16 ? 2 : 0}},
+                         {"min_refresh_interval", std::string(pick & 32 ? "3ms" : "0ms")}};
     }
     return config;
 }

@@ -264,6 +264,50 @@ TEST_F(TftTest, ABoardFileGivesTheSnapshotsAsAListOfDurations) {
     }
 }
 
+// A module's glass: a correct driver for it (MADCTL's BGR bit for BGR glass, inversion on for
+// normally-black IPS glass, MADCTL's mirror bits for glass mounted mirrored) shows true colours,
+// upright; the same driver without them shows what such a module would.
+struct Glass {
+    const char *name;
+    std::vector<vboard::DeviceParam> params;
+    std::uint8_t madctl;
+    bool inversion_on;
+    std::uint32_t colour;  // of the pixel drawn red at RAM (0, 0), as the frame shows it
+    std::uint32_t x, y;    // where the frame shows it
+};
+
+class TftGlass : public TftTest, public ::testing::WithParamInterface<Glass> {};
+
+TEST_P(TftGlass, ShowsWhatTheModuleShows) {
+    const Glass &glass = GetParam();
+    start(4, glass.params);
+    command(0x36, {glass.madctl});
+    command(glass.inversion_on ? 0x21 : 0x20);
+    window(0, 0, 0, 0);
+    command(0x2C, {0xF8, 0x00});  // red
+    command(0x29);
+    const vboard::Image frame = last_frame();
+    EXPECT_EQ(frame.pixel(glass.x, glass.y), glass.colour);
+}
+
+const std::vector<vboard::DeviceParam> kBgr{{"glass_order", std::string("bgr")}};
+const std::vector<vboard::DeviceParam> kIps{{"glass_inverted", true}};
+const std::vector<vboard::DeviceParam> kMirrored{{"glass_mirror_x", true},
+                                                 {"glass_mirror_y", true}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Board, TftGlass,
+    ::testing::Values(Glass{"rgb", {}, 0x00, false, kRed, 0, 0},
+                      Glass{"bgr_driver_sets_bgr", kBgr, 0x08, false, kRed, 0, 0},
+                      Glass{"bgr_driver_forgets", kBgr, 0x00, false, 0x0000FF, 0, 0},
+                      Glass{"ips_driver_inverts", kIps, 0x00, true, kRed, 0, 0},
+                      Glass{"ips_driver_forgets", kIps, 0x00, false, 0x00FFFF, 0, 0},
+                      // MX and MY (0xC0) write RAM (0, 0) at the RAM's far corner, which the
+                      // mirrored glass shows at its near one.
+                      Glass{"mirrored_driver_mirrors", kMirrored, 0xC0, false, kRed, 0, 0},
+                      Glass{"mirrored_driver_forgets", kMirrored, 0x00, false, kRed, 3, 3}),
+    [](const auto &info) { return info.param.name; });
+
 struct TftMisuse {
     const char *name;
     void (*drive)();

@@ -42,6 +42,8 @@ typedef struct tft {
     uint8_t *ram;   /* ram_width * ram_height * 3, RGB */
     uint8_t *frame; /* width * height * 3 */
     uint8_t unknown_noted[32];
+    /* The module's glass: its subpixels blue first, normally black (IPS), mounted mirrored. */
+    int glass_bgr, glass_inverted, glass_mirror_x, glass_mirror_y;
 
     vbd_controller controller;
 
@@ -139,6 +141,30 @@ static int read_geometry(tft *t, vb_host *host) {
     return 0;
 }
 
+/* The glass's parameters: glass_order ("rgb" or "bgr"), glass_inverted, glass_mirror_x and
+ * glass_mirror_y (booleans); the defaults are an RGB glass, normally white, mounted as the
+ * controller's columns and rows run. */
+static int read_glass(tft *t, vb_host *host) {
+    const char *order = NULL;
+    const int status = vb_param_string(host, "glass_order", &order);
+    if (status == VB_PARAM_INVALID) {
+        return -1;
+    }
+    if (status == VB_PARAM_OK) {
+        if (strcmp(order, "rgb") != 0 && strcmp(order, "bgr") != 0) {
+            vb_fail(host, "glass_order", "\"rgb\" or \"bgr\"");
+            return -1;
+        }
+        t->glass_bgr = strcmp(order, "bgr") == 0;
+    }
+    if (vb_param_bool(host, "glass_inverted", &t->glass_inverted) == VB_PARAM_INVALID ||
+        vb_param_bool(host, "glass_mirror_x", &t->glass_mirror_x) == VB_PARAM_INVALID ||
+        vb_param_bool(host, "glass_mirror_y", &t->glass_mirror_y) == VB_PARAM_INVALID) {
+        return -1;
+    }
+    return 0;
+}
+
 static void *tft_create(vb_host *host) {
     tft *t = calloc(1, sizeof *t);
     if (t == NULL) {
@@ -149,7 +175,7 @@ static void *tft_create(vb_host *host) {
     const uint64_t *snapshots = NULL;
     size_t snapshot_count = 0;
     if (vbd_line(host, "dc", 1, &t->dc) != 0 || vbd_line(host, "reset", 0, &t->reset) != 0 ||
-        read_geometry(t, host) != 0 ||
+        read_geometry(t, host) != 0 || read_glass(t, host) != 0 ||
         vb_param_durations(host, "snapshot", &snapshots, &snapshot_count) == VB_PARAM_INVALID) {
         tft_destroy(t);
         return NULL;
@@ -174,13 +200,22 @@ static void *tft_create(vb_host *host) {
     return t;
 }
 
+/* What the module shows: the panel's part of the RAM as the glass shows it. Dark while the display
+ * is off or the controller asleep; each colour inverted while inversion is on, or, on a normally
+ * black glass, while it is off. */
 static void show_frame(tft *t) {
     const int lit = t->display_on && !t->asleep;
+    const int invert = t->inverted != t->glass_inverted;
     for (uint32_t y = 0; y < t->height; ++y) {
-        const uint8_t *from = t->ram + ((size_t)(y + t->y_offset) * t->ram_width + t->x_offset) * 3;
+        const uint32_t ram_y = (t->glass_mirror_y ? t->height - 1 - y : y) + t->y_offset;
         uint8_t *to = t->frame + (size_t)y * t->width * 3;
-        for (uint32_t i = 0; i < t->width * 3; ++i) {
-            to[i] = !lit ? 0 : t->inverted ? (uint8_t)~from[i] : from[i];
+        for (uint32_t x = 0; x < t->width; ++x, to += 3) {
+            const uint32_t ram_x = (t->glass_mirror_x ? t->width - 1 - x : x) + t->x_offset;
+            const uint8_t *from = t->ram + ((size_t)ram_y * t->ram_width + ram_x) * 3;
+            for (int c = 0; c < 3; ++c) {
+                const uint8_t value = from[t->glass_bgr ? 2 - c : c];
+                to[c] = !lit ? 0 : invert ? (uint8_t)~value : value;
+            }
         }
     }
     vb_frame(t->host, t->width, t->height, t->frame);
