@@ -5,10 +5,14 @@
  * Raspberry Pi (see vboard/board.hpp for the model and for the control interface).
  *
  * Behaviour worth knowing on the virtual board:
- *  - Pins are BCM numbers 0 to 53. A call with any other pin touches nothing, is flagged in the
- *    call log (BadPin), and digitalRead returns LOW.
- *  - Line calls made before a successful wiringPiSetupGpio touch nothing and are flagged
- *    (NotSetUp); digitalRead then returns LOW.
+ *  - Pins are numbered as the set-up call chose: BCM lines 0 to 53 (wiringPiSetupGpio,
+ *    wiringPiSetupSys), wiringPi's own numbers (wiringPiSetup) or the 40-pin header's
+ *    (wiringPiSetupPhys), as a 40-pin Pi has them. A later set-up chooses again. A pin with no
+ *    line in the numbering touches nothing, is flagged in the call log (BadPin) with a
+ *    diagnostic, and digitalRead returns LOW. The call log shows the pin as passed and, in the
+ *    wiringPi and physical numberings, the BCM line it reached ("digitalWrite(0, 1) -> BCM 17").
+ *  - Line calls made before a successful set-up touch nothing and are flagged (NotSetUp);
+ *    digitalRead then returns LOW.
  *  - A pinMode mode other than INPUT or OUTPUT, a pud other than PUD_OFF/DOWN/UP, or a
  *    pinModeAlt code outside 0 to 7 touches nothing and is flagged (BadArgument).
  *  - digitalWrite treats any non-zero value as HIGH. It sets the output latch whatever the line's
@@ -35,11 +39,41 @@ extern "C" {
 #define PUD_DOWN 1
 #define PUD_UP 2
 
+/* The numberings wiringPiSetupPinType and wiringPiSetupGpioDevice take. */
+enum WPIPinType { WPI_PIN_BCM = 1, WPI_PIN_WPI, WPI_PIN_PHYS };
+
 /*
  * Starts the board in BCM numbering. Returns the board's set-up result: 0 by default, or what
  * the control interface set (any negative value is a failure and leaves the board not set up).
  */
 int wiringPiSetupGpio(void);
+
+/* Starts the board in wiringPi's own numbering (wiringPi pin 0 is BCM 17, ...). Returns as
+ * wiringPiSetupGpio does. */
+int wiringPiSetup(void);
+
+/* Starts the board in the 40-pin header's numbering (pin 11 is BCM 17, ...). */
+int wiringPiSetupPhys(void);
+
+/* Starts the board in BCM numbering, as wiringPiSetupGpio (the /sys interface on a Pi). */
+int wiringPiSetupSys(void);
+
+/* Starts the board in the numbering `pinType` names; -1, with a diagnostic, for another value. */
+int wiringPiSetupPinType(enum WPIPinType pinType);
+
+/* wiringPiSetupPinType through the GPIO character device on a Pi: the same here. */
+int wiringPiSetupGpioDevice(enum WPIPinType pinType);
+
+/* The BCM line of wiringPi pin `wpiPin`, or of header pin `physPin`; -1 for none. Any time, in
+ * any numbering. */
+int wpiPinToGpio(int wpiPin);
+int physPinToGpio(int physPin);
+
+/* The board's clock since the first set-up call, in milliseconds and microseconds: 32-bit values
+ * that wrap as they do on a Pi; piMicros64 does not wrap. Before any set-up, since power-on. */
+unsigned int millis(void);
+unsigned int micros(void);
+unsigned long long piMicros64(void);
 
 /* Sets `pin` to INPUT or OUTPUT. */
 void pinMode(int pin, int mode);

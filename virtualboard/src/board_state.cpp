@@ -157,42 +157,88 @@ Flag Board::State::line_call_before_setup() {
     return Flag::NotSetUp;
 }
 
-int Board::State::setup_gpio() {
-    CallRecord &rec = record(Call::WiringPiSetupGpio, {});
+int Board::State::setup(Call call, Numbering numbering, std::initializer_list<long long> args) {
+    RunState &r = *run;
+    CallRecord &rec = record(call, args);
     rec.has_result = true;
-    rec.result = run->setup_result;
-    if (run->setup_result >= 0) {
-        run->set_up = true;
+    rec.result = r.setup_result;
+    if (!r.timed_since_setup) {
+        r.setup_ns = r.clock.now();
+        r.timed_since_setup = true;
     }
-    run->clock.advance(settings.costs.setup_ns);
-    if (run->setup_result < 0 && settings.fidelity == Fidelity::WiringPi3) {
-        end_process_as_wiringpi("wiringPi: wiringPiSetupGpio failed (result " +
-                                std::to_string(run->setup_result) +
+    if (r.setup_result >= 0) {
+        r.set_up = true;
+        r.numbering = numbering;
+        r.bcm_set_up = numbering == Numbering::Bcm;
+    }
+    r.clock.advance(settings.costs.setup_ns);
+    if (r.setup_result < 0 && settings.fidelity == Fidelity::WiringPi3) {
+        end_process_as_wiringpi(std::string("wiringPi: ") + to_string(call) + " failed (result " +
+                                std::to_string(r.setup_result) +
                                 "): wiringPi 3.x ends the program here with status 1");
     }
-    return run->setup_result;
+    return r.setup_result;
+}
+
+int Board::State::setup_pin_type(Call call, int type) {
+    static constexpr Numbering kTypes[] = {Numbering::Bcm, Numbering::WiringPi,
+                                           Numbering::Physical};
+    if (type < 1 || type > 3) {
+        CallRecord &rec = record(call, {type});
+        rec.has_result = true;
+        rec.result = -1;
+        rec.flag = Flag::BadArgument;
+        note(std::string(to_string(call)) + "(" + std::to_string(type) +
+             "): not a pin type (WPI_PIN_BCM 1, WPI_PIN_WPI 2, WPI_PIN_PHYS 3); nothing set up");
+        run->clock.advance(settings.costs.setup_ns);
+        return -1;
+    }
+    return setup(call, kTypes[type - 1], {type});
+}
+
+std::uint64_t Board::State::time_since_setup(Call call, std::uint64_t unit_ns) {
+    RunState &r = *run;
+    CallRecord &rec = record(call, {});
+    rec.has_result = true;
+    const std::uint64_t elapsed =
+        (r.clock.now() - (r.timed_since_setup ? r.setup_ns : 0)) / unit_ns;
+    // millis and micros are 32-bit values and wrap as they do; the log shows what was returned.
+    rec.result = static_cast<long long>(call == Call::PiMicros64 ? elapsed : elapsed & 0xFFFFFFFFu);
+    r.clock.advance(settings.costs.read_ns);
+    return elapsed;
+}
+
+Flag Board::State::no_such_pin(int pin) {
+    const CallRecord &current = *run->recorder.current();
+    CallRecord shown = current;
+    shown.has_result = false;
+    note(shown.to_string() + ": pin " + std::to_string(pin) + " is no line in " +
+         to_string(run->numbering) + " numbering on a 40-pin Pi (ignored)");
+    return Flag::BadPin;
 }
 
 void Board::State::pin_mode(int pin, int mode) {
     CallRecord &rec = record(Call::PinMode, {pin, mode});
-    rec.flag = check_line_call(pin);
+    int line = -1;
+    rec.flag = check_line_call(rec, pin, line);
     if (rec.flag == Flag::None && mode != 0 && mode != 1) {
         rec.flag = Flag::BadArgument;
     }
     if (rec.flag == Flag::None) {
-        run->gpio.set_function(pin, mode == 0 ? Function::Input : Function::Output);
+        run->gpio.set_function(line, mode == 0 ? Function::Input : Function::Output);
     }
     run->clock.advance(settings.costs.pin_mode_ns);
 }
 
 void Board::State::pull_up_dn_control(int pin, int pud) {
     CallRecord &rec = record(Call::PullUpDnControl, {pin, pud});
-    rec.flag = check_line_call(pin);
+    int line = -1;
+    rec.flag = check_line_call(rec, pin, line);
     if (rec.flag == Flag::None && (pud < 0 || pud > 2)) {
         rec.flag = Flag::BadArgument;
     }
     if (rec.flag == Flag::None) {
-        run->gpio.set_pull(pin, static_cast<Pull>(pud));
+        run->gpio.set_pull(line, static_cast<Pull>(pud));
     }
     run->clock.advance(settings.costs.pull_ns);
 }
@@ -200,32 +246,35 @@ void Board::State::pull_up_dn_control(int pin, int pud) {
 int Board::State::digital_read(int pin) {
     run->clock.apply_due();
     CallRecord &rec = record(Call::DigitalRead, {pin});
-    rec.flag = check_line_call(pin);
+    int line = -1;
+    rec.flag = check_line_call(rec, pin, line);
     rec.has_result = true;
-    rec.result = rec.flag == Flag::None && run->gpio.level(pin) ? 1 : 0;
-    run->clock.note_read(pin, rec.result != 0);
+    rec.result = rec.flag == Flag::None && run->gpio.level(line) ? 1 : 0;
+    run->clock.note_read(line, rec.result != 0);
     run->clock.advance(settings.costs.read_ns);
     return static_cast<int>(rec.result);
 }
 
 int Board::State::get_alt(int pin) {
     CallRecord &rec = record(Call::GetAlt, {pin});
-    rec.flag = check_line_call(pin);
+    int line = -1;
+    rec.flag = check_line_call(rec, pin, line);
     rec.has_result = true;
-    rec.result = rec.flag == Flag::None ? alt_code(run->gpio.line(pin).function) : 0;
+    rec.result = rec.flag == Flag::None ? alt_code(run->gpio.line(line).function) : 0;
     run->clock.advance(settings.costs.read_ns);
     return static_cast<int>(rec.result);
 }
 
 void Board::State::pin_mode_alt(int pin, int code) {
     CallRecord &rec = record(Call::PinModeAlt, {pin, code});
-    rec.flag = check_line_call(pin);
+    int line = -1;
+    rec.flag = check_line_call(rec, pin, line);
     const std::optional<Function> function = function_from_alt_code(code);
     if (rec.flag == Flag::None && !function) {
         rec.flag = Flag::BadArgument;
     }
     if (rec.flag == Flag::None) {
-        run->gpio.set_function(pin, *function);
+        run->gpio.set_function(line, *function);
     }
     run->clock.advance(settings.costs.pin_mode_ns);
 }

@@ -31,6 +31,7 @@
 #include "rule_scheduler.hpp"
 #include "spi0_controller.hpp"
 #include "vboard/board.hpp"
+#include "vboard/pin_numbering.hpp"
 
 namespace vboard {
 
@@ -43,6 +44,10 @@ struct RunState {
 
     int setup_result = 0;
     bool set_up = false;
+    Numbering numbering = Numbering::Bcm;  // the pins' numbering, from the last set-up
+    bool bcm_set_up = false;               // set_up, in BCM numbering: pins are lines
+    std::uint64_t setup_ns = 0;  // when the first set-up was called: millis() counts from it
+    bool timed_since_setup = false;
     DiagnosticLog diagnostics;
     FrameStore frames;
 
@@ -120,21 +125,38 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     [[noreturn]] void end_process_as_wiringpi(const std::string &message);
 
     VBOARD_ALWAYS_INLINE CallRecord &record(Call call, std::initializer_list<long long> args) {
-        if (call != Call::DigitalRead && call != Call::Delay && call != Call::DelayMicroseconds) {
+        if (call != Call::DigitalRead && call != Call::Delay && call != Call::DelayMicroseconds &&
+            call != Call::Millis && call != Call::Micros && call != Call::PiMicros64) {
             run->clock.note_other_call();
         }
         return run->recorder.record(call, args, run->clock.now());
     }
-    VBOARD_ALWAYS_INLINE Flag check_line_call(int pin) {
+    // Checks a line call's pin: `line` is its BCM line when it returns Flag::None (recorded in
+    // `rec` when the numbering is not BCM's).
+    VBOARD_ALWAYS_INLINE Flag check_line_call(CallRecord &rec, int pin, int &line) {
         if (!run->set_up) {
             return line_call_before_setup();
         }
-        return pin >= 0 && pin < kLineCount ? Flag::None : Flag::BadPin;
+        line = bcm_line(run->numbering, pin);
+        if (line < 0) {
+            return no_such_pin(pin);
+        }
+        if (run->numbering != Numbering::Bcm) {
+            rec.line = line;
+        }
+        return Flag::None;
     }
+    Flag no_such_pin(int pin);
     Flag line_call_before_setup();
 
     // The wiringPi operations.
-    int setup_gpio();
+    int setup(Call call, Numbering numbering, std::initializer_list<long long> args = {});
+    int setup_gpio() { return setup(Call::WiringPiSetupGpio, Numbering::Bcm); }
+    // wiringPiSetupPinType and wiringPiSetupGpioDevice: WPI_PIN_BCM (1), WPI_PIN_WPI (2) or
+    // WPI_PIN_PHYS (3); another type is refused with -1.
+    int setup_pin_type(Call call, int type);
+    // millis, micros, piMicros64: the board's clock since the first set-up, in `unit_ns`.
+    std::uint64_t time_since_setup(Call call, std::uint64_t unit_ns);
     void pin_mode(int pin, int mode);
     void pull_up_dn_control(int pin, int pud);
     // digitalWrite, the call the layer makes most, in two steps, so that the wiringPi function
@@ -150,7 +172,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     };
     VBOARD_ALWAYS_INLINE Write begin_write(int pin, int value) {
         RunState &r = *run;
-        if (settings.log_capacity != 0 || r.observers.any_call_observer() || !r.set_up ||
+        if (settings.log_capacity != 0 || r.observers.any_call_observer() || !r.bcm_set_up ||
             static_cast<unsigned>(pin) >= static_cast<unsigned>(kLineCount)) {
             return Write::Recorded;
         }
@@ -175,9 +197,10 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     VBOARD_ALWAYS_INLINE void recorded_write(int pin, int value) {
         RunState &r = *run;
         CallRecord &rec = record(Call::DigitalWrite, {pin, value});
-        rec.flag = check_line_call(pin);
+        int line = -1;
+        rec.flag = check_line_call(rec, pin, line);
         if (rec.flag == Flag::None) {
-            r.gpio.set_latch(pin, value != 0);
+            r.gpio.set_latch(line, value != 0);
         }
         r.clock.advance(settings.costs.write_ns);
     }

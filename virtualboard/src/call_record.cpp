@@ -25,6 +25,16 @@ const char *to_string(Call call) {
         case Call::GetAlt: return "getAlt";
         case Call::DeviceLog: return "device";
         case Call::RuleFired: return "rule";
+        case Call::WiringPiSetup: return "wiringPiSetup";
+        case Call::WiringPiSetupPhys: return "wiringPiSetupPhys";
+        case Call::WiringPiSetupSys: return "wiringPiSetupSys";
+        case Call::WiringPiSetupPinType: return "wiringPiSetupPinType";
+        case Call::WiringPiSetupGpioDevice: return "wiringPiSetupGpioDevice";
+        case Call::Millis: return "millis";
+        case Call::Micros: return "micros";
+        case Call::PiMicros64: return "piMicros64";
+        case Call::SpiGetFd: return "wiringPiSPIGetFd";
+        case Call::SpiClose: return "wiringPiSPIClose";
     }
     return "?";
 }
@@ -73,6 +83,9 @@ std::string CallRecord::to_string() const {
         out += std::to_string(args[i]);
     }
     out += ')';
+    if (line >= 0) {
+        out += " -> BCM " + std::to_string(line);
+    }
     if (has_result) {
         out += " = " + std::to_string(result);
     }

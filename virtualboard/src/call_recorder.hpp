@@ -47,6 +47,7 @@ class CallRecorder {
         rec->result = 0;
         rec->flag = Flag::None;
         rec->buffer = nullptr;
+        rec->line = -1;
         current_ = rec;
         return *rec;
     }

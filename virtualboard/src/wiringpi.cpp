@@ -79,6 +79,56 @@ VBOARD_EXPORT int wiringPiSetupGpio(void) {
     return on_board([](auto &s) { return s.setup_gpio(); });
 }
 
+VBOARD_EXPORT int wiringPiSetup(void) {
+    return on_board(
+        [](auto &s) { return s.setup(vboard::Call::WiringPiSetup, vboard::Numbering::WiringPi); });
+}
+
+VBOARD_EXPORT int wiringPiSetupPhys(void) {
+    return on_board([](auto &s) {
+        return s.setup(vboard::Call::WiringPiSetupPhys, vboard::Numbering::Physical);
+    });
+}
+
+VBOARD_EXPORT int wiringPiSetupSys(void) {
+    return on_board(
+        [](auto &s) { return s.setup(vboard::Call::WiringPiSetupSys, vboard::Numbering::Bcm); });
+}
+
+VBOARD_EXPORT int wiringPiSetupPinType(enum WPIPinType pinType) {
+    return on_board([=](auto &s) {
+        return s.setup_pin_type(vboard::Call::WiringPiSetupPinType, static_cast<int>(pinType));
+    });
+}
+
+VBOARD_EXPORT int wiringPiSetupGpioDevice(enum WPIPinType pinType) {
+    return on_board([=](auto &s) {
+        return s.setup_pin_type(vboard::Call::WiringPiSetupGpioDevice, static_cast<int>(pinType));
+    });
+}
+
+VBOARD_EXPORT int wpiPinToGpio(int wpiPin) {
+    return vboard::bcm_line(vboard::Numbering::WiringPi, wpiPin);
+}
+
+VBOARD_EXPORT int physPinToGpio(int physPin) {
+    return vboard::bcm_line(vboard::Numbering::Physical, physPin);
+}
+
+VBOARD_EXPORT unsigned int millis(void) {
+    return static_cast<unsigned int>(
+        on_board([](auto &s) { return s.time_since_setup(vboard::Call::Millis, 1'000'000); }));
+}
+
+VBOARD_EXPORT unsigned int micros(void) {
+    return static_cast<unsigned int>(
+        on_board([](auto &s) { return s.time_since_setup(vboard::Call::Micros, 1'000); }));
+}
+
+VBOARD_EXPORT unsigned long long piMicros64(void) {
+    return on_board([](auto &s) { return s.time_since_setup(vboard::Call::PiMicros64, 1'000); });
+}
+
 VBOARD_EXPORT void pinMode(int pin, int mode) {
     on_board([=](auto &s) { s.pin_mode(pin, mode); });
 }

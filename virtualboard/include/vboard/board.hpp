@@ -89,6 +89,16 @@ enum class Call : std::uint8_t {
     GetAlt,
     DeviceLog,  // not a call: a line a device model wrote to the log (`text`)
     RuleFired,  // not a call: a rule fired (`text`: "rule 0 \"busy\" fires: drives BCM24 ...")
+    WiringPiSetup,
+    WiringPiSetupPhys,
+    WiringPiSetupSys,
+    WiringPiSetupPinType,
+    WiringPiSetupGpioDevice,
+    Millis,
+    Micros,
+    PiMicros64,
+    SpiGetFd,
+    SpiClose,
 };
 
 // Why a call did not do what it asked. Codes are never reused.
@@ -121,9 +131,11 @@ struct VBOARD_EXPORT CallRecord {
     std::vector<std::uint8_t> sent;  // wiringPiSPIDataRW: the bytes in the buffer before it ran
     const void *buffer = nullptr;    // wiringPiSPIDataRW: the buffer address passed
     std::string text;  // Call::DeviceLog: "DEVICE: what it wrote"; Call::RuleFired: the rule
+    int line = -1;     // the BCM line a pin in wiringPi or physical numbering reached; -1: none
 
     // "digitalWrite(11, 1)", "digitalRead(10) = 1", "wiringPiSPIDataRW(0, [3c], 1) = 1",
-    // with " [BadPin]" appended when flagged; a device's log line as it wrote it.
+    // "digitalWrite(0, 1) -> BCM 17" for a pin in another numbering than BCM, with " [BadPin]"
+    // appended when flagged; a device's log line as it wrote it.
     std::string to_string() const;
 };
 

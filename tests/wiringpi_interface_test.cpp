@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: MIT
+// The wiringPi interface a driver written for the Pi calls beyond the layer's: the numberings
+// chosen at set-up, and the time since set-up.
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <functional>
+#include <numeric>
+
+#include "board_fixture.hpp"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+// wiringPi's own numbers on a 40-pin board, as wiringPi documents them: wPi pin -> BCM line.
+constexpr std::pair<int, int> kWiringPiPins[] = {
+    {0, 17},  {1, 18},  {2, 27},  {3, 22},  {4, 23},  {5, 24},  {6, 25},
+    {7, 4},   {8, 2},   {9, 3},   {10, 8},  {11, 7},  {12, 10}, {13, 9},
+    {14, 11}, {15, 14}, {16, 15}, {21, 5},  {22, 6},  {23, 13}, {24, 19},
+    {25, 26}, {26, 12}, {27, 16}, {28, 20}, {29, 21}, {30, 0},  {31, 1}};
+
+TEST(PinNumbering, WiringPiAndHeaderPinsReachTheirLines) {
+    for (const auto &[wpi, bcm] : kWiringPiPins) {
+        EXPECT_EQ(wpiPinToGpio(wpi), bcm) << "wPi " << wpi;
+    }
+    for (const int missing : {-1, 17, 18, 19, 20, 32, 64}) {
+        EXPECT_EQ(wpiPinToGpio(missing), -1) << "wPi " << missing;
+    }
+    // Every line on the header once, power and ground none.
+    std::vector<int> lines;
+    for (int physical = 1; physical <= 40; ++physical) {
+        if (const int line = physPinToGpio(physical); line >= 0) {
+            lines.push_back(line);
+        }
+    }
+    std::sort(lines.begin(), lines.end());
+    std::vector<int> expected(28);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(physPinToGpio(11), 17);
+    EXPECT_EQ(physPinToGpio(1), -1);  // 3.3 V
+    EXPECT_EQ(physPinToGpio(41), -1);
+}
+
+struct Scheme {
+    const char *name;
+    std::function<int()> setup;
+    int pin;      // a pin of the numbering
+    int line;     // the BCM line it reaches
+    int missing;  // a pin the numbering does not have
+    const char *numbering;
+};
+
+class Numberings : public BoardTest, public ::testing::WithParamInterface<Scheme> {};
+
+// Each set-up's pins reach their lines; the call log shows the pin as passed and the line; a pin
+// the numbering lacks touches nothing, with a diagnostic.
+TEST_P(Numberings, PinsReachTheirLinesAndAMissingPinIsRefused) {
+    const Scheme &scheme = GetParam();
+    ASSERT_EQ(scheme.setup(), 0);
+    pinMode(scheme.pin, OUTPUT);
+    digitalWrite(scheme.pin, HIGH);
+    EXPECT_TRUE(board.level(scheme.line));
+    EXPECT_EQ(board.line(scheme.line).function, vboard::Function::Output);
+    EXPECT_EQ(digitalRead(scheme.pin), HIGH);
+    const std::string arrow =
+        scheme.pin == scheme.line ? "" : " -> BCM " + std::to_string(scheme.line);
+    EXPECT_EQ(calls().back(), "digitalRead(" + std::to_string(scheme.pin) + ")" + arrow + " = 1");
+    digitalWrite(scheme.missing, HIGH);
+    EXPECT_EQ(board.calls().back().flag, vboard::Flag::BadPin);
+    ASSERT_EQ(board.diagnostics().size(), 1U);
+    EXPECT_THAT(board.diagnostics()[0],
+                HasSubstr("pin " + std::to_string(scheme.missing) + " is no line in " +
+                          scheme.numbering + " numbering"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Board, Numberings,
+    ::testing::Values(Scheme{"gpio", wiringPiSetupGpio, 17, 17, 54, "BCM"},
+                      Scheme{"sys", wiringPiSetupSys, 17, 17, 60, "BCM"},
+                      Scheme{"wiringpi", wiringPiSetup, 0, 17, 17, "wiringPi"},
+                      Scheme{"phys", wiringPiSetupPhys, 11, 17, 2, "physical"},
+                      Scheme{"type_wpi", [] { return wiringPiSetupPinType(WPI_PIN_WPI); }, 1, 18,
+                             40, "wiringPi"},
+                      Scheme{"type_phys", [] { return wiringPiSetupPinType(WPI_PIN_PHYS); }, 12, 18,
+                             0, "physical"},
+                      Scheme{"device_bcm", [] { return wiringPiSetupGpioDevice(WPI_PIN_BCM); }, 18,
+                             18, -1, "BCM"}),
+    [](const auto &info) { return info.param.name; });
+
+TEST_F(BoardTest, AnUnknownPinTypeSetsNothingUp) {
+    EXPECT_EQ(wiringPiSetupPinType(static_cast<WPIPinType>(7)), -1);
+    EXPECT_FALSE(board.is_set_up());
+    EXPECT_THAT(board.diagnostics(), ::testing::ElementsAre(HasSubstr("not a pin type")));
+}
+
+// millis() and micros() count the board's clock from the set-up call, as 32-bit values that
+// wrap; piMicros64 does not wrap.
+TEST_F(BoardTest, TimeCountsFromTheSetUpAndWrapsAt32Bits) {
+    board.set_real_sleep(false);
+    delay(5);  // before the set-up: not counted
+    wiringPiSetup();
+    const unsigned int start = millis();
+    delay(1500);
+    EXPECT_EQ(millis() - start, 1500U);
+    EXPECT_GE(micros(), 1'501'000U);
+    delay(4'295'000);  // past 2^32 microseconds
+    const unsigned long long wide = piMicros64();
+    EXPECT_GT(wide, 4'294'967'296ULL);
+    EXPECT_EQ(static_cast<unsigned int>(wide), micros() - board.costs().read_ns / 1000);
+}
+
+}  // namespace
