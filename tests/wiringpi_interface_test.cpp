@@ -8,6 +8,10 @@
 #include <functional>
 #include <numeric>
 
+#include <sys/ioctl.h>
+
+#include <cerrno>
+
 #include "board_fixture.hpp"
 
 using ::testing::HasSubstr;
@@ -110,6 +114,49 @@ TEST_F(BoardTest, TimeCountsFromTheSetUpAndWrapsAt32Bits) {
     const unsigned long long wide = piMicros64();
     EXPECT_GT(wide, 4'294'967'296ULL);
     EXPECT_EQ(static_cast<unsigned int>(wide), micros() - board.costs().read_ns / 1000);
+}
+
+// SPIx on bus 0 is SPI0; a closed channel refuses transfers as one never opened; the descriptor
+// set-up returns is the one GetFd gives, and a driver's own ioctl on it reaches nothing.
+TEST_F(BoardTest, SpiCallsWithABusCloseAndTheirDescriptor) {
+    ASSERT_EQ(wiringPiSetupGpio(), 0);
+    std::vector<std::vector<std::uint8_t>> seen;
+    board.attach_spi_device(0, [&](std::span<const std::uint8_t> sent) {
+        seen.emplace_back(sent.begin(), sent.end());
+        return std::vector<std::uint8_t>{0x5A};
+    });
+    const int fd = wiringPiSPIxSetupMode(0, 0, 1'000'000, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(wiringPiSPIGetFd(0), fd);
+    EXPECT_EQ(wiringPiSPIxGetFd(0, 0), fd);
+    EXPECT_EQ(::ioctl(fd, 0), -1);  // not a spidev: nothing reached
+    unsigned char data[] = {0x11};
+    EXPECT_EQ(wiringPiSPIxDataRW(0, 0, data, 1), 1);
+    EXPECT_EQ(data[0], 0x5A);
+    EXPECT_EQ(calls().back(), "wiringPiSPIxDataRW(0, 0, [11], 1) = 1");
+    EXPECT_EQ(wiringPiSPIxClose(0, 0), 0);
+    EXPECT_EQ(wiringPiSPIGetFd(0), -1);
+    EXPECT_EQ(wiringPiSPIDataRW(0, data, 1), -9);
+    EXPECT_EQ(wiringPiSPIClose(0), -9);
+    EXPECT_EQ(seen.size(), 1U);
+    EXPECT_TRUE(board.diagnostics().empty());
+}
+
+TEST_F(BoardTest, AnotherSpiBusIsRefusedNamingIt) {
+    ASSERT_EQ(wiringPiSetupGpio(), 0);
+    unsigned char data[] = {0x11};
+    for (const auto &call : std::vector<std::function<int()>>{
+             [] { return wiringPiSPIxSetup(1, 0, 1'000'000); },
+             [] { return wiringPiSPIxSetupMode(2, 0, 1'000'000, 0); },
+             [&] { return wiringPiSPIxDataRW(1, 0, data, 1); },
+             [] { return wiringPiSPIxClose(1, 0); }, [] { return wiringPiSPIxGetFd(1, 0); }}) {
+        EXPECT_EQ(call(), -22);
+        EXPECT_EQ(board.calls().back().flag, vboard::Flag::BadBus);
+    }
+    EXPECT_THAT(board.diagnostics(),
+                ::testing::Contains("wiringPiSPIxSetup(1, 0, 1000000): SPI bus 1 is not on the "
+                                    "board: only SPI0 (bus 0) is modelled"));
+    EXPECT_EQ(data[0], 0x11);
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 
 #include "board_state.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -17,6 +21,20 @@ constexpr int kEinval = -22;
 constexpr int kEmsgsize = -90;
 
 constexpr int kSpiFdBase = 40;  // descriptors handed out by wiringPiSPISetup: 40 and 41
+
+// Makes `fd` a descriptor that every read, write and ioctl refuses, unless the process has it
+// open already: a driver's own ioctl on the descriptor wiringPiSPISetup returned then fails
+// rather than reaching an unrelated file.
+void reserve_descriptor(int fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+        return;
+    }
+    const int placeholder = ::open("/", O_PATH | O_CLOEXEC);
+    if (placeholder >= 0 && placeholder != fd) {
+        ::dup3(placeholder, fd, O_CLOEXEC);
+        ::close(placeholder);
+    }
+}
 
 // A rule that fired this often at one moment takes part in a loop of rules waking each other.
 constexpr std::uint64_t kMinFiresOfALoop = 1'000;
@@ -279,11 +297,31 @@ void Board::State::pin_mode_alt(int pin, int code) {
     run->clock.advance(settings.costs.pin_mode_ns);
 }
 
-int Board::State::spi_setup(Call call, int channel, int speed, int mode) {
-    CallRecord &rec = call == Call::SpiSetup ? record(call, {channel, speed})
-                                             : record(call, {channel, speed, mode});
+// Whether an SPIx call's bus is SPI0's (bus 0; -1 for a call without a bus): another is
+// refused, with -22 and a diagnostic naming it, where wiringPi would end the program.
+bool Board::State::spi_bus_is_spi0(CallRecord &rec, int bus) {
+    if (bus <= 0) {
+        return true;
+    }
+    rec.flag = Flag::BadBus;
+    rec.result = kEinval;
+    CallRecord shown = rec;
+    shown.has_result = false;
+    shown.flag = Flag::None;
+    note(shown.to_string() + ": SPI bus " + std::to_string(bus) +
+         " is not on the board: only SPI0 (bus 0) is modelled");
+    return false;
+}
+
+int Board::State::spi_setup(Call call, int bus, int channel, int speed, int mode) {
+    CallRecord &rec = call == Call::SpiSetup       ? record(call, {channel, speed})
+                      : call == Call::SpiSetupMode ? record(call, {channel, speed, mode})
+                      : call == Call::SpiXSetup    ? record(call, {bus, channel, speed})
+                                                   : record(call, {bus, channel, speed, mode});
     rec.has_result = true;
-    if (channel < 0 || channel >= kSpiChannelCount) {
+    if (!spi_bus_is_spi0(rec, bus)) {
+        // refused
+    } else if (channel < 0 || channel >= kSpiChannelCount) {
         rec.flag = Flag::BadChannel;
         rec.result = kEinval;
     } else if (speed <= 0 || mode < 0 || mode > 3) {
@@ -292,6 +330,38 @@ int Board::State::spi_setup(Call call, int channel, int speed, int mode) {
     } else {
         run->spi.open(channel, speed, mode);
         rec.result = kSpiFdBase + channel;
+        reserve_descriptor(kSpiFdBase + channel);
+    }
+    run->clock.advance(settings.costs.spi_setup_ns);
+    return static_cast<int>(rec.result);
+}
+
+int Board::State::spi_get_fd(Call call, int bus, int channel) {
+    CallRecord &rec = bus < 0 ? record(call, {channel}) : record(call, {bus, channel});
+    rec.has_result = true;
+    rec.result = -1;
+    if (spi_bus_is_spi0(rec, bus) && channel >= 0 && channel < kSpiChannelCount &&
+        run->spi.channel(channel).open) {
+        rec.result = kSpiFdBase + channel;
+    }
+    run->clock.advance(settings.costs.read_ns);
+    return static_cast<int>(rec.result);
+}
+
+int Board::State::spi_close(Call call, int bus, int channel) {
+    CallRecord &rec = bus < 0 ? record(call, {channel}) : record(call, {bus, channel});
+    rec.has_result = true;
+    if (!spi_bus_is_spi0(rec, bus)) {
+        // refused
+    } else if (channel < 0 || channel >= kSpiChannelCount) {
+        rec.flag = Flag::BadChannel;
+        rec.result = kEinval;
+    } else if (!run->spi.channel(channel).open) {
+        rec.flag = Flag::NotOpen;
+        rec.result = kEbadf;
+    } else {
+        run->spi.close(channel);
+        rec.result = 0;
     }
     run->clock.advance(settings.costs.spi_setup_ns);
     return static_cast<int>(rec.result);
@@ -322,11 +392,15 @@ std::pair<Flag, int> spi_call_problem(int channel, bool open, const unsigned cha
 
 }  // namespace
 
-int Board::State::spi_data_rw(int channel, unsigned char *data, int len) {
+int Board::State::spi_data_rw(Call call, int bus, int channel, unsigned char *data, int len) {
     run->clock.apply_due();
-    CallRecord &rec = record(Call::SpiDataRW, {channel, len});
+    CallRecord &rec = bus < 0 ? record(call, {channel, len}) : record(call, {bus, channel, len});
     rec.buffer = data;
     rec.has_result = true;
+    if (!spi_bus_is_spi0(rec, bus)) {
+        run->clock.advance(settings.costs.spi_transfer_ns);
+        return static_cast<int>(rec.result);
+    }
     const bool open = channel >= 0 && channel < kSpiChannelCount && run->spi.channel(channel).open;
     const auto [problem, result] = spi_call_problem(channel, open, data, len);
     rec.result = result;

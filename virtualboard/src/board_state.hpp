@@ -147,6 +147,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
         return Flag::None;
     }
     Flag no_such_pin(int pin);
+    bool spi_bus_is_spi0(CallRecord &rec, int bus);
     Flag line_call_before_setup();
 
     // The wiringPi operations.
@@ -207,8 +208,11 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     int digital_read(int pin);
     int get_alt(int pin);
     void pin_mode_alt(int pin, int code);
-    int spi_setup(Call call, int channel, int speed, int mode);
-    int spi_data_rw(int channel, unsigned char *data, int len);
+    // The SPI calls; `bus` is an SPIx call's bus number, -1 for the others.
+    int spi_setup(Call call, int bus, int channel, int speed, int mode);
+    int spi_data_rw(Call call, int bus, int channel, unsigned char *data, int len);
+    int spi_get_fd(Call call, int bus, int channel);
+    int spi_close(Call call, int bus, int channel);
     // delay and delayMicroseconds: log, move the clock; returns whether to really sleep.
     bool wait(Call call, unsigned int length, std::uint64_t length_ns);
 };

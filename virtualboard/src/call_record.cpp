@@ -35,6 +35,11 @@ const char *to_string(Call call) {
         case Call::PiMicros64: return "piMicros64";
         case Call::SpiGetFd: return "wiringPiSPIGetFd";
         case Call::SpiClose: return "wiringPiSPIClose";
+        case Call::SpiXSetup: return "wiringPiSPIxSetup";
+        case Call::SpiXSetupMode: return "wiringPiSPIxSetupMode";
+        case Call::SpiXDataRW: return "wiringPiSPIxDataRW";
+        case Call::SpiXGetFd: return "wiringPiSPIxGetFd";
+        case Call::SpiXClose: return "wiringPiSPIxClose";
     }
     return "?";
 }
@@ -50,6 +55,7 @@ const char *to_string(Flag flag) {
         case Flag::NullBuffer: return "NullBuffer";
         case Flag::TooLong: return "TooLong";
         case Flag::NotAlt0: return "NotAlt0";
+        case Flag::BadBus: return "BadBus";
     }
     return "?";
 }
@@ -64,7 +70,7 @@ std::string CallRecord::to_string() const {
         if (i > 0) {
             out += ", ";
         }
-        if (call == Call::SpiDataRW && i == 1) {
+        if ((call == Call::SpiDataRW && i == 1) || (call == Call::SpiXDataRW && i == 2)) {
             // the buffer sits between channel and length, as in the call
             if (buffer == nullptr) {
                 out += "NULL, ";

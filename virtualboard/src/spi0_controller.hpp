@@ -26,6 +26,8 @@ class Spi0Controller {
     const SpiChannelState &channel(int channel) const { return channels_[channel]; }
     // Opens a channel (checked by the caller); the clock idles at the mode's polarity from now on.
     void open(int channel, int speed_hz, int mode);
+    // Closes a channel: a transfer on it is then refused as on one never opened.
+    void close(int channel) { channels_[channel] = SpiChannelState{}; }
 
     // Moves `sent` out on an open channel and leaves what came back in `data` (`sent.size()`
     // bytes), moving the clock by the bits' time. Returns Flag::NotAlt0, with a diagnostic, when

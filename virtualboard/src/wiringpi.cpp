@@ -184,16 +184,53 @@ VBOARD_EXPORT void delayMicroseconds(unsigned int howLong) {
 
 VBOARD_EXPORT int wiringPiSPISetup(int channel, int speed) {
     return on_board(
-        [=](auto &s) { return s.spi_setup(vboard::Call::SpiSetup, channel, speed, 0); });
+        [=](auto &s) { return s.spi_setup(vboard::Call::SpiSetup, -1, channel, speed, 0); });
 }
 
 VBOARD_EXPORT int wiringPiSPISetupMode(int channel, int speed, int mode) {
     return on_board(
-        [=](auto &s) { return s.spi_setup(vboard::Call::SpiSetupMode, channel, speed, mode); });
+        [=](auto &s) { return s.spi_setup(vboard::Call::SpiSetupMode, -1, channel, speed, mode); });
 }
 
 VBOARD_EXPORT int wiringPiSPIDataRW(int channel, unsigned char *data, int len) {
-    return on_board([=](auto &s) { return s.spi_data_rw(channel, data, len); });
+    return on_board(
+        [=](auto &s) { return s.spi_data_rw(vboard::Call::SpiDataRW, -1, channel, data, len); });
+}
+
+VBOARD_EXPORT int wiringPiSPIGetFd(int channel) {
+    return on_board([=](auto &s) { return s.spi_get_fd(vboard::Call::SpiGetFd, -1, channel); });
+}
+
+VBOARD_EXPORT int wiringPiSPIClose(const int channel) {
+    return on_board([=](auto &s) { return s.spi_close(vboard::Call::SpiClose, -1, channel); });
+}
+
+VBOARD_EXPORT int wiringPiSPIxSetup(const int number, const int channel, const int speed) {
+    return on_board(
+        [=](auto &s) { return s.spi_setup(vboard::Call::SpiXSetup, number, channel, speed, 0); });
+}
+
+VBOARD_EXPORT int wiringPiSPIxSetupMode(const int number, const int channel, const int speed,
+                                        const int mode) {
+    return on_board([=](auto &s) {
+        return s.spi_setup(vboard::Call::SpiXSetupMode, number, channel, speed, mode);
+    });
+}
+
+VBOARD_EXPORT int wiringPiSPIxDataRW(const int number, const int channel, unsigned char *data,
+                                     const int len) {
+    return on_board([=](auto &s) {
+        return s.spi_data_rw(vboard::Call::SpiXDataRW, number, channel, data, len);
+    });
+}
+
+VBOARD_EXPORT int wiringPiSPIxGetFd(const int number, int channel) {
+    return on_board(
+        [=](auto &s) { return s.spi_get_fd(vboard::Call::SpiXGetFd, number, channel); });
+}
+
+VBOARD_EXPORT int wiringPiSPIxClose(const int number, const int channel) {
+    return on_board([=](auto &s) { return s.spi_close(vboard::Call::SpiXClose, number, channel); });
 }
 
 }  // extern "C"

@@ -99,6 +99,11 @@ enum class Call : std::uint8_t {
     PiMicros64,
     SpiGetFd,
     SpiClose,
+    SpiXSetup,
+    SpiXSetupMode,
+    SpiXDataRW,
+    SpiXGetFd,
+    SpiXClose,
 };
 
 // Why a call did not do what it asked. Codes are never reused.
@@ -112,6 +117,7 @@ enum class Flag : std::uint8_t {
     NullBuffer,   // transfer with a null buffer: -14
     TooLong,      // transfer over 4096 bytes: -90
     NotAlt0,      // transfer with an SPI0 line not in ALT0: nothing reached the wire
+    BadBus,       // an SPIx call on a bus other than 0 (SPI0): -22
 };
 
 VBOARD_EXPORT const char *to_string(Call call);
@@ -119,7 +125,7 @@ VBOARD_EXPORT const char *to_string(Flag flag);
 
 // One wiringPi call as the board saw it.
 struct VBOARD_EXPORT CallRecord {
-    static constexpr std::size_t kMaxArgs = 3;
+    static constexpr std::size_t kMaxArgs = 4;
 
     Call call{};
     std::uint64_t time_ns = 0;               // the board's clock when the call started
@@ -128,8 +134,8 @@ struct VBOARD_EXPORT CallRecord {
     bool has_result = false;  // void functions have no result
     long long result = 0;
     Flag flag = Flag::None;
-    std::vector<std::uint8_t> sent;  // wiringPiSPIDataRW: the bytes in the buffer before it ran
-    const void *buffer = nullptr;    // wiringPiSPIDataRW: the buffer address passed
+    std::vector<std::uint8_t> sent;  // wiringPiSPI(x)DataRW: the bytes in the buffer before it ran
+    const void *buffer = nullptr;    // wiringPiSPI(x)DataRW: the buffer address passed
     std::string text;  // Call::DeviceLog: "DEVICE: what it wrote"; Call::RuleFired: the rule
     int line = -1;     // the BCM line a pin in wiringPi or physical numbering reached; -1: none
 
