@@ -13,6 +13,7 @@
 #include <cerrno>
 
 #include "board_fixture.hpp"
+#include "vboard/board_file.hpp"
 
 using ::testing::HasSubstr;
 
@@ -114,6 +115,53 @@ TEST_F(BoardTest, TimeCountsFromTheSetUpAndWrapsAt32Bits) {
     const unsigned long long wide = piMicros64();
     EXPECT_GT(wide, 4'294'967'296ULL);
     EXPECT_EQ(static_cast<unsigned int>(wide), micros() - board.costs().read_ns / 1000);
+}
+
+// Each model answers the board-information calls as a Pi of that model does.
+struct ModelAnswer {
+    vboard::PiModel model;
+    int id, rev, mem, rp1;
+};
+
+class ModelAnswers : public BoardTest, public ::testing::WithParamInterface<ModelAnswer> {};
+
+TEST_P(ModelAnswers, AsThatPi) {
+    const ModelAnswer &want = GetParam();
+    board.set_model(want.model);
+    int model = -1, rev = -1, mem = -1, maker = -1, over = -1;
+    piBoardId(&model, &rev, &mem, &maker, &over);
+    EXPECT_EQ(model, want.id);
+    EXPECT_EQ(rev, want.rev);
+    EXPECT_EQ(mem, want.mem);
+    EXPECT_EQ(maker, PI_MAKER_SONY);
+    EXPECT_EQ(over, 0);
+    EXPECT_EQ(piRP1Model(), want.rp1);
+    EXPECT_EQ(piBoard40Pin(), 1);
+    EXPECT_EQ(piGpioLayout(), 2);
+    EXPECT_EQ(calls().front(), "piBoardId() = " + std::to_string(want.id));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Board, ModelAnswers,
+    ::testing::Values(ModelAnswer{vboard::PiModel::Pi3B, PI_MODEL_3B, 2, 2, 0},
+                      ModelAnswer{vboard::PiModel::Pi4B, PI_MODEL_4B, 4, 4, 0},
+                      ModelAnswer{vboard::PiModel::Pi400, PI_MODEL_400, 0, 4, 0},
+                      ModelAnswer{vboard::PiModel::Zero2W, PI_MODEL_ZERO_2W, 0, 1, 0},
+                      ModelAnswer{vboard::PiModel::Pi5, PI_MODEL_5, 0, 5, 1},
+                      ModelAnswer{vboard::PiModel::Cm4, PI_MODEL_CM4, 0, 3, 0}),
+    [](const auto &info) { return vboard::to_string(info.param.model); });
+
+TEST(BoardFileModel, NamesThePiOrIsRefused) {
+    EXPECT_EQ(vboard::BoardFile::parse("[board]\nmodel = \"pi5\"\n", "b.toml").model,
+              vboard::PiModel::Pi5);
+    try {
+        vboard::BoardFile::parse("[board]\nmodel = \"pi9\"\n", "b.toml");
+        FAIL() << "accepted";
+    } catch (const vboard::BoardFileError &error) {
+        EXPECT_STREQ(error.what(),
+                     "b.toml:2: board.model: expected \"pi3b\", \"pi4b\", "
+                     "\"pi400\", \"zero2w\", \"pi5\" or \"cm4\"");
+    }
 }
 
 // SPIx on bus 0 is SPI0; a closed channel refuses transfers as one never opened; the descriptor

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "junit.hpp"
+#include "vboard/board_file.hpp"
 #include "vboard/duration.hpp"
 #include "vboard/frames.hpp"
 #include "vboard/report.hpp"
@@ -74,6 +75,18 @@ Report print_report(const std::string &path) {
 }
 
 namespace {
+
+// The Pi the board file names (checked before the run), a Pi 4 Model B without one.
+vboard::PiModel board_model(const RunOptions &options) {
+    if (!options.board.board_file.empty()) {
+        try {
+            return vboard::BoardFile::load(options.board.board_file)
+                .model.value_or(vboard::PiModel::Pi4B);
+        } catch (const vboard::BoardFileError &) {
+        }
+    }
+    return vboard::PiModel::Pi4B;
+}
 
 // Writes `from`'s bytes over `to`: a file replaced keeps its mode, a new one gets the umask's
 // default, as every output does (a copy would take the mode of `from`, a private temporary file).
@@ -306,6 +319,7 @@ int judge_run(const RunOptions &options, int status, const Report &board,
     if (options.readall) {
         if (board.header) {
             std::fflush(stdout);
+            std::printf("%s\n", vboard::pi_model_title(board_model(options)));
             std::fputs(devcfg::header_table(*board.header).c_str(), stdout);
         } else {
             std::fprintf(stderr,

@@ -39,6 +39,39 @@ extern "C" {
 #define PUD_DOWN 1
 #define PUD_UP 2
 
+/* piBoardId's models, makers and revisions, as wiringPi numbers them. */
+#define PI_MODEL_A 0
+#define PI_MODEL_B 1
+#define PI_MODEL_AP 2
+#define PI_MODEL_BP 3
+#define PI_MODEL_2 4
+#define PI_ALPHA 5
+#define PI_MODEL_CM 6
+#define PI_MODEL_07 7
+#define PI_MODEL_3B 8
+#define PI_MODEL_ZERO 9
+#define PI_MODEL_CM3 10
+#define PI_MODEL_ZERO_W 12
+#define PI_MODEL_3BP 13
+#define PI_MODEL_3AP 14
+#define PI_MODEL_CM3P 16
+#define PI_MODEL_4B 17
+#define PI_MODEL_ZERO_2W 18
+#define PI_MODEL_400 19
+#define PI_MODEL_CM4 20
+#define PI_MODEL_CM4S 21
+#define PI_MODEL_5 23
+
+#define PI_VERSION_1 0
+#define PI_VERSION_1_1 1
+#define PI_VERSION_1_2 2
+#define PI_VERSION_2 3
+
+#define PI_MAKER_SONY 0
+#define PI_MAKER_EGOMAN 1
+#define PI_MAKER_EMBEST 2
+#define PI_MAKER_UNKNOWN 3
+
 /* The numberings wiringPiSetupPinType and wiringPiSetupGpioDevice take. */
 enum WPIPinType { WPI_PIN_BCM = 1, WPI_PIN_WPI, WPI_PIN_PHYS };
 
@@ -68,6 +101,23 @@ int wiringPiSetupGpioDevice(enum WPIPinType pinType);
  * any numbering. */
 int wpiPinToGpio(int wpiPin);
 int physPinToGpio(int physPin);
+
+/*
+ * The Pi the board is (its board file's [board] model: a Pi 4 Model B unless it says), as a Pi of
+ * that model answers: piBoardId gives the model (PI_MODEL_...), revision, memory (0 256 MB, 1
+ * 512 MB, 2 1 GB, 3 2 GB, 4 4 GB, 5 8 GB), maker and over-volted bit of its revision code (a null
+ * pointer is skipped); piGpioLayout and piBoardRev give 2, piBoard40Pin 1, piRP1Model 1 on a Pi
+ * 5, else 0; wiringPiVersion 3.14, the version whose calls the board implements;
+ * wiringPiGlobalMemoryAccess and wiringPiUserLevelAccess 1. Recorded in the call log.
+ */
+void piBoardId(int *model, int *rev, int *mem, int *maker, int *overVolted);
+int piGpioLayout(void);
+int piBoardRev(void);
+int piBoard40Pin(void);
+int piRP1Model(void);
+void wiringPiVersion(int *major, int *minor);
+int wiringPiGlobalMemoryAccess(void);
+int wiringPiUserLevelAccess(void);
 
 /* The board's clock since the first set-up call, in milliseconds and microseconds: 32-bit values
  * that wrap as they do on a Pi; piMicros64 does not wrap. Before any set-up, since power-on. */

@@ -381,6 +381,16 @@ Fidelity Board::fidelity() const {
     return state_->settings.fidelity;
 }
 
+void Board::set_model(PiModel model) {
+    std::lock_guard lock(state_->mutex);
+    state_->settings.model = model;
+}
+
+PiModel Board::model() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->settings.model;
+}
+
 void Board::set_time_limit(std::uint64_t limit_ns, TimeLimitHandler handler) {
     std::lock_guard lock(state_->mutex);
     state_->run->clock.set_time_limit(limit_ns, std::move(handler));

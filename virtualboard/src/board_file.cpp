@@ -20,7 +20,8 @@ namespace vboard {
 namespace board_file {
 
 void read_board(const Reader &in, const toml::table &table, BoardFile &out) {
-    in.only_keys(table, "board", {"setup_result", "real_sleep", "log_capacity", "fidelity"});
+    in.only_keys(table, "board",
+                 {"setup_result", "real_sleep", "log_capacity", "fidelity", "model"});
     if (const toml::node *node = table.get("setup_result")) {
         out.setup_result = static_cast<int>(in.integer(*node, "board.setup_result",
                                                        std::numeric_limits<int>::min(),
@@ -32,6 +33,14 @@ void read_board(const Reader &in, const toml::table &table, BoardFile &out) {
     if (const toml::node *node = table.get("log_capacity")) {
         out.log_capacity = static_cast<std::size_t>(
             in.integer(*node, "board.log_capacity", 0, std::numeric_limits<std::int32_t>::max()));
+    }
+    if (const toml::node *node = table.get("model")) {
+        const std::optional<std::string> name = node->value<std::string>();
+        const std::optional<PiModel> model = name ? pi_model_named(*name) : std::nullopt;
+        if (!model) {
+            in.fail(*node, "board.model", pi_model_choices());
+        }
+        out.model = model;
     }
     if (const toml::node *node = table.get("fidelity")) {
         out.fidelity = in.choice(*node, "board.fidelity", {"flag", "wiringpi3"}) == "flag"
@@ -240,6 +249,9 @@ void BoardFile::apply(Board &board) const {
     }
     if (fidelity) {
         board.set_fidelity(*fidelity);
+    }
+    if (model) {
+        board.set_model(*model);
     }
     if (costs) {
         board.set_costs(*costs);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vboard/board.hpp"
+#include "vboard/pi_model.hpp"
 
 namespace vboard {
 
@@ -18,6 +19,7 @@ struct BoardSettings {
     CallCosts costs;
     bool real_sleep = true;
     Fidelity fidelity = Fidelity::Flag;
+    PiModel model = PiModel::Pi4B;
     std::size_t log_capacity = 100'000;
     std::size_t frames_kept = 64;
     std::vector<std::pair<int, std::string>> line_names;  // in the order they were given

@@ -156,6 +156,8 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     // wiringPiSetupPinType and wiringPiSetupGpioDevice: WPI_PIN_BCM (1), WPI_PIN_WPI (2) or
     // WPI_PIN_PHYS (3); another type is refused with -1.
     int setup_pin_type(Call call, int type);
+    // The board-information calls: the answer, recorded as the call's result.
+    int board_info(Call call, int answer);
     // millis, micros, piMicros64: the board's clock since the first set-up, in `unit_ns`.
     std::uint64_t time_since_setup(Call call, std::uint64_t unit_ns);
     void pin_mode(int pin, int mode);

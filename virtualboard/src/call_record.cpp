@@ -40,6 +40,14 @@ const char *to_string(Call call) {
         case Call::SpiXDataRW: return "wiringPiSPIxDataRW";
         case Call::SpiXGetFd: return "wiringPiSPIxGetFd";
         case Call::SpiXClose: return "wiringPiSPIxClose";
+        case Call::PiBoardId: return "piBoardId";
+        case Call::PiGpioLayout: return "piGpioLayout";
+        case Call::PiBoardRev: return "piBoardRev";
+        case Call::PiBoard40Pin: return "piBoard40Pin";
+        case Call::PiRP1Model: return "piRP1Model";
+        case Call::WiringPiVersion: return "wiringPiVersion";
+        case Call::WiringPiGlobalMemoryAccess: return "wiringPiGlobalMemoryAccess";
+        case Call::WiringPiUserLevelAccess: return "wiringPiUserLevelAccess";
     }
     return "?";
 }

@@ -115,6 +115,66 @@ VBOARD_EXPORT int physPinToGpio(int physPin) {
     return vboard::bcm_line(vboard::Numbering::Physical, physPin);
 }
 
+// The board's model, as wiringPi's board-information calls read it.
+namespace board_info {
+std::uint32_t revision(vboard::Board::State &s) { return vboard::revision_code(s.settings.model); }
+}  // namespace board_info
+
+VBOARD_EXPORT void piBoardId(int *model, int *rev, int *mem, int *maker, int *overVolted) {
+    const std::uint32_t code = on_board([](auto &s) {
+        const std::uint32_t revision = board_info::revision(s);
+        s.board_info(vboard::Call::PiBoardId, static_cast<int>((revision >> 4) & 0xFF));
+        return revision;
+    });
+    const auto put = [](int *out, std::uint32_t value) {
+        if (out != nullptr) {
+            *out = static_cast<int>(value);
+        }
+    };
+    put(model, (code >> 4) & 0xFF);
+    put(rev, code & 0x0F);
+    put(mem, (code >> 20) & 0x07);
+    put(maker, (code >> 16) & 0x0F);
+    put(overVolted, (code >> 25) & 0x01);
+}
+
+VBOARD_EXPORT int piGpioLayout(void) {
+    return on_board([](auto &s) { return s.board_info(vboard::Call::PiGpioLayout, 2); });
+}
+
+VBOARD_EXPORT int piBoardRev(void) {
+    return on_board([](auto &s) { return s.board_info(vboard::Call::PiBoardRev, 2); });
+}
+
+VBOARD_EXPORT int piBoard40Pin(void) {
+    return on_board([](auto &s) { return s.board_info(vboard::Call::PiBoard40Pin, 1); });
+}
+
+VBOARD_EXPORT int piRP1Model(void) {
+    return on_board([](auto &s) {
+        return s.board_info(vboard::Call::PiRP1Model, s.settings.model == vboard::PiModel::Pi5);
+    });
+}
+
+VBOARD_EXPORT void wiringPiVersion(int *major, int *minor) {
+    on_board([](auto &s) { return s.board_info(vboard::Call::WiringPiVersion, 3); });
+    if (major != nullptr) {
+        *major = 3;
+    }
+    if (minor != nullptr) {
+        *minor = 14;
+    }
+}
+
+VBOARD_EXPORT int wiringPiGlobalMemoryAccess(void) {
+    return on_board(
+        [](auto &s) { return s.board_info(vboard::Call::WiringPiGlobalMemoryAccess, 1); });
+}
+
+VBOARD_EXPORT int wiringPiUserLevelAccess(void) {
+    return on_board([](auto &s) { return s.board_info(vboard::Call::WiringPiUserLevelAccess, 1); });
+}
+
 VBOARD_EXPORT unsigned int millis(void) {
     return static_cast<unsigned int>(
         on_board([](auto &s) { return s.time_since_setup(vboard::Call::Millis, 1'000'000); }));

@@ -66,6 +66,7 @@
 #include "vboard/device.hpp"
 #include "vboard/export.h"
 #include "vboard/frames.hpp"
+#include "vboard/pi_model.hpp"
 #include "vboard/rules.hpp"
 #include "vboard/run_observer.hpp"
 #include "vboard/transactions.hpp"
@@ -104,6 +105,14 @@ enum class Call : std::uint8_t {
     SpiXDataRW,
     SpiXGetFd,
     SpiXClose,
+    PiBoardId,
+    PiGpioLayout,
+    PiBoardRev,
+    PiBoard40Pin,
+    PiRP1Model,
+    WiringPiVersion,
+    WiringPiGlobalMemoryAccess,
+    WiringPiUserLevelAccess,
 };
 
 // Why a call did not do what it asked. Codes are never reused.
@@ -353,6 +362,10 @@ class VBOARD_EXPORT Board {
     // Where wiringPi 3.x would end the program (see Fidelity). Kept by reset().
     void set_fidelity(Fidelity fidelity);
     Fidelity fidelity() const;
+    // The Pi the board is, as wiringPi's board-information calls answer (piBoardId, ...): a Pi
+    // 4 Model B unless set. reset() keeps it.
+    void set_model(PiModel model);
+    PiModel model() const;
 
     // Calls `handler` once when the clock reaches `limit_ns` (on the way through a call's cost or a
     // delay, the clock stops at the limit first). Replaces any earlier limit; reset() clears it.

@@ -49,6 +49,7 @@ class VBOARD_EXPORT BoardFile {
     std::optional<bool> real_sleep;
     std::optional<std::size_t> log_capacity;
     std::optional<Fidelity> fidelity;
+    std::optional<PiModel> model;    // [board] model
     std::optional<CallCosts> costs;  // the defaults, with what the file sets
     std::vector<std::pair<int, bool>> drives;
     std::vector<std::pair<int, std::string>> names;  // [names]: Board::set_line_name
