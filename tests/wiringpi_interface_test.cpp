@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <numeric>
+#include <thread>
 
 #include <sys/ioctl.h>
 
@@ -162,6 +163,40 @@ TEST(BoardFileModel, NamesThePiOrIsRefused) {
                      "b.toml:2: board.model: expected \"pi3b\", \"pi4b\", "
                      "\"pi400\", \"zero2w\", \"pi5\" or \"cm4\"");
     }
+}
+
+// A thread of wiringPi's runs the function given, and piLock keeps two threads apart.
+int g_counter = 0;
+PI_THREAD(count_up) {
+    static_cast<void>(dummy);
+    for (int i = 0; i < 10'000; ++i) {
+        piLock(1);
+        ++g_counter;
+        piUnlock(1);
+    }
+    piLock(1);
+    ++g_counter;  // done
+    piUnlock(1);
+    return nullptr;
+}
+
+TEST(WiringPiThreads, RunTheFunctionAndLockByKey) {
+    EXPECT_EQ(piHiPri(55), 0);
+    EXPECT_EQ(piThreadCreate(nullptr), -1);
+    ASSERT_EQ(piThreadCreate(count_up), 0);
+    ASSERT_EQ(piThreadCreate(count_up), 0);
+    for (int spins = 0; spins < 2'000; ++spins) {
+        piLock(1);
+        const bool done = g_counter == 20'002;
+        piUnlock(1);
+        if (done) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    piLock(1);
+    EXPECT_EQ(g_counter, 20'002);
+    piUnlock(1);
 }
 
 // SPIx on bus 0 is SPI0; a closed channel refuses transfers as one never opened; the descriptor

@@ -119,6 +119,19 @@ void wiringPiVersion(int *major, int *minor);
 int wiringPiGlobalMemoryAccess(void);
 int wiringPiUserLevelAccess(void);
 
+/*
+ * Threads as wiringPi gives them: piThreadCreate runs fn(NULL) on a detached thread of the
+ * process's own (0, or an error number); piLock and piUnlock take and give back one of four locks
+ * (key 0 to 3); piHiPri changes nothing on the board and returns 0. The board keeps one clock for
+ * every thread: each wait moves it by its length, so two threads that wait at once take the sum
+ * of their waits in virtual time. Not in the call log: they touch nothing of the board.
+ */
+#define PI_THREAD(X) void *X(void *dummy)
+int piThreadCreate(void *(*fn)(void *));
+void piLock(int key);
+void piUnlock(int key);
+int piHiPri(const int pri);
+
 /* The board's clock since the first set-up call, in milliseconds and microseconds: 32-bit values
  * that wrap as they do on a Pi; piMicros64 does not wrap. Before any set-up, since power-on. */
 unsigned int millis(void);
