@@ -137,13 +137,15 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
         if (!run->set_up) {
             return line_call_before_setup();
         }
+        if (run->numbering == Numbering::Bcm) {
+            line = pin;
+            return pin >= 0 && pin < kLineCount ? Flag::None : no_such_pin(pin);
+        }
         line = bcm_line(run->numbering, pin);
         if (line < 0) {
             return no_such_pin(pin);
         }
-        if (run->numbering != Numbering::Bcm) {
-            rec.line = line;
-        }
+        rec.line = line;
         return Flag::None;
     }
     Flag no_such_pin(int pin);
