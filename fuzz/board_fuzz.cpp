@@ -120,7 +120,32 @@ std::size_t layer_call(Input &in, vboard::Board &board) {
 }
 
 std::size_t wiringpi_call(Input &in) {
-    switch (in.byte() % 11) {
+    switch (in.byte() % 23) {
+        case 11: (void)wiringPiSetup(); return 1;
+        case 12: (void)wiringPiSetupPhys(); return 1;
+        case 13: (void)wiringPiSetupPinType(static_cast<WPIPinType>(in.any_int())); return 1;
+        case 14: (void)wpiPinToGpio(in.any_int()); return 0;
+        case 15: (void)physPinToGpio(in.any_int()); return 0;
+        case 16: (void)millis(); return 1;
+        case 17: (void)piMicros64(); return 1;
+        case 18: (void)wiringPiSPIClose(in.any_int()); return 1;
+        case 19:
+            (void)wiringPiSPIxSetupMode(in.any_int(), in.any_int(), in.any_int(), in.any_int());
+            return 1;
+        case 20: (void)wiringPiSPIxGetFd(in.any_int(), in.any_int()); return 1;
+        case 21: {
+            int model = 0, rev = 0, mem = 0, maker = 0, over = 0;
+            piBoardId(&model, &rev, &mem, &maker, &over);
+            return 1;
+        }
+        case 22: {
+            std::vector<uint8_t> bytes(64, 0x5A);
+            int len = in.any_int();
+            if (len >= 0 && len <= 4096 && len > 64)
+                len = 64;  // stay within the buffer
+            (void)wiringPiSPIxDataRW(in.any_int(), in.any_int(), bytes.data(), len);
+            return 1;
+        }
         case 0: (void)wiringPiSetupGpio(); return 1;
         case 1: pinMode(in.pin(), in.any_int()); return 1;
         case 2: pullUpDnControl(in.pin(), in.any_int()); return 1;
@@ -131,6 +156,7 @@ std::size_t wiringpi_call(Input &in) {
         case 7: delayMicroseconds(static_cast<unsigned>(in.any_int())); return 1;
         case 8: (void)wiringPiSPISetup(in.any_int(), in.any_int()); return 1;
         case 9: (void)wiringPiSPISetupMode(in.any_int(), in.any_int(), in.any_int()); return 1;
+        case 10:
         default: {
             std::vector<uint8_t> bytes(64, 0xA5);
             int len = in.any_int();
