@@ -118,6 +118,31 @@ TEST_F(BoardTest, TimeCountsFromTheSetUpAndWrapsAt32Bits) {
     EXPECT_EQ(static_cast<unsigned int>(wide), micros() - board.costs().read_ns / 1000);
 }
 
+// The byte calls move wiringPi pins 0 to 7 at once, in wiringPi's bit orders, in any numbering;
+// a Pi 5 has neither.
+TEST_F(BoardTest, TheByteCallsMoveWiringPiPinsZeroToSevenInTheirBitOrders) {
+    wiringPiSetupPhys();
+    for (const int pin : {11, 12, 13, 15, 16, 18, 22, 7}) {  // wPi 0 to 7 on the header
+        pinMode(pin, OUTPUT);
+    }
+    board.clear_diagnostics();
+    digitalWriteByte(0x81);  // wPi 0 and wPi 7
+    EXPECT_TRUE(board.level(17));
+    EXPECT_TRUE(board.level(4));
+    EXPECT_FALSE(board.level(18));
+    EXPECT_EQ(digitalReadByte(), 0x81U);  // wPi 0 in bit 7, wPi 7 in bit 0
+    digitalWriteByte(0x02);               // wPi 1 alone
+    EXPECT_EQ(digitalReadByte(), 0x40U);
+    EXPECT_TRUE(board.diagnostics().empty());
+    board.set_model(vboard::PiModel::Pi5);
+    digitalWriteByte(0xFF);
+    EXPECT_EQ(board.calls().back().flag, vboard::Flag::NotOnModel);
+    EXPECT_EQ(digitalReadByte(), 0U);
+    EXPECT_FALSE(board.level(17));
+    EXPECT_THAT(board.diagnostics(), ::testing::ElementsAre(HasSubstr("not on a Raspberry Pi 5"),
+                                                            HasSubstr("not on a Raspberry Pi 5")));
+}
+
 // Each model answers the board-information calls as a Pi of that model does.
 struct ModelAnswer {
     vboard::PiModel model;

@@ -159,6 +159,20 @@ void pinModeAlt(int pin, int mode);
 /* Returns the function-select code of `pin`, as pinModeAlt takes it (0 input, 1 output, ...). */
 int getAlt(int pin);
 
+/* getAlt, as wiringPi 3.x also names it. */
+int getPinModeAlt(int pin);
+
+/* wiringPi pins 0 to 7 (BCM 17, 18, 27, 22, 23, 24, 25, 4) at once, in wiringPi's own bit orders:
+ * a write puts bit 0 on wPi pin 0, the lines to clear first, then those to set; a read returns wPi
+ * pin 0 in bit 7. In any numbering, after set-up. A Pi 5 has neither: refused with a diagnostic
+ * (a read returns 0). */
+void digitalWriteByte(const int value);
+unsigned int digitalReadByte(void);
+
+/* Pad drive strengths: recorded in the call log; the board has none to set. */
+void setPadDrive(int group, int value);
+void setPadDrivePin(int pin, int value);
+
 /* Sleeps the calling thread for `howLong` milliseconds. */
 void delay(unsigned int howLong);
 

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -281,14 +282,72 @@ int Board::State::digital_read(int pin) {
     return static_cast<int>(rec.result);
 }
 
-int Board::State::get_alt(int pin) {
-    CallRecord &rec = record(Call::GetAlt, {pin});
+int Board::State::get_alt(int pin, Call call) {
+    CallRecord &rec = record(call, {pin});
     int line = -1;
     rec.flag = check_line_call(rec, pin, line);
     rec.has_result = true;
     rec.result = rec.flag == Flag::None ? alt_code(run->gpio.line(line).function) : 0;
     run->clock.advance(settings.costs.read_ns);
     return static_cast<int>(rec.result);
+}
+
+namespace {
+
+// The lines of wiringPi pins 0 to 7, which digitalWriteByte and digitalReadByte move at once.
+constexpr std::array<int, 8> kBytePins = {17, 18, 27, 22, 23, 24, 25, 4};
+
+}  // namespace
+
+// Whether the board's Pi has the byte calls (a Pi 5 has not); notes the call when not.
+static bool byte_calls_exist(Board::State &state, CallRecord &rec) {
+    if (state.settings.model != PiModel::Pi5) {
+        return true;
+    }
+    rec.flag = Flag::NotOnModel;
+    CallRecord shown = rec;
+    shown.flag = Flag::None;
+    shown.has_result = false;
+    state.note(shown.to_string() +
+               ": not on a Raspberry Pi 5, whose GPIO wiringPi cannot move a "
+               "byte at once (ignored)");
+    return false;
+}
+
+void Board::State::digital_write_byte(int value) {
+    CallRecord &rec = record(Call::DigitalWriteByte, {value});
+    rec.flag = run->set_up ? Flag::None : line_call_before_setup();
+    if (rec.flag == Flag::None && byte_calls_exist(*this, rec)) {
+        for (const bool level : {false, true}) {  // the clear register first, then the set one
+            for (std::size_t bit = 0; bit < kBytePins.size(); ++bit) {
+                if (((value >> bit) & 1) == (level ? 1 : 0)) {
+                    run->gpio.set_latch(kBytePins[bit], level);
+                }
+            }
+        }
+    }
+    run->clock.advance(settings.costs.write_ns);
+}
+
+int Board::State::digital_read_byte() {
+    run->clock.apply_due();
+    CallRecord &rec = record(Call::DigitalReadByte, {});
+    rec.flag = run->set_up ? Flag::None : line_call_before_setup();
+    rec.has_result = true;
+    int value = 0;
+    if (rec.flag == Flag::None && byte_calls_exist(*this, rec)) {
+        for (std::size_t bit = 0; bit < kBytePins.size(); ++bit) {
+            value |= (run->gpio.level(kBytePins[bit]) ? 1 : 0) << (7 - bit);
+        }
+    }
+    rec.result = value;
+    run->clock.advance(settings.costs.read_ns);
+    return value;
+}
+
+void Board::State::set_pad_drive(Call call, int first, int value) {
+    record(call, {first, value});
+    run->clock.advance(settings.costs.write_ns);
 }
 
 void Board::State::pin_mode_alt(int pin, int code) {

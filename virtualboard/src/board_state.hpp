@@ -210,7 +210,13 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
         r.clock.advance(settings.costs.write_ns);
     }
     int digital_read(int pin);
-    int get_alt(int pin);
+    int get_alt(int pin, Call call = Call::GetAlt);
+    // digitalWriteByte and digitalReadByte: wiringPi pins 0 to 7 at once (bit 0 is wPi 0 in a
+    // write, bit 7 in a read, as wiringPi orders them); refused on a Pi 5.
+    void digital_write_byte(int value);
+    int digital_read_byte();
+    // setPadDrive and setPadDrivePin: recorded; the board has no pad strengths.
+    void set_pad_drive(Call call, int first, int value);
     void pin_mode_alt(int pin, int code);
     // The SPI calls; `bus` is an SPIx call's bus number, -1 for the others.
     int spi_setup(Call call, int bus, int channel, int speed, int mode);

@@ -48,6 +48,11 @@ const char *to_string(Call call) {
         case Call::WiringPiVersion: return "wiringPiVersion";
         case Call::WiringPiGlobalMemoryAccess: return "wiringPiGlobalMemoryAccess";
         case Call::WiringPiUserLevelAccess: return "wiringPiUserLevelAccess";
+        case Call::GetPinModeAlt: return "getPinModeAlt";
+        case Call::DigitalWriteByte: return "digitalWriteByte";
+        case Call::DigitalReadByte: return "digitalReadByte";
+        case Call::SetPadDrive: return "setPadDrive";
+        case Call::SetPadDrivePin: return "setPadDrivePin";
     }
     return "?";
 }
@@ -64,6 +69,7 @@ const char *to_string(Flag flag) {
         case Flag::TooLong: return "TooLong";
         case Flag::NotAlt0: return "NotAlt0";
         case Flag::BadBus: return "BadBus";
+        case Flag::NotOnModel: return "NotOnModel";
     }
     return "?";
 }

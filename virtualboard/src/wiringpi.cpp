@@ -220,6 +220,26 @@ VBOARD_EXPORT int getAlt(int pin) {
     return on_board([=](auto &s) { return s.get_alt(pin); });
 }
 
+VBOARD_EXPORT int getPinModeAlt(int pin) {
+    return on_board([=](auto &s) { return s.get_alt(pin, vboard::Call::GetPinModeAlt); });
+}
+
+VBOARD_EXPORT void digitalWriteByte(const int value) {
+    on_board([=](auto &s) { s.digital_write_byte(value); });
+}
+
+VBOARD_EXPORT unsigned int digitalReadByte(void) {
+    return static_cast<unsigned int>(on_board([](auto &s) { return s.digital_read_byte(); }));
+}
+
+VBOARD_EXPORT void setPadDrive(int group, int value) {
+    on_board([=](auto &s) { s.set_pad_drive(vboard::Call::SetPadDrive, group, value); });
+}
+
+VBOARD_EXPORT void setPadDrivePin(int pin, int value) {
+    on_board([=](auto &s) { s.set_pad_drive(vboard::Call::SetPadDrivePin, pin, value); });
+}
+
 VBOARD_EXPORT void pinModeAlt(int pin, int mode) {
     on_board([=](auto &s) { s.pin_mode_alt(pin, mode); });
 }

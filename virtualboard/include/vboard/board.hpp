@@ -113,6 +113,11 @@ enum class Call : std::uint8_t {
     WiringPiVersion,
     WiringPiGlobalMemoryAccess,
     WiringPiUserLevelAccess,
+    GetPinModeAlt,
+    DigitalWriteByte,
+    DigitalReadByte,
+    SetPadDrive,
+    SetPadDrivePin,
 };
 
 // Why a call did not do what it asked. Codes are never reused.
@@ -127,6 +132,7 @@ enum class Flag : std::uint8_t {
     TooLong,      // transfer over 4096 bytes: -90
     NotAlt0,      // transfer with an SPI0 line not in ALT0: nothing reached the wire
     BadBus,       // an SPIx call on a bus other than 0 (SPI0): -22
+    NotOnModel,   // a call the board's Pi model does not have (digitalWriteByte on a Pi 5)
 };
 
 VBOARD_EXPORT const char *to_string(Call call);
