@@ -5,6 +5,7 @@
 #include <wiringPiSPI.h>
 
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -67,6 +68,15 @@ using Write = vboard::Board::State::Write;
     }
 }
 
+// A pin type as the caller passed it: a C caller may pass any int, which C++ may not read as the
+// enum, so its bytes are read as one.
+int pin_type(const WPIPinType &type) {
+    int value = 0;
+    static_assert(sizeof value == sizeof type);
+    std::memcpy(&value, &type, sizeof value);
+    return value;
+}
+
 std::uint64_t nanoseconds(std::chrono::nanoseconds length) {
     return static_cast<std::uint64_t>(length.count());
 }
@@ -96,15 +106,15 @@ VBOARD_EXPORT int wiringPiSetupSys(void) {
 }
 
 VBOARD_EXPORT int wiringPiSetupPinType(enum WPIPinType pinType) {
-    return on_board([=](auto &s) {
-        return s.setup_pin_type(vboard::Call::WiringPiSetupPinType, static_cast<int>(pinType));
-    });
+    const int type = pin_type(pinType);
+    return on_board(
+        [=](auto &s) { return s.setup_pin_type(vboard::Call::WiringPiSetupPinType, type); });
 }
 
 VBOARD_EXPORT int wiringPiSetupGpioDevice(enum WPIPinType pinType) {
-    return on_board([=](auto &s) {
-        return s.setup_pin_type(vboard::Call::WiringPiSetupGpioDevice, static_cast<int>(pinType));
-    });
+    const int type = pin_type(pinType);
+    return on_board(
+        [=](auto &s) { return s.setup_pin_type(vboard::Call::WiringPiSetupGpioDevice, type); });
 }
 
 VBOARD_EXPORT int wpiPinToGpio(int wpiPin) {
