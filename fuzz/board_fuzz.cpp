@@ -123,9 +123,9 @@ std::size_t wiringpi_call(Input &in) {
     switch (in.byte() % 23) {
         case 11: (void)wiringPiSetup(); return 1;
         case 12: (void)wiringPiSetupPhys(); return 1;
-        case 13:
-            (void)wiringPiSetupPinType(
-                static_cast<WPIPinType>(in.byte() % 4));  // 0: no type return 1;
+        case 13:  // 0 is no pin type: refused
+            (void)wiringPiSetupPinType(static_cast<WPIPinType>(in.byte() % 4));
+            return 1;
         case 14: (void)wpiPinToGpio(in.any_int()); return 0;
         case 15: (void)physPinToGpio(in.any_int()); return 0;
         case 16: (void)millis(); return 1;
