@@ -256,6 +256,7 @@ TEST_F(BoardTest, AnotherSpiBusIsRefusedNamingIt) {
     for (const auto &call : std::vector<std::function<int()>>{
              [] { return wiringPiSPIxSetup(1, 0, 1'000'000); },
              [] { return wiringPiSPIxSetupMode(2, 0, 1'000'000, 0); },
+             [] { return wiringPiSPIxSetup(-1, 0, 1'000'000); },
              [&] { return wiringPiSPIxDataRW(1, 0, data, 1); },
              [] { return wiringPiSPIxClose(1, 0); }, [] { return wiringPiSPIxGetFd(1, 0); }}) {
         EXPECT_EQ(call(), -22);

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -181,9 +180,8 @@ int Board::State::setup(Call call, Numbering numbering, std::initializer_list<lo
     CallRecord &rec = record(call, args);
     rec.has_result = true;
     rec.result = r.setup_result;
-    if (!r.timed_since_setup) {
+    if (!r.setup_ns) {
         r.setup_ns = r.clock.now();
-        r.timed_since_setup = true;
     }
     if (r.setup_result >= 0) {
         r.set_up = true;
@@ -219,8 +217,7 @@ std::uint64_t Board::State::time_since_setup(Call call, std::uint64_t unit_ns) {
     RunState &r = *run;
     CallRecord &rec = record(call, {});
     rec.has_result = true;
-    const std::uint64_t elapsed =
-        (r.clock.now() - (r.timed_since_setup ? r.setup_ns : 0)) / unit_ns;
+    const std::uint64_t elapsed = (r.clock.now() - r.setup_ns.value_or(0)) / unit_ns;
     // millis and micros are 32-bit values and wrap as they do; the log shows what was returned.
     rec.result = static_cast<long long>(call == Call::PiMicros64 ? elapsed : elapsed & 0xFFFFFFFFu);
     r.clock.advance(settings.costs.read_ns);
@@ -294,8 +291,9 @@ int Board::State::get_alt(int pin, Call call) {
 
 namespace {
 
-// The lines of wiringPi pins 0 to 7, which digitalWriteByte and digitalReadByte move at once.
-constexpr std::array<int, 8> kBytePins = {17, 18, 27, 22, 23, 24, 25, 4};
+// wiringPi pins 0 to 7, which digitalWriteByte and digitalReadByte move at once.
+constexpr int kBytePins = 8;
+int byte_pin_line(int bit) { return bcm_line(Numbering::WiringPi, bit); }
 
 }  // namespace
 
@@ -319,9 +317,9 @@ void Board::State::digital_write_byte(int value) {
     rec.flag = run->set_up ? Flag::None : line_call_before_setup();
     if (rec.flag == Flag::None && byte_calls_exist(*this, rec)) {
         for (const bool level : {false, true}) {  // the clear register first, then the set one
-            for (std::size_t bit = 0; bit < kBytePins.size(); ++bit) {
+            for (int bit = 0; bit < kBytePins; ++bit) {
                 if (((value >> bit) & 1) == (level ? 1 : 0)) {
-                    run->gpio.set_latch(kBytePins[bit], level);
+                    run->gpio.set_latch(byte_pin_line(bit), level);
                 }
             }
         }
@@ -336,8 +334,8 @@ int Board::State::digital_read_byte() {
     rec.has_result = true;
     int value = 0;
     if (rec.flag == Flag::None && byte_calls_exist(*this, rec)) {
-        for (std::size_t bit = 0; bit < kBytePins.size(); ++bit) {
-            value |= (run->gpio.level(kBytePins[bit]) ? 1 : 0) << (7 - bit);
+        for (int bit = 0; bit < kBytePins; ++bit) {
+            value |= (run->gpio.level(byte_pin_line(bit)) ? 1 : 0) << (7 - bit);
         }
     }
     rec.result = value;
@@ -364,10 +362,10 @@ void Board::State::pin_mode_alt(int pin, int code) {
     run->clock.advance(settings.costs.pin_mode_ns);
 }
 
-// Whether an SPIx call's bus is SPI0's (bus 0; -1 for a call without a bus): another is
+// Whether an SPIx call's bus is SPI0's (bus 0; none for a call without a bus): another is
 // refused, with -22 and a diagnostic naming it, where wiringPi would end the program.
-bool Board::State::spi_bus_is_spi0(CallRecord &rec, int bus) {
-    if (bus <= 0) {
+bool Board::State::spi_bus_is_spi0(CallRecord &rec, std::optional<int> bus) {
+    if (!bus || *bus == 0) {
         return true;
     }
     rec.flag = Flag::BadBus;
@@ -375,16 +373,16 @@ bool Board::State::spi_bus_is_spi0(CallRecord &rec, int bus) {
     CallRecord shown = rec;
     shown.has_result = false;
     shown.flag = Flag::None;
-    note(shown.to_string() + ": SPI bus " + std::to_string(bus) +
+    note(shown.to_string() + ": SPI bus " + std::to_string(*bus) +
          " is not on the board: only SPI0 (bus 0) is modelled");
     return false;
 }
 
-int Board::State::spi_setup(Call call, int bus, int channel, int speed, int mode) {
+int Board::State::spi_setup(Call call, std::optional<int> bus, int channel, int speed, int mode) {
     CallRecord &rec = call == Call::SpiSetup       ? record(call, {channel, speed})
                       : call == Call::SpiSetupMode ? record(call, {channel, speed, mode})
-                      : call == Call::SpiXSetup    ? record(call, {bus, channel, speed})
-                                                   : record(call, {bus, channel, speed, mode});
+                      : call == Call::SpiXSetup    ? record(call, {*bus, channel, speed})
+                                                   : record(call, {*bus, channel, speed, mode});
     rec.has_result = true;
     if (!spi_bus_is_spi0(rec, bus)) {
         // refused
@@ -403,8 +401,8 @@ int Board::State::spi_setup(Call call, int bus, int channel, int speed, int mode
     return static_cast<int>(rec.result);
 }
 
-int Board::State::spi_get_fd(Call call, int bus, int channel) {
-    CallRecord &rec = bus < 0 ? record(call, {channel}) : record(call, {bus, channel});
+int Board::State::spi_get_fd(Call call, std::optional<int> bus, int channel) {
+    CallRecord &rec = bus ? record(call, {*bus, channel}) : record(call, {channel});
     rec.has_result = true;
     rec.result = -1;
     if (spi_bus_is_spi0(rec, bus) && channel >= 0 && channel < kSpiChannelCount &&
@@ -415,8 +413,8 @@ int Board::State::spi_get_fd(Call call, int bus, int channel) {
     return static_cast<int>(rec.result);
 }
 
-int Board::State::spi_close(Call call, int bus, int channel) {
-    CallRecord &rec = bus < 0 ? record(call, {channel}) : record(call, {bus, channel});
+int Board::State::spi_close(Call call, std::optional<int> bus, int channel) {
+    CallRecord &rec = bus ? record(call, {*bus, channel}) : record(call, {channel});
     rec.has_result = true;
     if (!spi_bus_is_spi0(rec, bus)) {
         // refused
@@ -459,9 +457,10 @@ std::pair<Flag, int> spi_call_problem(int channel, bool open, const unsigned cha
 
 }  // namespace
 
-int Board::State::spi_data_rw(Call call, int bus, int channel, unsigned char *data, int len) {
+int Board::State::spi_data_rw(Call call, std::optional<int> bus, int channel, unsigned char *data,
+                              int len) {
     run->clock.apply_due();
-    CallRecord &rec = bus < 0 ? record(call, {channel, len}) : record(call, {bus, channel, len});
+    CallRecord &rec = bus ? record(call, {*bus, channel, len}) : record(call, {channel, len});
     rec.buffer = data;
     rec.has_result = true;
     if (!spi_bus_is_spi0(rec, bus)) {

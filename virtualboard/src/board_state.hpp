@@ -46,8 +46,8 @@ struct RunState {
     bool set_up = false;
     Numbering numbering = Numbering::Bcm;  // the pins' numbering, from the last set-up
     bool bcm_set_up = false;               // set_up, in BCM numbering: pins are lines
-    std::uint64_t setup_ns = 0;  // when the first set-up was called: millis() counts from it
-    bool timed_since_setup = false;
+    std::optional<std::uint64_t>
+        setup_ns;  // when the first set-up was called: millis() counts from it
     DiagnosticLog diagnostics;
     FrameStore frames;
 
@@ -149,7 +149,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
         return Flag::None;
     }
     Flag no_such_pin(int pin);
-    bool spi_bus_is_spi0(CallRecord &rec, int bus);
+    bool spi_bus_is_spi0(CallRecord &rec, std::optional<int> bus);
     Flag line_call_before_setup();
 
     // The wiringPi operations.
@@ -218,11 +218,11 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     // setPadDrive and setPadDrivePin: recorded; the board has no pad strengths.
     void set_pad_drive(Call call, int first, int value);
     void pin_mode_alt(int pin, int code);
-    // The SPI calls; `bus` is an SPIx call's bus number, -1 for the others.
-    int spi_setup(Call call, int bus, int channel, int speed, int mode);
-    int spi_data_rw(Call call, int bus, int channel, unsigned char *data, int len);
-    int spi_get_fd(Call call, int bus, int channel);
-    int spi_close(Call call, int bus, int channel);
+    // The SPI calls; `bus` is an SPIx call's bus number, none for the others.
+    int spi_setup(Call call, std::optional<int> bus, int channel, int speed, int mode);
+    int spi_data_rw(Call call, std::optional<int> bus, int channel, unsigned char *data, int len);
+    int spi_get_fd(Call call, std::optional<int> bus, int channel);
+    int spi_close(Call call, std::optional<int> bus, int channel);
     // delay and delayMicroseconds: log, move the clock; returns whether to really sleep.
     bool wait(Call call, unsigned int length, std::uint64_t length_ns);
 };

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "board_state.hpp"
@@ -125,14 +126,9 @@ VBOARD_EXPORT int physPinToGpio(int physPin) {
     return vboard::bcm_line(vboard::Numbering::Physical, physPin);
 }
 
-// The board's model, as wiringPi's board-information calls read it.
-namespace board_info {
-std::uint32_t revision(vboard::Board::State &s) { return vboard::revision_code(s.settings.model); }
-}  // namespace board_info
-
 VBOARD_EXPORT void piBoardId(int *model, int *rev, int *mem, int *maker, int *overVolted) {
     const std::uint32_t code = on_board([](auto &s) {
-        const std::uint32_t revision = board_info::revision(s);
+        const std::uint32_t revision = vboard::revision_code(s.settings.model);
         s.board_info(vboard::Call::PiBoardId, static_cast<int>((revision >> 4) & 0xFF));
         return revision;
     });
@@ -273,26 +269,31 @@ VBOARD_EXPORT void delayMicroseconds(unsigned int howLong) {
 }
 
 VBOARD_EXPORT int wiringPiSPISetup(int channel, int speed) {
-    return on_board(
-        [=](auto &s) { return s.spi_setup(vboard::Call::SpiSetup, -1, channel, speed, 0); });
+    return on_board([=](auto &s) {
+        return s.spi_setup(vboard::Call::SpiSetup, std::nullopt, channel, speed, 0);
+    });
 }
 
 VBOARD_EXPORT int wiringPiSPISetupMode(int channel, int speed, int mode) {
-    return on_board(
-        [=](auto &s) { return s.spi_setup(vboard::Call::SpiSetupMode, -1, channel, speed, mode); });
+    return on_board([=](auto &s) {
+        return s.spi_setup(vboard::Call::SpiSetupMode, std::nullopt, channel, speed, mode);
+    });
 }
 
 VBOARD_EXPORT int wiringPiSPIDataRW(int channel, unsigned char *data, int len) {
-    return on_board(
-        [=](auto &s) { return s.spi_data_rw(vboard::Call::SpiDataRW, -1, channel, data, len); });
+    return on_board([=](auto &s) {
+        return s.spi_data_rw(vboard::Call::SpiDataRW, std::nullopt, channel, data, len);
+    });
 }
 
 VBOARD_EXPORT int wiringPiSPIGetFd(int channel) {
-    return on_board([=](auto &s) { return s.spi_get_fd(vboard::Call::SpiGetFd, -1, channel); });
+    return on_board(
+        [=](auto &s) { return s.spi_get_fd(vboard::Call::SpiGetFd, std::nullopt, channel); });
 }
 
 VBOARD_EXPORT int wiringPiSPIClose(const int channel) {
-    return on_board([=](auto &s) { return s.spi_close(vboard::Call::SpiClose, -1, channel); });
+    return on_board(
+        [=](auto &s) { return s.spi_close(vboard::Call::SpiClose, std::nullopt, channel); });
 }
 
 VBOARD_EXPORT int wiringPiSPIxSetup(const int number, const int channel, const int speed) {
