@@ -134,8 +134,8 @@ const BadFile kBadFiles[] = {
      "b.toml:2: names.24: expected a name of 1 to 32 letters, digits, '_', '-' or '.', in quotes: "
      "\"BUSY\""},
     {"unknown_key", "[board]\nsleep = false\n",
-     "b.toml:2: board.sleep: expected one of setup_result, real_sleep, log_capacity, fidelity, "
-     "model (unknown key)"},
+     "b.toml:2: board.sleep: expected one of setup_result, real_sleep, c_library_time, "
+     "log_capacity, fidelity, model (unknown key)"},
     {"wrong_type", "[board]\nreal_sleep = 1\n",
      "b.toml:2: board.real_sleep: expected true or false"},
     {"out_of_range", "[board]\nlog_capacity = -1\n",

@@ -70,6 +70,13 @@ void set_or_clear(const char *name, const std::string &value) {
         library_path.append(1, ':').append(previous);
     }
     ::setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
+    // The board's library first in the process, whichever library the program reaches it through
+    // (the layer, a wiringPi it was linked with), so that its C library time is the board's.
+    std::string preload = dropin_directory() + "/libwiringPi.so";
+    if (const char *previous = std::getenv("LD_PRELOAD"); previous && *previous) {
+        preload.append(1, ':').append(previous);
+    }
+    ::setenv("LD_PRELOAD", preload.c_str(), 1);
 
     std::vector<char *> argv;
     for (const std::string &word : options.program) {

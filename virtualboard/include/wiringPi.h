@@ -173,6 +173,37 @@ unsigned int digitalReadByte(void);
 void setPadDrive(int group, int value);
 void setPadDrivePin(int pin, int value);
 
+/*
+ * Interrupts, in the board's virtual time. wiringPiISR registers `function` (may be NULL, for
+ * waitForInterrupt alone) for INT_EDGE_FALLING, INT_EDGE_RISING or INT_EDGE_BOTH edges of `pin`
+ * and returns 0, replacing an earlier registration of the pin (with a diagnostic); -1, with a
+ * diagnostic, for a pin with no line, an edge kind outside 1 to 3 or before set-up. It costs what
+ * wiringPi 3.14 takes on a Pi, one second of virtual time (CallCosts::isr_setup_ns). Each
+ * matching edge (a rule's, a device's, the time line's or one the program's own call caused)
+ * runs `function` on the registration's own thread, at the edge's moment: the board's clock moves
+ * meanwhile only by the callback's own calls, and the call during which the edge came returns
+ * after the callback has (an edge during a call's own cost, an SPI transfer say, runs it when the
+ * call ends; during a wait, at its moment). Edges that come while the pin's callback runs are
+ * delivered one by one after it. Same program, same board file: the same order of calls.
+ *
+ * waitForInterrupt waits, in virtual time as delay does, for the next matching edge of a pin
+ * registered with wiringPiISR: 1 at a rising edge, 2 at a falling one, 0 when `mS` milliseconds
+ * pass first (-1 waits with no time-out), -2 for a pin never registered. An edge also runs the
+ * pin's callback, if it has one. Logged when it returns, with its result. A wait with no time-out
+ * and nothing on the board's time line waits in real time for another thread's call.
+ *
+ * wiringPiISRStop and waitForInterruptClose end a pin's registration (its thread ends after the
+ * callback it runs, if any) and return 0; -1 for a pin with no line.
+ */
+#define INT_EDGE_SETUP 0
+#define INT_EDGE_FALLING 1
+#define INT_EDGE_RISING 2
+#define INT_EDGE_BOTH 3
+int wiringPiISR(int pin, int mode, void (*function)(void));
+int wiringPiISRStop(int pin);
+int waitForInterrupt(int pin, int mS);
+int waitForInterruptClose(int pin);
+
 /* Sleeps the calling thread for `howLong` milliseconds. */
 void delay(unsigned int howLong);
 

@@ -59,11 +59,13 @@ bool Board::is_set_up() const {
 void Board::drive(int pin, bool level) {
     std::lock_guard lock(state_->mutex);
     state_->set_external_drive(checked_pin(pin), level);
+    state_->deliver_interrupts();
 }
 
 void Board::release(int pin) {
     std::lock_guard lock(state_->mutex);
     state_->set_external_drive(checked_pin(pin), std::nullopt);
+    state_->deliver_interrupts();
 }
 
 LineState Board::line(int pin) const {
@@ -252,6 +254,14 @@ void Board::set_real_sleep(bool real_sleep) {
 bool Board::real_sleep() const {
     std::lock_guard lock(state_->mutex);
     return state_->settings.real_sleep;
+}
+
+void Board::set_c_library_time(bool on) {
+    state_->c_library_time.store(on, std::memory_order_relaxed);
+}
+
+bool Board::c_library_time() const {
+    return state_->c_library_time.load(std::memory_order_relaxed);
 }
 
 void Board::add_observer(std::shared_ptr<RunObserver> observer) {

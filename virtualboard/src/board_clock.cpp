@@ -23,6 +23,26 @@ void Clock::advance_through_events(std::uint64_t target) {
     run_until(target);
 }
 
+bool Clock::step_towards(std::uint64_t target) {
+    if (due_ == kNever && target == kNever) {
+        return false;  // nothing will ever come due
+    }
+    if (nothing_due_by(target)) {
+        now_ = std::max(now_, target);
+        return true;
+    }
+    if (time_limit_ && (timeline_.empty() || *time_limit_ < timeline_.next_time())) {
+        run_until(*time_limit_);
+        now_ = std::max(now_, *time_limit_);
+        reach_time_limit();
+    } else {
+        const std::uint64_t moment = timeline_.next_time();
+        run_until(moment);
+        now_ = std::max(now_, moment);
+    }
+    return now_ >= target;
+}
+
 void Clock::run_until(std::uint64_t time) {
     std::uint64_t moment = now_;
     std::uint64_t at_moment = 0;

@@ -56,6 +56,13 @@ class Clock {
     VBOARD_ALWAYS_INLINE bool nothing_due_by(std::uint64_t target) const { return target < due_; }
     // Moves the clock on to `target`, which nothing_due_by() has just allowed.
     VBOARD_ALWAYS_INLINE void pass_to(std::uint64_t target) { now_ = target; }
+    // advance() in steps, for a wait that something may end early: moves the clock to the next
+    // moment at which something is due up to `target` and runs all that is due then, or to
+    // `target` when nothing is. Returns whether the clock has reached `target`; a `target` of
+    // kNever with nothing due leaves the clock where it is.
+    bool step_towards(std::uint64_t target);
+    // Whether anything is due at all: an event or the time limit.
+    bool anything_due() const { return due_ != kNever; }
     // Runs what came due at the current moment after the clock reached it (a rule a transfer's
     // end fired with no delay, say), so that a read at a moment sees everything due at it.
     void apply_due() {
@@ -96,6 +103,8 @@ class Clock {
     }
     VBOARD_ALWAYS_INLINE void note_other_call() { poll_.reads = 0; }
 
+    static constexpr std::uint64_t kNever = ~std::uint64_t{0};
+
   private:
     // The latest run of digitalRead calls on one line that all read the same level.
     struct PollWatch {
@@ -104,8 +113,6 @@ class Clock {
         std::uint64_t since = 0;
         std::uint64_t reads = 0;
     };
-
-    static constexpr std::uint64_t kNever = ~std::uint64_t{0};
 
     void advance_through_events(std::uint64_t target);
     // Sets due_ afresh, after the timeline lost events or the time limit changed.

@@ -20,8 +20,9 @@ namespace vboard {
 namespace board_file {
 
 void read_board(const Reader &in, const toml::table &table, BoardFile &out) {
-    in.only_keys(table, "board",
-                 {"setup_result", "real_sleep", "log_capacity", "fidelity", "model"});
+    in.only_keys(
+        table, "board",
+        {"setup_result", "real_sleep", "c_library_time", "log_capacity", "fidelity", "model"});
     if (const toml::node *node = table.get("setup_result")) {
         out.setup_result = static_cast<int>(in.integer(*node, "board.setup_result",
                                                        std::numeric_limits<int>::min(),
@@ -29,6 +30,9 @@ void read_board(const Reader &in, const toml::table &table, BoardFile &out) {
     }
     if (const toml::node *node = table.get("real_sleep")) {
         out.real_sleep = in.boolean(*node, "board.real_sleep");
+    }
+    if (const toml::node *node = table.get("c_library_time")) {
+        out.c_library_time = in.boolean(*node, "board.c_library_time");
     }
     if (const toml::node *node = table.get("log_capacity")) {
         out.log_capacity = static_cast<std::size_t>(
@@ -59,10 +63,11 @@ void read_costs(const Reader &in, const toml::table &table, BoardFile &out) {
         {"pull", &CallCosts::pull_ns},           {"write", &CallCosts::write_ns},
         {"read", &CallCosts::read_ns},           {"delay_call", &CallCosts::delay_call_ns},
         {"spi_setup", &CallCosts::spi_setup_ns}, {"spi_transfer", &CallCosts::spi_transfer_ns},
+        {"isr_setup", &CallCosts::isr_setup_ns}, {"clock_read", &CallCosts::clock_read_ns},
     };
-    in.only_keys(
-        table, "costs",
-        {"setup", "pin_mode", "pull", "write", "read", "delay_call", "spi_setup", "spi_transfer"});
+    in.only_keys(table, "costs",
+                 {"setup", "pin_mode", "pull", "write", "read", "delay_call", "spi_setup",
+                  "spi_transfer", "isr_setup", "clock_read"});
     CallCosts costs;
     for (const Field &field : kFields) {
         if (const toml::node *node = table.get(field.key)) {
@@ -243,6 +248,9 @@ void BoardFile::apply(Board &board) const {
     }
     if (real_sleep) {
         board.set_real_sleep(*real_sleep);
+    }
+    if (c_library_time) {
+        board.set_c_library_time(*c_library_time);
     }
     if (log_capacity) {
         board.set_log_capacity(*log_capacity);

@@ -42,7 +42,7 @@ constexpr std::uint64_t kMinFiresOfALoop = 1'000;
 }  // namespace
 
 RunState::RunState(Engine &engine, ClockOwner &owner, const BoardSettings &settings,
-                   ModelResolver resolve)
+                   ModelResolver resolve, std::atomic<bool> &interrupts_due)
     : clock(owner),
       gpio(clock, listeners),
       observers(listeners),
@@ -51,10 +51,12 @@ RunState::RunState(Engine &engine, ClockOwner &owner, const BoardSettings &setti
       monitor(engine, settings.framing, settings.select_lines),
       rules(engine),
       devices(engine, link, resolve),
-      spi(engine, gpio, clock, listeners, devices) {
+      spi(engine, gpio, clock, listeners, devices),
+      interrupts(engine, interrupts_due) {
     listeners.add(&link, 0, ListenerList::kPartRank);
     listeners.add(&monitor, 0, ListenerList::kPartRank);
     listeners.add(&rules, 0, ListenerList::kPartRank);
+    listeners.add(&interrupts, 0, ListenerList::kPartRank);
 }
 
 void Board::State::power_on() {
@@ -62,7 +64,8 @@ void Board::State::power_on() {
         finish_observers();
     }
     run.reset();
-    run.emplace(*this, *this, settings, resolve_model).gpio.power_on();
+    ++power_ons;
+    run.emplace(*this, *this, settings, resolve_model, interrupts_due).gpio.power_on();
 }
 
 void Board::State::finish_observers(bool devices) {
@@ -486,12 +489,6 @@ int Board::State::spi_data_rw(Call call, std::optional<int> bus, int channel, un
         rec.flag = run->spi.transfer(channel, rec.sent, data);
     }
     return static_cast<int>(rec.result);
-}
-
-bool Board::State::wait(Call call, unsigned int length, std::uint64_t length_ns) {
-    record(call, {length});
-    run->clock.advance(settings.costs.delay_call_ns + length_ns);
-    return settings.real_sleep;
 }
 
 }  // namespace vboard

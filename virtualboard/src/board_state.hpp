@@ -19,12 +19,14 @@
 #include "board_lock.hpp"
 #include "board_settings.hpp"
 #include "bus_monitor.hpp"
+#include "c_library_time.hpp"
 #include "call_recorder.hpp"
 #include "device_set.hpp"
 #include "diagnostic_log.hpp"
 #include "engine.hpp"
 #include "frame_store.hpp"
 #include "gpio_bank.hpp"
+#include "interrupts.hpp"
 #include "link_bus.hpp"
 #include "listener_list.hpp"
 #include "observers.hpp"
@@ -40,8 +42,9 @@ namespace vboard {
 // the order they first asked for something.
 struct RunState {
     RunState(Engine &engine, ClockOwner &owner, const BoardSettings &settings,
-             ModelResolver resolve);
+             ModelResolver resolve, std::atomic<bool> &interrupts_due);
 
+    RealStart real_start = RealStart::now();  // the C library's clocks at power-on
     int setup_result = 0;
     bool set_up = false;
     Numbering numbering = Numbering::Bcm;  // the pins' numbering, from the last set-up
@@ -61,6 +64,7 @@ struct RunState {
     RuleScheduler rules;
     DeviceSet devices;
     Spi0Controller spi;
+    Interrupts interrupts;
 };
 
 struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
@@ -70,6 +74,12 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     const ModelResolver resolve_model;  // the devices' models, by name
     BoardSettings settings;
     std::optional<RunState> run;
+    std::uint64_t power_ons = 0;  // tells a run from the one before, across a lock let go
+    // An interrupt's edge waits for delivery: read without the lock after each call.
+    std::atomic<bool> interrupts_due{false};
+    // The program's C library waits and clocks follow the board's clock: a setting, read without
+    // the lock by every clock read of the process.
+    std::atomic<bool> c_library_time{false};
 
     // Everything below expects `mutex` to be held.
     void power_on();
@@ -124,9 +134,29 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     // Fidelity::WiringPi3: says why on standard error, finishes the observers and exits with 1.
     [[noreturn]] void end_process_as_wiringpi(const std::string &message);
 
+    // Whether a call ends a run of polling reads: any but the reads of a line or of the time and
+    // the waits.
+    static constexpr bool ends_polling(Call call) {
+        switch (call) {
+            case Call::DigitalRead:
+            case Call::Delay:
+            case Call::DelayMicroseconds:
+            case Call::Millis:
+            case Call::Micros:
+            case Call::PiMicros64:
+            case Call::WaitForInterrupt:
+            case Call::Usleep:
+            case Call::Nanosleep:
+            case Call::ClockNanosleep:
+            case Call::Sleep:
+            case Call::ClockGettime:
+            case Call::Gettimeofday:
+            case Call::Time: return false;
+            default: return true;
+        }
+    }
     VBOARD_ALWAYS_INLINE CallRecord &record(Call call, std::initializer_list<long long> args) {
-        if (call != Call::DigitalRead && call != Call::Delay && call != Call::DelayMicroseconds &&
-            call != Call::Millis && call != Call::Micros && call != Call::PiMicros64) {
+        if (ends_polling(call)) {
             run->clock.note_other_call();
         }
         return run->recorder.record(call, args, run->clock.now());
@@ -223,8 +253,33 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     int spi_data_rw(Call call, std::optional<int> bus, int channel, unsigned char *data, int len);
     int spi_get_fd(Call call, std::optional<int> bus, int channel);
     int spi_close(Call call, std::optional<int> bus, int channel);
-    // delay and delayMicroseconds: log, move the clock; returns whether to really sleep.
-    bool wait(Call call, unsigned int length, std::uint64_t length_ns);
+
+    // ---- Waits and interrupts (board_waits.cpp). These run with the lock taken by lock() and
+    // let go by unlock(), never a Guard: delivering an interrupt lets the lock go and takes it
+    // again, the way another thread left it.
+
+    // A wait of the program's (delay, delayMicroseconds, the C library's sleeps): logs the call,
+    // moves the clock on by the wait's cost and `length_ns`, delivering interrupts at the moments
+    // their edges come. Returns whether to really sleep as well.
+    bool wait(Call call, std::initializer_list<long long> args, std::uint64_t length_ns);
+    // wiringPiISR, wiringPiISRStop, waitForInterrupt, waitForInterruptClose, with wiringPi's
+    // results. `callback` may be null.
+    int isr_register(int pin, int mode, void (*callback)());
+    int isr_stop(Call call, int pin);
+    int wait_for_interrupt(int pin, int ms);
+    // Runs the callbacks of the edges waiting for delivery, in the order of their edges, each on
+    // its registration's thread, the lock let go meanwhile; the call in progress is set aside.
+    void deliver_interrupts();
+    // deliver_interrupts() for a caller without the lock: after a call.
+    void deliver_interrupts_unlocked();
+
+  private:
+    // Moves the clock on to `target`, one moment at a time while interrupts are registered;
+    // returns early, true, once `done` is.
+    template <typename Done>
+    bool pass_time(std::uint64_t target, Done done);
+    // Whether the run is the one that was `power_ons` and still has one.
+    bool same_run(std::uint64_t power_on) const { return run && power_ons == power_on; }
 };
 
 // The state of current_board(), reached without going through the exported functions: what every

@@ -53,6 +53,23 @@ const char *to_string(Call call) {
         case Call::DigitalReadByte: return "digitalReadByte";
         case Call::SetPadDrive: return "setPadDrive";
         case Call::SetPadDrivePin: return "setPadDrivePin";
+        case Call::WiringPiISR: return "wiringPiISR";
+        case Call::WiringPiISRStop: return "wiringPiISRStop";
+        case Call::WaitForInterrupt: return "waitForInterrupt";
+        case Call::WaitForInterruptClose: return "waitForInterruptClose";
+        case Call::PwmWrite: return "pwmWrite";
+        case Call::PwmSetMode: return "pwmSetMode";
+        case Call::PwmSetRange: return "pwmSetRange";
+        case Call::PwmSetClock: return "pwmSetClock";
+        case Call::PwmToneWrite: return "pwmToneWrite";
+        case Call::GpioClockSet: return "gpioClockSet";
+        case Call::Usleep: return "usleep";
+        case Call::Nanosleep: return "nanosleep";
+        case Call::ClockNanosleep: return "clock_nanosleep";
+        case Call::Sleep: return "sleep";
+        case Call::ClockGettime: return "clock_gettime";
+        case Call::Gettimeofday: return "gettimeofday";
+        case Call::Time: return "time";
     }
     return "?";
 }
@@ -70,6 +87,7 @@ const char *to_string(Flag flag) {
         case Flag::NotAlt0: return "NotAlt0";
         case Flag::BadBus: return "BadBus";
         case Flag::NotOnModel: return "NotOnModel";
+        case Flag::NotPwm: return "NotPwm";
     }
     return "?";
 }

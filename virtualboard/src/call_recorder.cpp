@@ -30,6 +30,36 @@ void CallRecorder::tell_held_notes() {
     std::erase_if(pending_, [](const Pending &line) { return line.note; });
 }
 
+CallRecorder::Suspended CallRecorder::suspend() {
+    Suspended suspended;
+    if (current_ != nullptr) {
+        suspended.record = *current_;
+        suspended.place = current_;
+    }
+    suspended.pushes = pushes_;
+    suspended.told = told_;
+    suspended.pending = std::move(pending_);
+    pending_.clear();
+    current_ = nullptr;
+    told_ = false;
+    return suspended;
+}
+
+void CallRecorder::resume(Suspended suspended) {
+    if (suspended.place == nullptr) {
+        current_ = nullptr;
+    } else if (suspended.place == &unlogged_ ||
+               pushes_ - suspended.pushes < settings_.log_capacity) {
+        *suspended.place = std::move(suspended.record);  // still the call's own place
+        current_ = suspended.place;
+    } else {
+        unlogged_ = std::move(suspended.record);  // the log has moved past it
+        current_ = &unlogged_;
+    }
+    told_ = suspended.told;
+    pending_ = std::move(suspended.pending);
+}
+
 void CallRecorder::flush_pending() {
     std::vector<Pending> pending = std::move(pending_);
     pending_.clear();
@@ -43,8 +73,7 @@ void CallRecorder::flush_pending() {
 }
 
 void CallRecorder::push_text(std::uint64_t time, Call kind, std::string text) {
-    CallRecord *rec =
-        settings_.log_capacity > 0 ? &log_.push(settings_.log_capacity, dropped_) : &unlogged_;
+    CallRecord *rec = place();
     *rec = CallRecord{};
     rec->call = kind;
     rec->time_ns = time;

@@ -20,6 +20,13 @@
 namespace vboard {
 
 class CallRecorder {
+    struct Pending {
+        std::uint64_t time;
+        Call kind;
+        std::string text;
+        bool note;  // a diagnostic for the observers, not a line of the log
+    };
+
   public:
     CallRecorder(const BoardSettings &settings, const Clock &clock, Observers &observers)
         : settings_(settings), clock_(clock), observers_(observers) {}
@@ -31,8 +38,7 @@ class CallRecorder {
     // inline functions take the clock's time from the caller, which has it at hand.
     VBOARD_ALWAYS_INLINE CallRecord &record(Call call, std::initializer_list<long long> args,
                                             std::uint64_t now) {
-        CallRecord *rec =
-            settings_.log_capacity > 0 ? &log_.push(settings_.log_capacity, dropped_) : &unlogged_;
+        CallRecord *rec = place();
         rec->sent.clear();
         if (!rec->text.empty()) {
             rec->text.clear();
@@ -65,14 +71,37 @@ class CallRecorder {
         return rec;
     }
     const CallRecord *current() const { return current_; }
+    CallRecord *current() { return current_; }
+
+    // A wait's record is told to the call observers when the wait starts, so that what happens
+    // during it follows it in a log; done() then does not tell it again.
+    void tell_now() {
+        if (current_ != nullptr && observers_.any_call_observer()) {
+            observers_.call(*current_);
+            told_ = true;
+        }
+    }
+    // Sets the call in progress aside while other calls run inside it (an interrupt's callback
+    // during a wait), and brings it back: its record is kept by value, as those calls may reuse
+    // its place in the log.
+    struct Suspended {
+        CallRecord record;
+        CallRecord *place = nullptr;
+        std::uint64_t pushes = 0;
+        bool told = false;
+        std::vector<Pending> pending;
+    };
+    Suspended suspend();
+    void resume(Suspended suspended);
 
     // Ends the call in progress: tells the call observers, then logs what devices wrote meanwhile.
     // `calls_seen`: whether a call observer wants calls (Observers::any_call_observer()).
     VBOARD_ALWAYS_INLINE void done(bool calls_seen) {
-        if (calls_seen && current_ != nullptr) {
+        if (calls_seen && current_ != nullptr && !told_) {
             observers_.call(*current_);
         }
         current_ = nullptr;
+        told_ = false;
         if (!pending_.empty()) {
             flush_pending();
         }
@@ -96,12 +125,13 @@ class CallRecorder {
     void shrink_to(std::size_t capacity) { log_.shrink_to(capacity, dropped_); }
 
   private:
-    struct Pending {
-        std::uint64_t time;
-        Call kind;
-        std::string text;
-        bool note;  // a diagnostic for the observers, not a line of the log
-    };
+    VBOARD_ALWAYS_INLINE CallRecord *place() {
+        if (settings_.log_capacity == 0) {
+            return &unlogged_;
+        }
+        ++pushes_;
+        return &log_.push(settings_.log_capacity, dropped_);
+    }
     void flush_pending();
     void push_text(std::uint64_t time, Call kind, std::string text);
 
@@ -112,6 +142,8 @@ class CallRecorder {
     std::uint64_t dropped_ = 0;
     CallRecord unlogged_;            // where calls are recorded while the log is off
     CallRecord *current_ = nullptr;  // the call being made, while a wiringPi function runs
+    bool told_ = false;              // current_ has been told to the observers (tell_now)
+    std::uint64_t pushes_ = 0;       // records placed in the log so far
     std::vector<Pending> pending_;   // to log after `current_`
 };
 

@@ -220,6 +220,7 @@ bool configure_from_environment(Board &board) {
     for (const auto &[pin, name] : config.line_names) {
         board.set_line_name(pin, name);
     }
+    board.set_c_library_time(true);  // a program run on the board waits on its clock
     if (file) {
         file->apply(board);
     }

@@ -3,6 +3,8 @@
 
 #include "vcd_stream.hpp"
 
+#include "c_library_time.hpp"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -240,6 +242,7 @@ void VcdStream::hand_over() {
 }
 
 void VcdStream::run_writer() {
+    mark_board_thread();
     for (;;) {
         Block block;
         {

@@ -4,31 +4,20 @@
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
 
-#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <optional>
-#include <thread>
 
-#include "board_state.hpp"
+#include "board_call.hpp"
+#include "c_library_time.hpp"
 #include "vboard/export.h"
 
 namespace {
 
-// Ends the call in progress however the operation leaves.
-struct CallDone {
-    vboard::Board::State &state;
-    ~CallDone() { state.call_done(); }
-};
-
-// Runs `operation` on the current board's state with the board's lock held.
-template <typename Operation>
-auto on_board(Operation operation) {
-    vboard::Board::State &state = vboard::current_state();
-    const vboard::BoardLock::Guard lock(state.mutex);
-    CallDone done{state};
-    return operation(state);
-}
+using vboard::CallDone;
+using vboard::InterruptsAfterCall;
+using vboard::on_board;
+using vboard::waiting_on_board;
 
 using Write = vboard::Board::State::Write;
 
@@ -39,6 +28,7 @@ using Write = vboard::Board::State::Write;
 }
 
 [[gnu::noinline]] void brief_write_and_unlock(vboard::Board::State &state, int pin, int value) {
+    const InterruptsAfterCall after{state};
     {
         CallDone done{state};
         state.brief_write(pin, value);
@@ -47,6 +37,7 @@ using Write = vboard::Board::State::Write;
 }
 
 [[gnu::noinline]] void recorded_write_and_unlock(vboard::Board::State &state, int pin, int value) {
+    const InterruptsAfterCall after{state};
     {
         CallDone done{state};
         state.recorded_write(pin, value);
@@ -56,6 +47,7 @@ using Write = vboard::Board::State::Write;
 
 // digitalWrite with the lock taken in full.
 [[gnu::noinline]] void write_locked(vboard::Board::State &state, int pin, int value) {
+    const InterruptsAfterCall after{state};
     const vboard::BoardLock::Guard lock(state.mutex);
     const Write write = state.begin_write(pin, value);
     if (write == Write::ToTell) {
@@ -76,10 +68,6 @@ int pin_type(const WPIPinType &type) {
     static_assert(sizeof value == sizeof type);
     std::memcpy(&value, &type, sizeof value);
     return value;
-}
-
-std::uint64_t nanoseconds(std::chrono::nanoseconds length) {
-    return static_cast<std::uint64_t>(length.count());
 }
 
 }  // namespace
@@ -252,20 +240,45 @@ VBOARD_EXPORT void pinModeAlt(int pin, int mode) {
 
 // The waits sleep outside the board's lock, so other threads keep using the board meanwhile.
 VBOARD_EXPORT void delay(unsigned int howLong) {
-    const std::chrono::milliseconds length(howLong);
-    if (on_board(
-            [=](auto &s) { return s.wait(vboard::Call::Delay, howLong, nanoseconds(length)); })) {
-        std::this_thread::sleep_for(length);
+    const std::uint64_t length = std::uint64_t{howLong} * 1'000'000;
+    if (waiting_on_board([=](auto &s) { return s.wait(vboard::Call::Delay, {howLong}, length); })) {
+        vboard::real_sleep(length);
     }
 }
 
 VBOARD_EXPORT void delayMicroseconds(unsigned int howLong) {
-    const std::chrono::microseconds length(howLong);
-    if (on_board([=](auto &s) {
-            return s.wait(vboard::Call::DelayMicroseconds, howLong, nanoseconds(length));
-        })) {
-        std::this_thread::sleep_for(length);
+    const std::uint64_t length = std::uint64_t{howLong} * 1'000;
+    if (waiting_on_board(
+            [=](auto &s) { return s.wait(vboard::Call::DelayMicroseconds, {howLong}, length); })) {
+        vboard::real_sleep(length);
     }
+}
+
+VBOARD_EXPORT int wiringPiISR(int pin, int mode, void (*function)(void)) {
+    return waiting_on_board([=](auto &s) { return s.isr_register(pin, mode, function); });
+}
+
+VBOARD_EXPORT int wiringPiISRStop(int pin) {
+    return waiting_on_board(
+        [=](auto &s) { return s.isr_stop(vboard::Call::WiringPiISRStop, pin); });
+}
+
+VBOARD_EXPORT int waitForInterrupt(int pin, int mS) {
+    std::uint64_t waited = 0;
+    const int result = waiting_on_board([&](auto &s) {
+        const std::uint64_t start = s.run->clock.now();
+        const int answer = s.wait_for_interrupt(pin, mS);
+        const std::uint64_t end = s.run ? s.run->clock.now() : start;
+        waited = s.settings.real_sleep && end > start ? end - start : 0;
+        return answer;
+    });
+    vboard::real_sleep(waited);
+    return result;
+}
+
+VBOARD_EXPORT int waitForInterruptClose(int pin) {
+    return waiting_on_board(
+        [=](auto &s) { return s.isr_stop(vboard::Call::WaitForInterruptClose, pin); });
 }
 
 VBOARD_EXPORT int wiringPiSPISetup(int channel, int speed) {

@@ -118,6 +118,23 @@ enum class Call : std::uint8_t {
     DigitalReadByte,
     SetPadDrive,
     SetPadDrivePin,
+    WiringPiISR,
+    WiringPiISRStop,
+    WaitForInterrupt,
+    WaitForInterruptClose,
+    PwmWrite,
+    PwmSetMode,
+    PwmSetRange,
+    PwmSetClock,
+    PwmToneWrite,
+    GpioClockSet,
+    Usleep,  // the C library's waits and clocks, taken by the board (Board::set_c_library_time)
+    Nanosleep,
+    ClockNanosleep,
+    Sleep,
+    ClockGettime,
+    Gettimeofday,
+    Time,
 };
 
 // Why a call did not do what it asked. Codes are never reused.
@@ -133,6 +150,7 @@ enum class Flag : std::uint8_t {
     NotAlt0,      // transfer with an SPI0 line not in ALT0: nothing reached the wire
     BadBus,       // an SPIx call on a bus other than 0 (SPI0): -22
     NotOnModel,   // a call the board's Pi model does not have (digitalWriteByte on a Pi 5)
+    NotPwm,       // a PWM or clock call on a line that has no such function: nothing touched
 };
 
 VBOARD_EXPORT const char *to_string(Call call);
@@ -189,6 +207,10 @@ struct CallCosts {
     std::uint64_t delay_call_ns = 100;      // delay, delayMicroseconds, before their length
     std::uint64_t spi_setup_ns = 50'000;    // wiringPiSPISetup(Mode): open and configure spidev
     std::uint64_t spi_transfer_ns = 5'000;  // wiringPiSPIDataRW: the ioctl, before the bits
+    // wiringPiISR: wiringPi 3.14 sleeps a second while it opens the line for edges.
+    std::uint64_t isr_setup_ns = 1'000'000'000;
+    // A read of the C library's clocks (clock_gettime, gettimeofday, time) under the board.
+    std::uint64_t clock_read_ns = 50;
 };
 
 // What the board does where wiringPi 3.x on a Pi ends the program.
@@ -324,6 +346,17 @@ class VBOARD_EXPORT Board {
     // length. false: they only move the clock, so long simulated sessions run fast.
     void set_real_sleep(bool real_sleep);
     bool real_sleep() const;
+    // true: the program's C library waits (usleep, nanosleep, clock_nanosleep, sleep, and
+    // std::this_thread::sleep_for through them) move the board's clock as delay does, and its
+    // clocks (clock_gettime's monotonic, boot-time and real-time clocks, gettimeofday, time, and
+    // std::chrono's clocks through them) read it: the real-time clocks from the real time at
+    // power-on, the others from their reading then. Each is a call in the log; a read costs
+    // CallCosts::clock_read_ns. Takes effect where the board's library comes before the C
+    // library in the process (a program linked with it as its wiringPi; `vboard run` preloads
+    // it). false (the default for a board made here; the start-up from the environment turns it
+    // on unless the board file says otherwise): the C library's own. A setting, kept by reset().
+    void set_c_library_time(bool on);
+    bool c_library_time() const;
 
     // Observers of the run (see vboard/run_observer.hpp): the one way to watch it. An observer
     // added is told Start at once; removing it, reset(), flush_outputs() and the board's

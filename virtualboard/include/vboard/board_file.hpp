@@ -47,6 +47,7 @@ class VBOARD_EXPORT BoardFile {
 
     std::optional<int> setup_result;
     std::optional<bool> real_sleep;
+    std::optional<bool> c_library_time;  // [board] c_library_time: Board::set_c_library_time
     std::optional<std::size_t> log_capacity;
     std::optional<Fidelity> fidelity;
     std::optional<PiModel> model;    // [board] model
