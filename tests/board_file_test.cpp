@@ -135,7 +135,7 @@ const BadFile kBadFiles[] = {
      "\"BUSY\""},
     {"unknown_key", "[board]\nsleep = false\n",
      "b.toml:2: board.sleep: expected one of setup_result, real_sleep, c_library_time, "
-     "log_capacity, fidelity, model (unknown key)"},
+     "log_capacity, fidelity, model, pwm_waveform (unknown key)"},
     {"wrong_type", "[board]\nreal_sleep = 1\n",
      "b.toml:2: board.real_sleep: expected true or false"},
     {"out_of_range", "[board]\nlog_capacity = -1\n",

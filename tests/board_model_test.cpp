@@ -106,7 +106,7 @@ TEST_F(BoardModelTest, AltFunctionCodesFollowTheFunctionSelectEncoding) {
 
 TEST_F(BoardModelTest, BadArgumentsTouchNothingAndAreFlagged) {
     const auto before = all_lines(board);
-    pinMode(5, 2);
+    pinMode(5, 10);
     pinMode(5, -1);
     pullUpDnControl(5, 3);
     pullUpDnControl(5, -1);

@@ -72,11 +72,10 @@ TEST_P(EdgeKinds, RunTheCallbackAtTheEdgesMoment) {
     EXPECT_EQ(log[0], "delay(2000)");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Board, EdgeKinds,
-    ::testing::Values(EdgeCase{INT_EDGE_FALLING, {1'500 * kMs}},
-                      EdgeCase{INT_EDGE_RISING, {2'500 * kMs}},
-                      EdgeCase{INT_EDGE_BOTH, {1'500 * kMs, 2'500 * kMs}}));
+INSTANTIATE_TEST_SUITE_P(Board, EdgeKinds,
+                         ::testing::Values(EdgeCase{INT_EDGE_FALLING, {1'500 * kMs}},
+                                           EdgeCase{INT_EDGE_RISING, {2'500 * kMs}},
+                                           EdgeCase{INT_EDGE_BOTH, {1'500 * kMs, 2'500 * kMs}}));
 
 bool g_in_callback_thread = false;
 std::thread::id g_callback_thread;
@@ -100,8 +99,8 @@ TEST_F(Interrupts, AnEdgeTheProgramCausedRunsItsCallbackBeforeTheCallReturns) {
     digitalWrite(17, HIGH);
     EXPECT_TRUE(g_in_callback_thread);
     EXPECT_NE(g_callback_thread, std::this_thread::get_id());
-    EXPECT_THAT(calls(), ElementsAre("digitalWrite(17, 1)", HasSubstr("rule 0"),
-                                     "digitalWrite(6, 1)"));
+    EXPECT_THAT(calls(),
+                ElementsAre("digitalWrite(17, 1)", HasSubstr("rule 0"), "digitalWrite(6, 1)"));
 }
 
 struct WaitCase {
@@ -129,20 +128,20 @@ TEST_P(WaitForInterrupts, AnswerTheEdgeOrTheTimeOutInVirtualTime) {
     EXPECT_LT(waited, c.ends_at_ms * kMs + kMs / 100);
     // Logged in the order of the calls' starts, with the result it returned.
     const std::vector<std::string> log = calls();
-    EXPECT_EQ(log[log.size() - (c.result != 0 ? 2 : 1)],
-              "waitForInterrupt(5, " + std::to_string(c.timeout_ms) + ") = " +
-                  std::to_string(c.result));
+    EXPECT_EQ(
+        log[log.size() - (c.result != 0 ? 2 : 1)],
+        "waitForInterrupt(5, " + std::to_string(c.timeout_ms) + ") = " + std::to_string(c.result));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Board, WaitForInterrupts,
-    ::testing::Values(WaitCase{"falling", INT_EDGE_FALLING, 30, 100, 2, 30},
-                      WaitCase{"rising", INT_EDGE_RISING, 30, 100, 1, 40},
-                      WaitCase{"both", INT_EDGE_BOTH, 30, 100, 2, 30},
-                      WaitCase{"timeout", INT_EDGE_FALLING, -1, 100, 0, 100},
-                      WaitCase{"after_timeout", INT_EDGE_FALLING, 150, 100, 0, 100},
-                      WaitCase{"forever", INT_EDGE_RISING, 5000, -1, 1, 5010}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Board, WaitForInterrupts,
+                         ::testing::Values(WaitCase{"falling", INT_EDGE_FALLING, 30, 100, 2, 30},
+                                           WaitCase{"rising", INT_EDGE_RISING, 30, 100, 1, 40},
+                                           WaitCase{"both", INT_EDGE_BOTH, 30, 100, 2, 30},
+                                           WaitCase{"timeout", INT_EDGE_FALLING, -1, 100, 0, 100},
+                                           WaitCase{"after_timeout", INT_EDGE_FALLING, 150, 100, 0,
+                                                    100},
+                                           WaitCase{"forever", INT_EDGE_RISING, 5000, -1, 1, 5010}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 int g_calls = 0;
 void count_call() { ++g_calls; }

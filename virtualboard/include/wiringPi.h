@@ -13,8 +13,8 @@
  *    wiringPi and physical numberings, the BCM line it reached ("digitalWrite(0, 1) -> BCM 17").
  *  - Line calls made before a successful set-up touch nothing and are flagged (NotSetUp);
  *    digitalRead then returns LOW.
- *  - A pinMode mode other than INPUT or OUTPUT, a pud other than PUD_OFF/DOWN/UP, or a
- *    pinModeAlt code outside 0 to 7 touches nothing and is flagged (BadArgument).
+ *  - A pinMode mode wiringPi does not define, a pud other than PUD_OFF/DOWN/UP, or a pinModeAlt
+ *    code outside 0 to 7 touches nothing and is flagged (BadArgument).
  *  - digitalWrite treats any non-zero value as HIGH. It sets the output latch whatever the line's
  *    function; the latch shows on the line once the line is an output.
  *  - digitalRead of an output reads its latch; of an input, the external drive if something
@@ -32,8 +32,22 @@ extern "C" {
 #define LOW 0
 #define HIGH 1
 
+/* pinMode's modes. PWM_OUTPUT (balanced), PWM_MS_OUTPUT, PWM_BAL_OUTPUT and PWM_TONE_OUTPUT
+ * (mark-space) put a PWM line (BCM 12, 13, 18, 19) in its PWM function and set, as wiringPi does,
+ * the mode, a range of 1024 and a clock divisor of 32; GPIO_CLOCK puts a clock line (BCM 4, 5, 6,
+ * 20, 21) in its clock function; PM_OFF makes the line an input. Another line is refused (NotPwm)
+ * with a diagnostic. The soft PWM and soft tone modes are not provided. */
 #define INPUT 0
 #define OUTPUT 1
+#define PWM_OUTPUT 2
+#define GPIO_CLOCK 3
+#define PWM_TONE_OUTPUT 6
+#define PM_OFF 7
+#define PWM_MS_OUTPUT 8
+#define PWM_BAL_OUTPUT 9
+
+#define PWM_MODE_MS 0
+#define PWM_MODE_BAL 1
 
 #define PUD_OFF 0
 #define PUD_DOWN 1
@@ -138,7 +152,7 @@ unsigned int millis(void);
 unsigned int micros(void);
 unsigned long long piMicros64(void);
 
-/* Sets `pin` to INPUT or OUTPUT. */
+/* Sets `pin` to INPUT, OUTPUT or one of the modes above. */
 void pinMode(int pin, int mode);
 
 /* Sets the pull resistor of `pin`: PUD_OFF, PUD_DOWN or PUD_UP. */
@@ -168,6 +182,28 @@ int getPinModeAlt(int pin);
  * (a read returns 0). */
 void digitalWriteByte(const int value);
 unsigned int digitalReadByte(void);
+
+/*
+ * The PWM and the general-purpose clocks, on the lines where a Pi has them. The board keeps each
+ * PWM line's period and duty as the board's Pi model makes them: ticks of the PWM clock divided
+ * by the divisor (on a Pi 4, 400 and CM4 wiringPi scales the divisor by 540/192 for their 54 MHz
+ * clock; on a Pi 5 by 500/192 for 50 MHz), a period of `range` ticks, high for `value` of them
+ * in mark-space mode and spread over them in balanced mode (its duty, value/range). pwmSetMode
+ * (PWM_MODE_MS, PWM_MODE_BAL) starts both channels and pwmSetRange sets both ranges; pwmWrite
+ * sets the value of the line's channel (BCM 12 and 18 share channel 0, 13 and 19 channel 1).
+ * pwmToneWrite sets, as wiringPi does, a range of 600000/freq and a value of freq/2. gpioClockSet
+ * sets a clock line's frequency as wiringPi computes it: 19.2 MHz divided by a whole divisor,
+ * which on a 54 MHz Pi runs the clock faster, with a diagnostic when the frequency is more than
+ * 1 % off (refused on a Pi 5). Each wave is in the call log, the report and Board::wave(), rules
+ * can fire on a PWM line's duty, and the board file's pwm_waveform draws the edges on the lines.
+ * A call on a line without the function is refused (NotPwm), with a diagnostic.
+ */
+void pwmWrite(int pin, int value);
+void pwmSetMode(int mode);
+void pwmSetRange(unsigned int range);
+void pwmSetClock(int divisor);
+void pwmToneWrite(int pin, int freq);
+void gpioClockSet(int pin, int freq);
 
 /* Pad drive strengths: recorded in the call log; the board has none to set. */
 void setPadDrive(int group, int value);

@@ -636,6 +636,16 @@
     side(right, 2 * r + 2, true);
   }
 
+  // The wave a PWM or clock line carries at `t`: its text without the line's name, or ''.
+  function waveAt(bcm, t) {
+    let text = '';
+    for (const [time, pin, wave] of data.waves || []) {
+      if (time > t) { break; }
+      if (pin === bcm) { text = wave.slice(wave.indexOf(' ') + 1); }
+    }
+    return text;
+  }
+
   let headerTime = runEnd;
   function showHeaderAt(t) {
     headerTime = Math.max(runStart, Math.min(runEnd, t));
@@ -645,7 +655,8 @@
       const fname = FUNCTIONS[code];
       const cls = code === 0 ? 'fn-input' : code === 1 ? 'fn-output' : 'fn-alt';
       cells.name.className = cls; cells.fn.className = cls;
-      cells.fn.textContent = fname;
+      const wave = waveAt(bcm, headerTime);
+      cells.fn.textContent = wave && code !== 0 && code !== 1 ? fname + ' ' + wave : fname;
       cells.level.dataset.level = level === null ? '' : String(level);
       cells.level.textContent = level === null ? '?' : String(level);
     }

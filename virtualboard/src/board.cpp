@@ -256,6 +256,22 @@ bool Board::real_sleep() const {
     return state_->settings.real_sleep;
 }
 
+void Board::set_pwm_waveform(bool draw) {
+    std::lock_guard lock(state_->mutex);
+    state_->settings.pwm_waveform = draw;
+    state_->run->pwm.refresh();
+}
+
+bool Board::pwm_waveform() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->settings.pwm_waveform;
+}
+
+std::optional<LineWave> Board::wave(int pin) const {
+    std::lock_guard lock(state_->mutex);
+    return state_->run->pwm.wave(checked_pin(pin));
+}
+
 void Board::set_c_library_time(bool on) {
     state_->c_library_time.store(on, std::memory_order_relaxed);
 }

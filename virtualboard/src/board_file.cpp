@@ -20,9 +20,9 @@ namespace vboard {
 namespace board_file {
 
 void read_board(const Reader &in, const toml::table &table, BoardFile &out) {
-    in.only_keys(
-        table, "board",
-        {"setup_result", "real_sleep", "c_library_time", "log_capacity", "fidelity", "model"});
+    in.only_keys(table, "board",
+                 {"setup_result", "real_sleep", "c_library_time", "log_capacity", "fidelity",
+                  "model", "pwm_waveform"});
     if (const toml::node *node = table.get("setup_result")) {
         out.setup_result = static_cast<int>(in.integer(*node, "board.setup_result",
                                                        std::numeric_limits<int>::min(),
@@ -33,6 +33,9 @@ void read_board(const Reader &in, const toml::table &table, BoardFile &out) {
     }
     if (const toml::node *node = table.get("c_library_time")) {
         out.c_library_time = in.boolean(*node, "board.c_library_time");
+    }
+    if (const toml::node *node = table.get("pwm_waveform")) {
+        out.pwm_waveform = in.boolean(*node, "board.pwm_waveform");
     }
     if (const toml::node *node = table.get("log_capacity")) {
         out.log_capacity = static_cast<std::size_t>(
@@ -251,6 +254,9 @@ void BoardFile::apply(Board &board) const {
     }
     if (c_library_time) {
         board.set_c_library_time(*c_library_time);
+    }
+    if (pwm_waveform) {
+        board.set_pwm_waveform(*pwm_waveform);
     }
     if (log_capacity) {
         board.set_log_capacity(*log_capacity);

@@ -24,24 +24,26 @@ const std::initializer_list<TriggerKind> &trigger_kinds() {
         {"spi_byte", Trigger::Kind::SpiByte, {"channel", "byte"}},
         {"spi_end", Trigger::Kind::SpiEnd, {"channel"}},
         {"held", Trigger::Kind::Held, {"pin", "level", "hold"}},
+        {"duty_above", Trigger::Kind::DutyAbove, {"pin", "duty"}},
+        {"duty_below", Trigger::Kind::DutyBelow, {"pin", "duty"}},
     };
     return kinds;
 }
 
 bool required(std::string_view key) {
-    return key == "at" || key == "pin" || key == "level" || key == "hold";
+    return key == "at" || key == "pin" || key == "level" || key == "hold" || key == "duty";
 }
 
 Rule read_rule(const Reader &in, const toml::table &table, const std::string &path, bool has_link) {
     const toml::node *on = table.get("on");
     if (on == nullptr) {
         in.fail(table, path + ".on",
-                "what fires the rule: time, rising, falling, edge, link_byte, spi_byte, spi_end "
-                "or held");
+                "what fires the rule: time, rising, falling, edge, link_byte, spi_byte, spi_end, "
+                "held, duty_above or duty_below");
     }
-    const std::string word = in.choice(
-        *on, path + ".on",
-        {"time", "rising", "falling", "edge", "link_byte", "spi_byte", "spi_end", "held"});
+    const std::string word = in.choice(*on, path + ".on",
+                                       {"time", "rising", "falling", "edge", "link_byte",
+                                        "spi_byte", "spi_end", "held", "duty_above", "duty_below"});
     const TriggerKind &kind = *std::find_if(trigger_kinds().begin(), trigger_kinds().end(),
                                             [&](const TriggerKind &k) { return k.word == word; });
     // The action's keys, then the trigger's own.
@@ -93,6 +95,14 @@ Rule read_rule(const Reader &in, const toml::table &table, const std::string &pa
     }
     if (const toml::node *node = table.get("channel")) {
         rule.when.channel = static_cast<int>(in.integer(*node, path + ".channel", 0, 1));
+    }
+    if (const toml::node *node = table.get("duty")) {
+        const std::optional<double> percent =
+            node->is_number() ? node->value<double>() : std::nullopt;
+        if (!percent || !(*percent >= 0 && *percent <= 100)) {
+            in.fail(*node, path + ".duty", "a duty in percent, from 0 to 100");
+        }
+        rule.when.duty = *percent / 100;
     }
 
     const toml::node *drive = table.get("drive");

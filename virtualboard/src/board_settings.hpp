@@ -18,6 +18,7 @@ namespace vboard {
 struct BoardSettings {
     CallCosts costs;
     bool real_sleep = true;
+    bool pwm_waveform = false;  // the PWM's and the clocks' edges drawn on their lines
     Fidelity fidelity = Fidelity::Flag;
     PiModel model = PiModel::Pi4B;
     std::size_t log_capacity = 100'000;

@@ -52,11 +52,13 @@ RunState::RunState(Engine &engine, ClockOwner &owner, const BoardSettings &setti
       rules(engine),
       devices(engine, link, resolve),
       spi(engine, gpio, clock, listeners, devices),
-      interrupts(engine, interrupts_due) {
+      interrupts(engine, interrupts_due),
+      pwm(engine, gpio, settings.model, settings.pwm_waveform) {
     listeners.add(&link, 0, ListenerList::kPartRank);
     listeners.add(&monitor, 0, ListenerList::kPartRank);
     listeners.add(&rules, 0, ListenerList::kPartRank);
     listeners.add(&interrupts, 0, ListenerList::kPartRank);
+    listeners.add(&pwm, kFunctionChanges, ListenerList::kPartRank);
 }
 
 void Board::State::power_on() {
@@ -244,15 +246,30 @@ Flag Board::State::no_such_pin(int pin) {
     return Flag::BadPin;
 }
 
+void Board::State::set_line_function(int line, Function function) {
+    run->gpio.set_function(line, function);
+    run->observers.function_changed(run->clock.now(), line, function);
+}
+
+void Board::State::wave(const LineWave &wave) {
+    RunState &r = *run;
+    r.observers.wave(r.clock.now(), wave);
+    if (r.recorder.logging()) {
+        r.recorder.log_text(Call::DeviceLog, "wave: " + wave.to_string());
+    }
+    r.listeners.each(kWaveChanges, [&](Listener &l) { l.wave_changed(wave); });
+}
+
 void Board::State::pin_mode(int pin, int mode) {
     CallRecord &rec = record(Call::PinMode, {pin, mode});
     int line = -1;
     rec.flag = check_line_call(rec, pin, line);
-    if (rec.flag == Flag::None && mode != 0 && mode != 1) {
-        rec.flag = Flag::BadArgument;
-    }
     if (rec.flag == Flag::None) {
-        run->gpio.set_function(line, mode == 0 ? Function::Input : Function::Output);
+        if (mode == 0 || mode == 1) {
+            set_line_function(line, mode == 0 ? Function::Input : Function::Output);
+        } else {
+            pin_mode_peripheral(rec, line, mode);
+        }
     }
     run->clock.advance(settings.costs.pin_mode_ns);
 }
@@ -360,7 +377,7 @@ void Board::State::pin_mode_alt(int pin, int code) {
         rec.flag = Flag::BadArgument;
     }
     if (rec.flag == Flag::None) {
-        run->gpio.set_function(line, *function);
+        set_line_function(line, *function);
     }
     run->clock.advance(settings.costs.pin_mode_ns);
 }

@@ -30,6 +30,7 @@
 #include "link_bus.hpp"
 #include "listener_list.hpp"
 #include "observers.hpp"
+#include "pwm_clocks.hpp"
 #include "rule_scheduler.hpp"
 #include "spi0_controller.hpp"
 #include "vboard/board.hpp"
@@ -65,6 +66,7 @@ struct RunState {
     DeviceSet devices;
     Spi0Controller spi;
     Interrupts interrupts;
+    PwmClocks pwm;
 };
 
 struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
@@ -122,6 +124,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     void link_byte_received(std::uint8_t byte) override {
         run->listeners.each(kLinkBytes, [&](Listener &l) { l.link_byte(byte); });
     }
+    void wave(const LineWave &wave) override;
 
     // ClockOwner
     bool break_loop(std::uint64_t now) override;
@@ -193,6 +196,8 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     // millis, micros, piMicros64: the board's clock since the first set-up, in `unit_ns`.
     std::uint64_t time_since_setup(Call call, std::uint64_t unit_ns);
     void pin_mode(int pin, int mode);
+    // Sets a line's function and tells the observers that watch functions.
+    void set_line_function(int line, Function function);
     void pull_up_dn_control(int pin, int pud);
     // digitalWrite, the call the layer makes most, in two steps, so that the wiringPi function
     // makes the common cases without a frame of its own. begin_write() makes the write when nobody
@@ -253,6 +258,18 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     int spi_data_rw(Call call, std::optional<int> bus, int channel, unsigned char *data, int len);
     int spi_get_fd(Call call, std::optional<int> bus, int channel);
     int spi_close(Call call, std::optional<int> bus, int channel);
+
+    // ---- The PWM and the clocks (board_pwm.cpp), with wiringPi's checks.
+
+    // pinMode's modes beyond INPUT and OUTPUT, `line` checked; a mode the line or the board does
+    // not have is flagged in `rec`, with a diagnostic.
+    void pin_mode_peripheral(CallRecord &rec, int line, int mode);
+    void pwm_set_mode(int mode);
+    void pwm_set_range(unsigned int range);
+    void pwm_set_clock(int divisor);
+    void pwm_write(int pin, int value);
+    void pwm_tone_write(int pin, int freq);
+    void gpio_clock_set(int pin, int freq);
 
     // ---- Waits and interrupts (board_waits.cpp). These run with the lock taken by lock() and
     // let go by unlock(), never a Guard: delivering an interrupt lets the lock go and takes it

@@ -56,8 +56,7 @@ bool Board::State::pass_time(std::uint64_t target, Done done) {
     }
 }
 
-bool Board::State::wait(Call call, std::initializer_list<long long> args,
-                        std::uint64_t length_ns) {
+bool Board::State::wait(Call call, std::initializer_list<long long> args, std::uint64_t length_ns) {
     record(call, args);
     run->recorder.tell_now();
     const std::uint64_t target =
@@ -152,8 +151,7 @@ int Board::State::wait_for_interrupt(int pin, int ms) {
     if (rec.flag != Flag::None || !run->interrupts.registered(line)) {
         if (rec.flag == Flag::None) {
             note("waitForInterrupt(" + std::to_string(pin) + ", " + std::to_string(ms) + "): BCM " +
-                 std::to_string(line) +
-                 " has no wiringPiISR registration to wait on (-2)");
+                 std::to_string(line) + " has no wiringPiISR registration to wait on (-2)");
         }
         run->clock.advance(settings.costs.read_ns);
         return kWaitNotRegistered;
@@ -161,10 +159,10 @@ int Board::State::wait_for_interrupt(int pin, int ms) {
     const std::uint64_t power_on = power_ons;
     Interrupts &interrupts = run->interrupts;
     interrupts.begin_wait(line);
-    const std::uint64_t length =
-        ms < 0 ? Clock::kNever
-               : saturating_add(settings.costs.delay_call_ns,
-                                static_cast<std::uint64_t>(ms) * 1'000'000);
+    const std::uint64_t length = ms < 0
+                                     ? Clock::kNever
+                                     : saturating_add(settings.costs.delay_call_ns,
+                                                      static_cast<std::uint64_t>(ms) * 1'000'000);
     const std::uint64_t target =
         length == Clock::kNever ? Clock::kNever : saturating_add(run->clock.now(), length);
     pass_time(target, [&] { return interrupts.wait_result() != 0; });

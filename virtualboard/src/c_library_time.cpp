@@ -48,8 +48,7 @@ struct Libc {
     Gettimeofday gettimeofday = reinterpret_cast<Gettimeofday>(from_libc("gettimeofday"));
     Time time = reinterpret_cast<Time>(from_libc("time"));
     Nanosleep nanosleep = reinterpret_cast<Nanosleep>(from_libc("nanosleep"));
-    ClockNanosleep clock_nanosleep =
-        reinterpret_cast<ClockNanosleep>(from_libc("clock_nanosleep"));
+    ClockNanosleep clock_nanosleep = reinterpret_cast<ClockNanosleep>(from_libc("clock_nanosleep"));
     Usleep usleep = reinterpret_cast<Usleep>(from_libc("usleep"));
     Sleep sleep = reinterpret_cast<Sleep>(from_libc("sleep"));
 };
@@ -100,7 +99,8 @@ bool valid(const timespec &length) {
 
 std::uint64_t to_ns(const timespec &length) {
     const auto seconds = static_cast<std::uint64_t>(length.tv_sec);
-    constexpr std::uint64_t kMostSeconds = std::numeric_limits<std::uint64_t>::max() / 2 / 1'000'000'000;
+    constexpr std::uint64_t kMostSeconds =
+        std::numeric_limits<std::uint64_t>::max() / 2 / 1'000'000'000;
     return (seconds > kMostSeconds ? kMostSeconds : seconds) * 1'000'000'000 +
            static_cast<std::uint64_t>(length.tv_nsec);
 }
@@ -110,8 +110,8 @@ std::uint64_t to_ns(const timespec &length) {
 std::int64_t read_clock(Call call, std::initializer_list<long long> args, clockid_t clock) {
     return on_board([&](Board::State &s) {
         CallRecord &rec = s.record(call, args);
-        const std::int64_t ns = *clock_start(s.run->real_start, clock) +
-                                static_cast<std::int64_t>(s.run->clock.now());
+        const std::int64_t ns =
+            *clock_start(s.run->real_start, clock) + static_cast<std::int64_t>(s.run->clock.now());
         rec.has_result = true;
         rec.result = call == Call::Time ? ns / kNsPerSecond64 : 0;
         s.run->clock.advance(s.settings.costs.clock_read_ns);
@@ -180,8 +180,8 @@ VBOARD_EXPORT time_t time(time_t *tloc) noexcept {
     if (vboard::program_board() == nullptr) {
         return vboard::libc().time(tloc);
     }
-    const auto seconds = static_cast<time_t>(
-        vboard::read_clock(Call::Time, {}, CLOCK_REALTIME) / vboard::kNsPerSecond64);
+    const auto seconds = static_cast<time_t>(vboard::read_clock(Call::Time, {}, CLOCK_REALTIME) /
+                                             vboard::kNsPerSecond64);
     if (tloc != nullptr) {
         *tloc = seconds;
     }
@@ -203,8 +203,7 @@ VBOARD_EXPORT int nanosleep(const timespec *req, timespec *rem) {
     return 0;
 }
 
-VBOARD_EXPORT int clock_nanosleep(clockid_t clock, int flags, const timespec *req,
-                                  timespec *rem) {
+VBOARD_EXPORT int clock_nanosleep(clockid_t clock, int flags, const timespec *req, timespec *rem) {
     if (vboard::program_board() == nullptr ||
         vboard::clock_start(vboard::RealStart{}, clock) == nullptr) {
         return vboard::libc().clock_nanosleep(clock, flags, req, rem);
@@ -226,8 +225,7 @@ VBOARD_EXPORT int clock_nanosleep(clockid_t clock, int flags, const timespec *re
                 length = asked > now ? asked - now : 0;
             }
             slept = length;
-            return s.wait(Call::ClockNanosleep, {clock, flags, req->tv_sec, req->tv_nsec},
-                          length);
+            return s.wait(Call::ClockNanosleep, {clock, flags, req->tv_sec, req->tv_nsec}, length);
         })) {
         vboard::real_sleep(slept);
     }

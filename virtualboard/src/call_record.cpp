@@ -135,6 +135,29 @@ std::string CallRecord::to_string() const {
     return out;
 }
 
+std::string LineWave::to_string() const {
+    std::string text = "BCM" + std::to_string(pin) + " ";
+    text += source == Source::Pwm ? "PWM" : "GPCLK";
+    text += std::to_string(unit);
+    if (source == Source::Pwm) {
+        text += balanced ? " balanced" : " mark-space";
+    }
+    text += ": ";
+    char buffer[96];
+    if (period_ns > 0) {
+        const double hz = 1e9 / period_ns;
+        const char *unit_name = hz >= 1e6 ? "MHz" : hz >= 1e3 ? "kHz" : "Hz";
+        const double shown = hz >= 1e6 ? hz / 1e6 : hz >= 1e3 ? hz / 1e3 : hz;
+        std::snprintf(buffer, sizeof buffer, "%.6g %s (%s), ", shown, unit_name,
+                      format_duration(static_cast<std::uint64_t>(period_ns + 0.5)).c_str());
+        text += buffer;
+    } else {
+        text += "none, ";
+    }
+    std::snprintf(buffer, sizeof buffer, "duty %.1f %%", duty * 100);
+    return text + buffer;
+}
+
 std::string TimeLimitReport::to_string() const {
     std::string text = "simulated time limit of " + format_duration(limit_ns) + " reached";
     if (!call.empty()) {

@@ -59,6 +59,7 @@ enum Interest : unsigned {
     kFunctionChanges = 1U << 1,  // function_changed
     kLinkBytes = 1U << 2,        // link_byte
     kSpiTransfers = 1U << 3,     // spi_transfer, spi_byte, spi_end
+    kWaveChanges = 1U << 4,      // wave_changed
 };
 // The lines whose changes a listener is told of, a bit per line for the rising edges and one for
 // the falling: all of them unless it says.
@@ -83,6 +84,8 @@ class Listener {
     virtual void spi_transfer(const LineView &, const SpiTransferView &) {}
     virtual void spi_byte(int /*channel*/, std::uint8_t /*byte*/) {}
     virtual void spi_end(int /*channel*/) {}
+    // The wave a PWM or clock line carries changed.
+    virtual void wave_changed(const LineWave &) {}
     // Something this listener put on the timeline is due; the clock stands at its moment.
     virtual void timed(std::uint64_t /*what*/, std::uint64_t /*detail*/) {}
 };
@@ -118,6 +121,8 @@ class Engine {
     // What the bus monitor made of the wires, for the run's observers.
     virtual void transaction(const Transaction &transaction) = 0;
     virtual void violation(const TimingViolation &violation) = 0;
+    // A PWM or clock line's wave changed: for the observers and the kWaveChanges listeners.
+    virtual void wave(const LineWave &wave) = 0;
 
   protected:
     ~Engine() = default;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The GPIO bank: each line's function, pull, output latch and the drives from outside, the level
-// they settle to, what SPI0 drives on its lines while they are in ALT0, and the power-on state. A
+// they settle to, what the SoC's peripherals (SPI0, the PWM, the clocks) drive on their lines while
+// the lines are in the peripheral's function, and the power-on state. A
 // change of level is told to the listeners at the clock's time. Private to the library.
 #ifndef VBOARD_GPIO_BANK_HPP
 #define VBOARD_GPIO_BANK_HPP
@@ -63,7 +64,8 @@ class GpioBank {
         lines_[pin].device_drive = level;
         settle(pin);
     }
-    // What SPI0 drives on one of its lines; seen while the line is in ALT0.
+    // What a peripheral drives on one of its lines; seen while the line is in the peripheral's
+    // function (peripheral_function()).
     VBOARD_ALWAYS_INLINE void set_controller(int pin, bool level) {
         controller_[pin] = level;
         settle(pin);
@@ -75,7 +77,7 @@ class GpioBank {
         if (line.function == Function::Output) {
             return line.latch;
         }
-        if (line.function == Function::Alt0 && is_spi0_line(pin) && pin != kSpiMiso) {
+        if (line.function != Function::Input && line.function == kPeripheral[pin]) {
             return controller_[pin];
         }
         if (line.external_drive) {
@@ -99,6 +101,14 @@ class GpioBank {
         line.changed_at = clock_.now();
         listeners_.line_changed(view(), pin, level);
     }
+
+    static constexpr std::array<Function, kLineCount> kPeripheral = [] {
+        std::array<Function, kLineCount> functions{};
+        for (int pin = 0; pin < kLineCount; ++pin) {
+            functions[pin] = peripheral_function(pin);
+        }
+        return functions;
+    }();
 
     const Clock &clock_;
     ListenerList &listeners_;

@@ -131,6 +131,7 @@ class ListenerList {
         switch (interest) {
             case kFunctionChanges: return functions_;
             case kLinkBytes: return link_bytes_;
+            case kWaveChanges: return waves_;
             default: break;
         }
         return spi_;
@@ -140,6 +141,7 @@ class ListenerList {
         functions_.clear();
         link_bytes_.clear();
         spi_.clear();
+        waves_.clear();
         for (const Entry &entry : entries_) {
             if ((entry.interests & kLineChanges) != 0) {
                 lines_.push_back(entry.listener);
@@ -152,6 +154,9 @@ class ListenerList {
             }
             if ((entry.interests & kSpiTransfers) != 0) {
                 spi_.push_back(entry.listener);
+            }
+            if ((entry.interests & kWaveChanges) != 0) {
+                waves_.push_back(entry.listener);
             }
         }
         rebuild_edges();
@@ -186,6 +191,7 @@ class ListenerList {
     std::vector<Listener *> functions_;
     std::vector<Listener *> link_bytes_;
     std::vector<Listener *> spi_;
+    std::vector<Listener *> waves_;
 };
 
 }  // namespace vboard

@@ -50,7 +50,8 @@ void Observers::finish(std::uint64_t now, const RunEnd &end) {
 }
 
 void Observers::rebuild() {
-    for (std::vector<RunObserver *> *list : {&calls_, &notes_, &transactions_, &frames_}) {
+    for (std::vector<RunObserver *> *list :
+         {&calls_, &notes_, &transactions_, &frames_, &functions_}) {
         list->clear();
     }
     std::vector<RunObserver *> lines;
@@ -66,6 +67,7 @@ void Observers::rebuild() {
         add_if(kWatchNotes, notes_);
         add_if(kWatchTransactions, transactions_);
         add_if(kWatchFrames, frames_);
+        add_if(kWatchFunctions, functions_);
     }
     any_call_observer_ = !calls_.empty();
     listeners_.set_observers(std::move(lines));

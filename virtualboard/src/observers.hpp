@@ -44,6 +44,21 @@ class Observers {
     void frame(const Frame &frame) const {
         tell(frames_, event_at(RunEventKind::Frame, frame.time_ns), &frame);
     }
+    void function_changed(std::uint64_t now, int pin, Function function) const {
+        if (functions_.empty()) {
+            return;
+        }
+        RunEvent event = event_at(RunEventKind::FunctionChange, now);
+        event.pin = pin;
+        event.function = function;
+        event.start = nullptr;
+        for (RunObserver *target : functions_) {
+            target->event(event);
+        }
+    }
+    void wave(std::uint64_t now, const LineWave &wave) const {
+        tell(functions_, event_at(RunEventKind::Wave, now), &wave);
+    }
 
     // An event of `kind` at `time_ns`, its detail to be set.
     static RunEvent event_at(RunEventKind kind, std::uint64_t time_ns) {
@@ -63,6 +78,7 @@ class Observers {
     static void set_detail(RunEvent &event, const Transaction *t) { event.transaction = t; }
     static void set_detail(RunEvent &event, const TimingViolation *v) { event.violation = v; }
     static void set_detail(RunEvent &event, const Frame *frame) { event.frame = frame; }
+    static void set_detail(RunEvent &event, const LineWave *wave) { event.wave = wave; }
     template <typename Detail>
     static void tell(const std::vector<RunObserver *> &targets, RunEvent event,
                      const Detail *detail) {
@@ -83,6 +99,7 @@ class Observers {
     std::vector<RunObserver *> notes_;
     std::vector<RunObserver *> transactions_;
     std::vector<RunObserver *> frames_;
+    std::vector<RunObserver *> functions_;  // FunctionChange and Wave
 };
 
 }  // namespace vboard

@@ -156,6 +156,10 @@ void HtmlReport::event(const RunEvent &event) {
         case RunEventKind::Violation: violation(*event.violation); break;
         case RunEventKind::Frame: frame(*event.frame); break;
         case RunEventKind::End: finish(event.time_ns, event.end->violation_counts); break;
+        case RunEventKind::FunctionChange:
+            function_changed(event.time_ns, event.pin, event.function);
+            break;
+        case RunEventKind::Wave: wave(event.time_ns, *event.wave); break;
     }
 }
 
@@ -197,25 +201,28 @@ void HtmlReport::call(const CallRecord &record) {
         }
         return;
     }
-    if (record.flag != Flag::None ||
-        (record.call != Call::PinMode && record.call != Call::PinModeAlt)) {
+}
+
+void HtmlReport::function_changed(std::uint64_t time_ns, int pin, Function function) {
+    end_ns_ = std::max(end_ns_, time_ns);
+    if (functions_[pin] == function) {
         return;
     }
-    const int pin = static_cast<int>(record.args[0]);
-    const std::optional<Function> function =
-        record.call == Call::PinMode ? (record.args[1] == 0 ? Function::Input : Function::Output)
-                                     : function_from_alt_code(static_cast<int>(record.args[1]));
-    if (!function || pin < 0 || pin >= kLineCount || functions_[pin] == *function) {
-        return;
-    }
-    functions_[pin] = *function;
+    functions_[pin] = function;
     const std::size_t head = function_changes_.head().size();
     FunctionChange evicted{};
-    const FunctionChange change{record.time_ns, pin, *function};
+    const FunctionChange change{time_ns, pin, function};
     if (function_changes_.push(change, &evicted)) {
         tail_functions_[evicted.pin] = evicted.function;
     } else if (function_changes_.head().size() > head) {
-        tail_functions_[pin] = *function;
+        tail_functions_[pin] = function;
+    }
+}
+
+void HtmlReport::wave(std::uint64_t time_ns, const LineWave &wave) {
+    end_ns_ = std::max(end_ns_, time_ns);
+    if (waves_.size() < options_.limits.notes) {
+        waves_.push_back(Wave{time_ns, wave.pin, wave.to_string()});
     }
 }
 
@@ -396,6 +403,13 @@ std::string HtmlReport::data_json() const {
             std::to_string(rule_firings_[i].time) + "," + json_string(rule_firings_[i].text) + "]";
     }
     out += "],\"rules_dropped\":" + std::to_string(rule_firings_dropped_);
+    out += ",\"waves\":[";
+    for (std::size_t i = 0; i < waves_.size(); ++i) {
+        out += i == 0 ? "[" : ",[";
+        out += std::to_string(waves_[i].time) + "," + std::to_string(waves_[i].pin) + "," +
+               json_string(waves_[i].text) + "]";
+    }
+    out += "]";
     out += ",\"frames\":[";
     for (std::size_t i = 0; i < frames_.size(); ++i) {
         const ShownFrame &f = frames_[i];

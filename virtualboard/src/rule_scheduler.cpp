@@ -26,6 +26,10 @@ bool watches_line(Trigger::Kind kind) {
            kind == Trigger::Kind::Edge || kind == Trigger::Kind::Held;
 }
 
+bool watches_duty(Trigger::Kind kind) {
+    return kind == Trigger::Kind::DutyAbove || kind == Trigger::Kind::DutyBelow;
+}
+
 bool watches_spi(Trigger::Kind kind) {
     return kind == Trigger::Kind::SpiByte || kind == Trigger::Kind::SpiEnd;
 }
@@ -38,8 +42,12 @@ void check_rule_pin(int pin, const char *what) {
 }
 
 void check_rule(const Rule &rule) {
-    if (watches_line(rule.when.kind)) {
+    if (watches_line(rule.when.kind) || watches_duty(rule.when.kind)) {
         check_rule_pin(rule.when.pin, "trigger line");
+    }
+    if (watches_duty(rule.when.kind) && !(rule.when.duty >= 0 && rule.when.duty <= 1)) {
+        throw std::out_of_range("vboard: rule trigger duty " + std::to_string(rule.when.duty) +
+                                " is not a share from 0 to 1");
     }
     if (watches_spi(rule.when.kind) && (rule.when.channel < -1 || rule.when.channel > 1)) {
         throw std::out_of_range("vboard: rule trigger channel " +
@@ -95,6 +103,8 @@ RuleId RuleScheduler::add(const Rule &rule) {
         spi_rules_.push_back(index);
     } else if (when.kind == Trigger::Kind::LinkByte) {
         link_rules_.push_back(index);
+    } else if (watches_duty(when.kind)) {
+        duty_rules_.push_back(index);
     }
     if (when.kind == Trigger::Kind::At) {
         engine_.schedule(std::max(engine_.now(), when.time_ns), this, encode(kFireRule, index), 0);
@@ -117,6 +127,7 @@ void RuleScheduler::remove(RuleId id) {
     }
     std::erase(spi_rules_, id);
     std::erase(link_rules_, id);
+    std::erase(duty_rules_, id);
     update_interests();
 }
 
@@ -130,6 +141,7 @@ void RuleScheduler::stop_all() {
     line_rule_count_ = 0;
     link_rules_.clear();
     spi_rules_.clear();
+    duty_rules_.clear();
     update_interests();
 }
 
@@ -173,6 +185,9 @@ void RuleScheduler::update_interests() {
     }
     if (!spi_rules_.empty()) {
         interests |= kSpiTransfers;
+    }
+    if (!duty_rules_.empty()) {
+        interests |= kWaveChanges;
     }
     engine_.subscribe(this, interests, LineInterest{lines, lines});
 }
@@ -291,6 +306,23 @@ void RuleScheduler::spi_end(int channel) {
     for (const std::size_t index : spi_rules_) {
         const Trigger &when = rules_[index].rule.when;
         if (when.kind == Trigger::Kind::SpiEnd && (when.channel < 0 || when.channel == channel)) {
+            fire(index);
+        }
+    }
+}
+
+void RuleScheduler::wave_changed(const LineWave &wave) {
+    const double before = duty_[wave.pin];
+    duty_[wave.pin] = wave.duty;
+    for (const std::size_t index : duty_rules_) {
+        const Trigger &when = rules_[index].rule.when;
+        if (when.pin != wave.pin) {
+            continue;
+        }
+        if ((when.kind == Trigger::Kind::DutyAbove && before <= when.duty &&
+             wave.duty > when.duty) ||
+            (when.kind == Trigger::Kind::DutyBelow && before >= when.duty &&
+             wave.duty < when.duty)) {
             fire(index);
         }
     }

@@ -35,6 +35,7 @@ class RuleScheduler final : public Listener {
     void link_byte(std::uint8_t byte) override;
     void spi_byte(int channel, std::uint8_t byte) override;
     void spi_end(int channel) override;
+    void wave_changed(const LineWave &wave) override;
     void timed(std::uint64_t what, std::uint64_t detail) override;
 
   private:
@@ -55,6 +56,8 @@ class RuleScheduler final : public Listener {
     std::array<std::vector<std::size_t>, kLineCount> line_rules_;  // Rising, Falling, Edge, Held
     std::vector<std::size_t> link_rules_;
     std::vector<std::size_t> spi_rules_;  // SpiByte, SpiEnd
+    std::vector<std::size_t> duty_rules_;
+    std::array<double, kLineCount> duty_{};  // each line's duty as last told
     std::uint64_t line_rule_count_ = 0;
     std::uint64_t moment_ = UINT64_MAX;   // when fired_now_ was last begun
     std::vector<std::size_t> fired_now_;  // the rules that fired at moment_

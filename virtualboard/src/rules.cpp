@@ -62,4 +62,20 @@ Trigger Trigger::held(int pin, bool level, std::uint64_t time_ns) {
     return t;
 }
 
+Trigger Trigger::duty_above(int pin, double duty) {
+    Trigger t;
+    t.kind = Kind::DutyAbove;
+    t.pin = pin;
+    t.duty = duty;
+    return t;
+}
+
+Trigger Trigger::duty_below(int pin, double duty) {
+    Trigger t;
+    t.kind = Kind::DutyBelow;
+    t.pin = pin;
+    t.duty = duty;
+    return t;
+}
+
 }  // namespace vboard

@@ -234,6 +234,30 @@ VBOARD_EXPORT void setPadDrivePin(int pin, int value) {
     on_board([=](auto &s) { s.set_pad_drive(vboard::Call::SetPadDrivePin, pin, value); });
 }
 
+VBOARD_EXPORT void pwmWrite(int pin, int value) {
+    on_board([=](auto &s) { s.pwm_write(pin, value); });
+}
+
+VBOARD_EXPORT void pwmSetMode(int mode) {
+    on_board([=](auto &s) { s.pwm_set_mode(mode); });
+}
+
+VBOARD_EXPORT void pwmSetRange(unsigned int range) {
+    on_board([=](auto &s) { s.pwm_set_range(range); });
+}
+
+VBOARD_EXPORT void pwmSetClock(int divisor) {
+    on_board([=](auto &s) { s.pwm_set_clock(divisor); });
+}
+
+VBOARD_EXPORT void pwmToneWrite(int pin, int freq) {
+    on_board([=](auto &s) { s.pwm_tone_write(pin, freq); });
+}
+
+VBOARD_EXPORT void gpioClockSet(int pin, int freq) {
+    on_board([=](auto &s) { s.gpio_clock_set(pin, freq); });
+}
+
 VBOARD_EXPORT void pinModeAlt(int pin, int mode) {
     on_board([=](auto &s) { s.pin_mode_alt(pin, mode); });
 }

@@ -188,6 +188,24 @@ struct LineState {
     bool level = false;        // what digitalRead would return (see the model above)
 };
 
+// A square wave the SoC makes on a line: the PWM's (pwmWrite) or a general-purpose clock's
+// (gpioClockSet), as the board's Pi model makes it from its clock, divisor, range and value.
+struct VBOARD_EXPORT LineWave {
+    enum class Source : std::uint8_t { Pwm, Clock };
+    int pin = -1;
+    Source source = Source::Pwm;
+    int unit = 0;           // the PWM channel (0 or 1), the clock generator (0 to 2)
+    bool balanced = false;  // the PWM in balanced mode: its high ticks spread over the range
+    // The PWM's range of ticks (a mark-space period), a clock's cycle; 0 when the line carries
+    // no wave (not in its function, the PWM not started, a value of 0 or the whole range).
+    double period_ns = 0;
+    double duty = 0;  // the share of the time the line is high, 0 to 1
+    bool operator==(const LineWave &) const = default;
+    // "BCM18 PWM0 mark-space: 585.94 Hz (1.7067 ms), duty 50.0 %", "BCM4 GPCLK0: 1 MHz
+    // (1 us), duty 50.0 %", "BCM18 PWM0 balanced: none, duty 100.0 %".
+    std::string to_string() const;
+};
+
 // A simulated device on one SPI0 chip enable. It sees the bytes sent in one transfer and returns
 // the bytes it answers; a short answer is padded with what the idle MISO line reads, extra bytes
 // are ignored. Runs under the board's lock; it must not call into the board, and it must not throw
@@ -342,6 +360,15 @@ class VBOARD_EXPORT Board {
     std::uint64_t now_ns() const;
     CallCosts costs() const;
     void set_costs(const CallCosts &costs);
+    // Whether the PWM's and the clocks' waves are drawn on their lines, edge by edge, in virtual
+    // time (so the VCD, the rules and the devices see them): off by default, when such a line
+    // holds high at a duty of 1 and low otherwise. A setting, kept by reset().
+    void set_pwm_waveform(bool draw);
+    bool pwm_waveform() const;
+    // The wave `pin` carries now; none for a line with neither PWM nor clock. Throws
+    // std::out_of_range for a line off 0-53.
+    std::optional<LineWave> wave(int pin) const;
+
     // true (the default): delay and delayMicroseconds also sleep the calling thread for their
     // length. false: they only move the clock, so long simulated sessions run fast.
     void set_real_sleep(bool real_sleep);

@@ -48,6 +48,7 @@ class VBOARD_EXPORT BoardFile {
     std::optional<int> setup_result;
     std::optional<bool> real_sleep;
     std::optional<bool> c_library_time;  // [board] c_library_time: Board::set_c_library_time
+    std::optional<bool> pwm_waveform;    // [board] pwm_waveform: Board::set_pwm_waveform
     std::optional<std::size_t> log_capacity;
     std::optional<Fidelity> fidelity;
     std::optional<PiModel> model;    // [board] model

@@ -114,7 +114,8 @@ class VBOARD_EXPORT HtmlReport final : public RunObserver {
     static constexpr const char *kEndingMarker = "<script type=\"application/json\" id=\"ending\">";
 
     unsigned interests() const override {
-        return kWatchLines | kWatchCalls | kWatchNotes | kWatchTransactions | kWatchFrames;
+        return kWatchLines | kWatchCalls | kWatchNotes | kWatchTransactions | kWatchFrames |
+               kWatchFunctions;
     }
     void event(const RunEvent &event) override;
 
@@ -124,6 +125,8 @@ class VBOARD_EXPORT HtmlReport final : public RunObserver {
     VBOARD_NO_EXPORT void start(std::uint64_t time_ns, const RunStart &start);
     VBOARD_NO_EXPORT void change(std::uint64_t time_ns, int pin, bool level);
     VBOARD_NO_EXPORT void call(const CallRecord &record);
+    VBOARD_NO_EXPORT void function_changed(std::uint64_t time_ns, int pin, Function function);
+    VBOARD_NO_EXPORT void wave(std::uint64_t time_ns, const LineWave &wave);
     VBOARD_NO_EXPORT void note(std::uint64_t time_ns, const std::string &text);
     VBOARD_NO_EXPORT void transaction(const Transaction &transaction);
     VBOARD_NO_EXPORT void violation(const TimingViolation &violation);
@@ -143,6 +146,11 @@ class VBOARD_EXPORT HtmlReport final : public RunObserver {
     };
     struct Note {
         std::uint64_t time;
+        std::string text;
+    };
+    struct Wave {
+        std::uint64_t time;
+        int pin;
         std::string text;
     };
     // A transaction as the page shows it: a long one keeps its first and last bytes.
@@ -179,6 +187,7 @@ class VBOARD_EXPORT HtmlReport final : public RunObserver {
     std::size_t kept_bytes_left_;  // of limits.kept_bytes
     std::vector<Note> notes_;
     std::vector<Note> rule_firings_;  // the first ones, as many as notes
+    std::vector<Wave> waves_;         // the first ones, as many as notes
     std::uint64_t rule_firings_dropped_ = 0;
     std::vector<ShownFrame> frames_;
     std::size_t frame_bytes_ = 0;

@@ -27,14 +27,16 @@ enum class Drive : std::uint8_t { Low, High, Release };
 // When a rule fires. Build one with the named constructors.
 struct VBOARD_EXPORT Trigger {
     enum class Kind : std::uint8_t {
-        At,        // once, when the clock reaches `time_ns`
-        Rising,    // each rising edge of `pin`
-        Falling,   // each falling edge of `pin`
-        Edge,      // each change of `pin`
-        LinkByte,  // each byte the three-wire link device receives (`byte`, or any)
-        SpiByte,   // each byte a transfer on `channel` moves to its device (`byte`, or any)
-        SpiEnd,    // each transfer on `channel` that reached the wire, when it ends
-        Held,      // each time `pin` has stayed at `level` for `time_ns` (once per stretch)
+        At,         // once, when the clock reaches `time_ns`
+        Rising,     // each rising edge of `pin`
+        Falling,    // each falling edge of `pin`
+        Edge,       // each change of `pin`
+        LinkByte,   // each byte the three-wire link device receives (`byte`, or any)
+        SpiByte,    // each byte a transfer on `channel` moves to its device (`byte`, or any)
+        SpiEnd,     // each transfer on `channel` that reached the wire, when it ends
+        Held,       // each time `pin` has stayed at `level` for `time_ns` (once per stretch)
+        DutyAbove,  // each time the PWM wave on `pin` comes to a duty above `duty` from one not
+        DutyBelow,  // each time it comes to a duty below `duty` from one not
     };
 
     Kind kind = Kind::At;
@@ -43,6 +45,7 @@ struct VBOARD_EXPORT Trigger {
     bool level = true;                 // Held
     std::optional<std::uint8_t> byte;  // LinkByte, SpiByte: the byte to match; none for any
     int channel = -1;                  // SpiByte, SpiEnd: 0 or 1; -1 for either
+    double duty = 0;                   // DutyAbove, DutyBelow: a share of the period, 0 to 1
 
     static Trigger at(std::uint64_t time_ns);
     static Trigger rising(int pin);
@@ -52,6 +55,8 @@ struct VBOARD_EXPORT Trigger {
     static Trigger spi_byte(int channel, std::optional<std::uint8_t> byte = std::nullopt);
     static Trigger spi_end(int channel);
     static Trigger held(int pin, bool level, std::uint64_t time_ns);
+    static Trigger duty_above(int pin, double duty);
+    static Trigger duty_below(int pin, double duty);
 };
 
 // What a rule does when it fires.

@@ -38,6 +38,7 @@ namespace vboard {
 // TimingViolation, FramingOptions) and vboard/frames.hpp (Frame).
 struct CallRecord;
 struct Frame;
+struct LineWave;
 struct FramingOptions;
 struct TimingViolation;
 struct Transaction;
@@ -51,6 +52,8 @@ enum class RunEventKind : std::uint8_t {
     Violation,    // a timing check failed: `violation` (the first kViolationsKeptPerCheck of each)
     Frame,        // a display device showed a frame: `frame`
     End,          // once, when removed, at reset(), flush_outputs() or the board's end: `end`
+    FunctionChange,  // a line's function changed: `pin`, `function`
+    Wave,            // the wave a PWM or clock line carries changed: `wave`
 };
 
 // What an observer wants to be told, a bit each. Start and End reach every observer.
@@ -60,6 +63,7 @@ enum RunInterest : unsigned {
     kWatchNotes = 1U << 2,         // Note
     kWatchTransactions = 1U << 3,  // Transaction and Violation: the board decodes its buses then
     kWatchFrames = 1U << 4,        // Frame
+    kWatchFunctions = 1U << 5,     // FunctionChange and Wave
 };
 
 // The board as the observer joins it.
@@ -80,8 +84,9 @@ struct RunEnd {
 // event() only, and only that one is set.
 struct RunEvent {
     RunEventKind kind = RunEventKind::Start;
-    bool level = false;  // LineChange
-    int pin = -1;        // LineChange
+    bool level = false;                   // LineChange
+    int pin = -1;                         // LineChange, FunctionChange
+    Function function = Function::Input;  // FunctionChange
     std::uint64_t time_ns = 0;
     union {
         const RunStart *start;
@@ -91,6 +96,7 @@ struct RunEvent {
         const TimingViolation *violation;
         const Frame *frame;
         const RunEnd *end;
+        const LineWave *wave;
     };
 };
 
