@@ -77,6 +77,13 @@ void set_or_clear(const char *name, const std::string &value) {
         preload.append(1, ':').append(previous);
     }
     ::setenv("LD_PRELOAD", preload.c_str(), 1);
+    // A program built with AddressSanitizer refuses a library loaded before its runtime unless
+    // told that this one is meant.
+    std::string asan = "verify_asan_link_order=0";
+    if (const char *previous = std::getenv("ASAN_OPTIONS"); previous && *previous) {
+        asan = std::string(previous) + ":" + asan;
+    }
+    ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
 
     std::vector<char *> argv;
     for (const std::string &word : options.program) {

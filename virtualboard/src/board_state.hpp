@@ -46,6 +46,7 @@ struct RunState {
              ModelResolver resolve, std::atomic<bool> &interrupts_due);
 
     RealStart real_start = RealStart::now();  // the C library's clocks at power-on
+    std::uint64_t waits = 0;                  // the program's waits so far
     int setup_result = 0;
     bool set_up = false;
     Numbering numbering = Numbering::Bcm;  // the pins' numbering, from the last set-up
@@ -93,6 +94,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
 
     // Engine: what the board's parts may do.
     std::uint64_t now() const override { return run->clock.now(); }
+    std::uint64_t waits() const override { return run->waits; }
     LineView lines() const override { return run->gpio.view(); }
     void subscribe(Listener *listener, unsigned interests, LineInterest lines) override {
         run->listeners.subscribe(listener, interests, lines);

@@ -59,6 +59,7 @@ bool Board::State::pass_time(std::uint64_t target, Done done) {
 bool Board::State::wait(Call call, std::initializer_list<long long> args, std::uint64_t length_ns) {
     record(call, args);
     run->recorder.tell_now();
+    ++run->waits;
     const std::uint64_t target =
         saturating_add(run->clock.now(), saturating_add(settings.costs.delay_call_ns, length_ns));
     pass_time(target, [] { return false; });
@@ -157,6 +158,7 @@ int Board::State::wait_for_interrupt(int pin, int ms) {
         return kWaitNotRegistered;
     }
     const std::uint64_t power_on = power_ons;
+    ++run->waits;
     Interrupts &interrupts = run->interrupts;
     interrupts.begin_wait(line);
     const std::uint64_t length = ms < 0

@@ -31,6 +31,9 @@ void CallRecorder::tell_held_notes() {
 }
 
 CallRecorder::Suspended CallRecorder::suspend() {
+    if (told_ && !pending_.empty()) {
+        flush_pending();  // what came before the other calls, after a record already told
+    }
     Suspended suspended;
     if (current_ != nullptr) {
         suspended.record = *current_;

@@ -95,6 +95,8 @@ class Engine {
   public:
     virtual std::uint64_t now() const = 0;
     virtual LineView lines() const = 0;
+    // How many waits the program has made (delay, the C library's sleeps, waitForInterrupt).
+    virtual std::uint64_t waits() const = 0;
     // Says which events `listener` wants from now on (0: none), and of which lines' edges. A
     // listener joins the board's list when it first subscribes, and is told in the order of
     // joining. A change of the lines alone takes effect from the next line change on, so a

@@ -204,6 +204,9 @@ void TimingChecks::check_other(std::size_t i, std::uint64_t now, int pin, bool l
             if (pin == check.pin) {
                 if (level == check.level) {
                     state.since = now;
+                    state.waits_since = engine_.waits();
+                    state.waits_since = engine_.waits();
+                    state.waits_since = engine_.waits();
                 } else if (state.since) {
                     if (now - *state.since < check.limit) {
                         measured(i, now, now - *state.since);
@@ -221,6 +224,8 @@ void TimingChecks::check_other(std::size_t i, std::uint64_t now, int pin, bool l
             }
             if (edge_matches(check.from, pin, level)) {
                 state.since = now;
+                state.waits_since = engine_.waits();
+                state.waits_since = engine_.waits();
             }
             break;
     }
@@ -240,6 +245,7 @@ void TimingChecks::transaction_started(std::uint64_t now, Bus bus) {
         }
         if (transaction_matches(state.check.from, bus)) {
             state.since = now;
+            state.waits_since = engine_.waits();
         }
     }
 }
@@ -249,9 +255,12 @@ void TimingChecks::measured(std::size_t index, std::uint64_t now, std::uint64_t 
     if (++state.count > kViolationsKeptPerCheck) {
         return;
     }
-    const TimingViolation violation{
+    TimingViolation violation{
         index, state.check.name,  now,
         value, state.check.limit, state.check.kind == TimingCheckKind::ClockRate};
+    violation.no_wait = (state.check.kind == TimingCheckKind::PulseWidth ||
+                         state.check.kind == TimingCheckKind::Gap) &&
+                        engine_.waits() == state.waits_since;
     kept_.push_back(violation);
     engine_.violation(violation);
 }

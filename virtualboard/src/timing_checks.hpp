@@ -41,6 +41,7 @@ class TimingChecks {
         TimingCheck check;
         std::uint64_t count = 0;
         std::optional<std::uint64_t> since;       // when the stretch being measured began
+        std::uint64_t waits_since = 0;            // the program's waits then (Engine::waits)
         std::optional<std::uint64_t> last_clock;  // ClockToDeselect: the latest clock edge
     };
 

@@ -173,7 +173,13 @@ std::string TimingViolation::to_string() const {
     if (rate) {
         return text + format_hz(measured) + ", above the maximum of " + format_hz(limit);
     }
-    return text + format_duration(measured) + ", below the minimum of " + format_duration(limit);
+    text += format_duration(measured) + ", below the minimum of " + format_duration(limit);
+    if (no_wait) {
+        text +=
+            "; no wait passed between the calls that made it (a busy loop, as DEV_Delay_us, "
+            "passes no time on the board's clock)";
+    }
+    return text;
 }
 
 std::string format_transaction(const Transaction &transaction, const FramingOptions &framing) {

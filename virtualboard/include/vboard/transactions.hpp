@@ -102,7 +102,12 @@ struct VBOARD_EXPORT TimingViolation {
     std::uint64_t measured = 0;  // Hz for ClockRate, ns for the others
     std::uint64_t limit = 0;
     bool rate = false;  // ClockRate: a maximum in Hz; else a minimum in ns
-    // "1.05212 ms: link clock rate: 16.666 MHz, above the maximum of 10 MHz"
+    // PulseWidth and Gap: no wait of the program's passed in the stretch, so it is only the calls'
+    // own cost (a busy loop, as the layer's DEV_Delay_us, passes no time on the board's clock).
+    bool no_wait = false;
+    // "1.05212 ms: link clock rate: 16.666 MHz, above the maximum of 10 MHz", and for a stretch
+    // with no wait "...; no wait passed between the calls that made it (a busy loop, as
+    // DEV_Delay_us, passes no time on the board's clock)".
     std::string to_string() const;
 };
 
