@@ -7,11 +7,15 @@
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
 
+#include <time.h>
+#include <unistd.h>
+
 #include <array>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "DEV_Config.h"
@@ -48,14 +52,29 @@ class Input {
     size_t pos_ = 0;
 };
 
+// Counts the wiringPi calls a board logs, leaving out the lines that are not calls (a wave that
+// changed, a rule that fired).
+class CallCounter final : public vboard::RunObserver {
+  public:
+    unsigned interests() const override { return vboard::kWatchCalls; }
+    void event(const vboard::RunEvent &event) override {
+        if (event.kind == vboard::RunEventKind::Call &&
+            event.call->call != vboard::Call::DeviceLog &&
+            event.call->call != vboard::Call::RuleFired) {
+            ++calls;
+        }
+    }
+    std::size_t calls = 0;
+};
+
 void check_lines(const vboard::Board &board) {
     for (int pin = 0; pin < vboard::kLineCount; ++pin) {
         const vboard::LineState line = board.line(pin);
-        const bool spi_output = pin >= 7 && pin <= 11 && pin != 9;
         if (line.function == vboard::Function::Output) {
             require(line.level == line.latch, "an output does not read its latch");
-        } else if (line.function == vboard::Function::Alt0 && spi_output) {
-            continue;  // the SPI controller drives it
+        } else if (line.function != vboard::Function::Input &&
+                   line.function == vboard::peripheral_function(pin)) {
+            continue;  // SPI0, the PWM or a clock drives it
         } else if (line.driven) {
             require(line.level == line.drive_level, "a driven line does not read its drive");
         } else {
@@ -119,8 +138,38 @@ std::size_t layer_call(Input &in, vboard::Board &board) {
     }
 }
 
-std::size_t wiringpi_call(Input &in) {
-    switch (in.byte() % 23) {
+int g_edges = 0;
+void count_edge() { ++g_edges; }
+
+std::size_t wiringpi_call(Input &in, vboard::Board &board) {
+    switch (in.byte() % 34) {
+        case 23: pwmWrite(in.pin(), in.any_int()); return 1;
+        case 24: pwmSetMode(in.any_int()); return 1;
+        case 25: pwmSetRange(static_cast<unsigned>(in.any_int())); return 1;
+        case 26: pwmSetClock(in.any_int()); return 1;
+        case 27: pwmToneWrite(in.pin(), in.any_int()); return 1;
+        case 28: gpioClockSet(in.pin(), in.any_int()); return 1;
+        case 29: {
+            const int pin = in.pin();
+            const int mode = in.any_int();
+            (void)wiringPiISR(pin, mode, (in.byte() & 1) != 0 ? count_edge : nullptr);
+            return 1;
+        }
+        case 30: (void)wiringPiISRStop(in.pin()); return 1;
+        case 31: (void)waitForInterrupt(in.pin(), in.byte()); return 1;  // never without end
+        case 32: (void)waitForInterruptClose(in.pin()); return 1;
+        case 33: {
+            board.set_c_library_time(true);
+            const unsigned length = in.byte();
+            if ((length & 1) != 0) {
+                (void)usleep(length);
+            } else {
+                timespec now{};
+                (void)clock_gettime(static_cast<clockid_t>(length % 12), &now);
+            }
+            board.set_c_library_time(false);
+            return (length & 1) != 0 ? 1 : 0;  // a read is not logged
+        }
         case 11: (void)wiringPiSetup(); return 1;
         case 12: (void)wiringPiSetupPhys(); return 1;
         case 13:  // 0 is no pin type: refused
@@ -171,7 +220,7 @@ std::size_t wiringpi_call(Input &in) {
     }
 }
 
-void control_call(Input &in, vboard::Board &board) {
+void control_call(Input &in, vboard::Board &board, const std::shared_ptr<CallCounter> &counter) {
     switch (in.byte() % 6) {
         case 0: board.drive(in.byte() % vboard::kLineCount, in.byte() & 1); break;
         case 1: board.release(in.byte() % vboard::kLineCount); break;
@@ -184,6 +233,7 @@ void control_call(Input &in, vboard::Board &board) {
         case 4: board.clear_calls(); break;
         default:
             board.reset();
+            board.add_observer(counter);
             board.attach_link_device();
             break;
     }
@@ -205,21 +255,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     board.attach_spi_device(0, [](std::span<const uint8_t> sent) {
         return std::vector<uint8_t>(sent.rbegin(), sent.rend());
     });
+    const auto counter = std::make_shared<CallCounter>();
+    board.add_observer(counter);
     Input in(data, size);
     while (!in.empty()) {
-        const std::size_t before = board.call_count();
+        const std::size_t before = counter->calls;
         const uint8_t kind = in.byte() % 3;
         std::size_t expected = 0;
         if (kind == 0) {
-            expected = wiringpi_call(in);
+            expected = wiringpi_call(in, board);
         } else if (kind == 1) {
             expected = layer_call(in, board);
         } else {
-            control_call(in, board);
+            control_call(in, board, counter);
             check_lines(board);
             continue;
         }
-        require(board.call_count() == before + expected, "the log did not grow by the calls made");
+        require(counter->calls == before + expected, "the log did not grow by the calls made");
         check_lines(board);
     }
     return 0;

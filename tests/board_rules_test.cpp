@@ -416,6 +416,13 @@ TEST_F(BoardTest, TimeLimitReportsTheCallAndTheLineBeingPolled) {
 }
 
 // Fidelity::WiringPi3: what would end the program on a Pi ends it here, with the call named.
+void set_up_then(void (*call)(), vboard::PiModel model = vboard::PiModel::Pi4B) {
+    vboard::current_board().set_setup_result(0);
+    vboard::current_board().set_model(model);
+    wiringPiSetupGpio();
+    call();
+}
+
 struct FatalCase {
     const char *name;
     std::function<void()> call;
@@ -427,6 +434,15 @@ const FatalCase kFatalCases[] = {
     {"pin_mode", [] { pinMode(18, 1); }, "pinMode\\(18, 1\\) called before wiringPiSetupGpio"},
     {"pin_mode_alt", [] { pinModeAlt(10, 4); }, "pinModeAlt\\(10, 4\\) called before"},
     {"pull", [] { pullUpDnControl(24, 2); }, "pullUpDnControl\\(24, 2\\) called before"},
+    // After a set-up that succeeded:
+    {"isr_edge_kind", [] { set_up_then([] { wiringPiISR(5, INT_EDGE_SETUP, nullptr); }); },
+     "wiringPiISR\\(5, 0\\) failed"},
+    {"spi_bus", [] { set_up_then([] { wiringPiSPIxSetup(1, 0, 1000000); }); },
+     "SPI bus 1 cannot be opened"},
+    {"byte_on_pi5", [] { set_up_then([] { digitalWriteByte(1); }, vboard::PiModel::Pi5); },
+     "digitalWriteByte: not supported on a Raspberry Pi 5"},
+    {"clock_on_pi5", [] { set_up_then([] { gpioClockSet(4, 1000); }, vboard::PiModel::Pi5); },
+     "gpioClockSet: not supported on a Raspberry Pi 5"},
 };
 
 class FidelityFatal : public BoardTest, public ::testing::WithParamInterface<FatalCase> {};

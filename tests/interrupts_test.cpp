@@ -251,6 +251,32 @@ TEST_F(CLibraryTime, ABusyWaitWithATimeOutEnds) {
     EXPECT_EQ(reads, static_cast<long>(2 * kMs / board.costs().clock_read_ns));
 }
 
+// A busy-wait on millis() or clock_gettime for a line nobody drives is a poll the time limit's
+// report names, as one with delay is: reading the time is no other call.
+TEST_F(CLibraryTime, AWaitTimedWithTheClockIsAPollTheTimeLimitNames) {
+    for (const bool with_millis : {true, false}) {
+        std::optional<vboard::TimeLimitReport> seen;
+        board.set_time_limit(board.now_ns() + 50 * kMs,
+                             [&](const vboard::TimeLimitReport &report) { seen = report; });
+        const auto elapsed_ms = [with_millis] {
+            if (with_millis) {
+                return static_cast<std::uint64_t>(millis());
+            }
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+                   static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000;
+        };
+        const std::uint64_t start = elapsed_ms();
+        while (digitalRead(24) == LOW && elapsed_ms() - start < 80) {
+        }
+        ASSERT_TRUE(seen) << with_millis;
+        EXPECT_TRUE(seen->polling) << with_millis;
+        EXPECT_EQ(seen->poll_pin, 24);
+        EXPECT_GT(seen->poll_reads, 1000U);
+    }
+}
+
 // With the setting off, the C library's time is its own: the board's clock does not move.
 TEST_F(CLibraryTime, TheSettingOffLeavesTheCLibrarysOwn) {
     board.set_c_library_time(false);

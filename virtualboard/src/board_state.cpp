@@ -329,6 +329,11 @@ static bool byte_calls_exist(Board::State &state, CallRecord &rec) {
     state.note(shown.to_string() +
                ": not on a Raspberry Pi 5, whose GPIO wiringPi cannot move a "
                "byte at once (ignored)");
+    if (state.settings.fidelity == Fidelity::WiringPi3) {
+        state.end_process_as_wiringpi("wiringPi: " + std::string(to_string(rec.call)) +
+                                      ": not supported on a Raspberry Pi 5: wiringPi 3.x ends "
+                                      "the program here with status 1");
+    }
     return false;
 }
 
@@ -395,6 +400,12 @@ bool Board::State::spi_bus_is_spi0(CallRecord &rec, std::optional<int> bus) {
     shown.flag = Flag::None;
     note(shown.to_string() + ": SPI bus " + std::to_string(*bus) +
          " is not on the board: only SPI0 (bus 0) is modelled");
+    if (settings.fidelity == Fidelity::WiringPi3) {
+        end_process_as_wiringpi("wiringPi: " + shown.to_string() + ": SPI bus " +
+                                std::to_string(*bus) +
+                                " cannot be opened: wiringPi 3.x ends the program here with "
+                                "status 1");
+    }
     return false;
 }
 

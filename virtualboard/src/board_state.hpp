@@ -153,10 +153,7 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
             case Call::Usleep:
             case Call::Nanosleep:
             case Call::ClockNanosleep:
-            case Call::Sleep:
-            case Call::ClockGettime:
-            case Call::Gettimeofday:
-            case Call::Time: return false;
+            case Call::Sleep: return false;
             default: return true;
         }
     }

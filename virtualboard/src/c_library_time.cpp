@@ -10,9 +10,11 @@
 #include "c_library_time.hpp"
 
 #include <dlfcn.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <initializer_list>
 #include <limits>
@@ -24,38 +26,116 @@
 namespace vboard {
 namespace {
 
-thread_local bool t_board_thread = false;
+[[gnu::tls_model("initial-exec")]] thread_local bool t_board_thread = false;
+// This thread is finding a C library function: the loader may allocate, and an allocator may read
+// the clock meanwhile.
+[[gnu::tls_model("initial-exec")]] thread_local bool t_finding = false;
 
 constexpr std::int64_t kNsPerSecond64 = 1'000'000'000;
 
-// The C library's definition of `name`, whatever comes before it in the process.
-void *from_libc(const char *name) {
-    static void *const libc = ::dlopen("libc.so.6", RTLD_LAZY | RTLD_NOLOAD);
-    void *function = libc != nullptr ? ::dlsym(libc, name) : nullptr;
-    return function != nullptr ? function : ::dlsym(RTLD_NEXT, name);
-}
+// One of the C library's own functions, found on first use whatever comes before the C library in
+// the process. None while this thread is finding one: the caller then makes the system call.
+template <typename Function>
+class LibcFunction {
+  public:
+    explicit constexpr LibcFunction(const char *name) : name_(name) {}
 
-struct Libc {
-    using ClockGettime = int (*)(clockid_t, timespec *);
-    using Gettimeofday = int (*)(timeval *, void *);
-    using Time = time_t (*)(time_t *);
-    using Nanosleep = int (*)(const timespec *, timespec *);
-    using ClockNanosleep = int (*)(clockid_t, int, const timespec *, timespec *);
-    using Usleep = int (*)(useconds_t);
-    using Sleep = unsigned (*)(unsigned);
+    Function get() {
+        Function function = function_.load(std::memory_order_acquire);
+        if (function != nullptr || t_finding) {
+            return function;
+        }
+        t_finding = true;
+        void *found = nullptr;
+        if (void *libc = ::dlopen("libc.so.6", RTLD_LAZY | RTLD_NOLOAD)) {
+            found = ::dlsym(libc, name_);
+            ::dlclose(libc);
+        }
+        if (found == nullptr) {
+            found = ::dlsym(RTLD_NEXT, name_);
+        }
+        t_finding = false;
+        function = reinterpret_cast<Function>(found);
+        function_.store(function, std::memory_order_release);
+        return function;
+    }
 
-    ClockGettime clock_gettime = reinterpret_cast<ClockGettime>(from_libc("clock_gettime"));
-    Gettimeofday gettimeofday = reinterpret_cast<Gettimeofday>(from_libc("gettimeofday"));
-    Time time = reinterpret_cast<Time>(from_libc("time"));
-    Nanosleep nanosleep = reinterpret_cast<Nanosleep>(from_libc("nanosleep"));
-    ClockNanosleep clock_nanosleep = reinterpret_cast<ClockNanosleep>(from_libc("clock_nanosleep"));
-    Usleep usleep = reinterpret_cast<Usleep>(from_libc("usleep"));
-    Sleep sleep = reinterpret_cast<Sleep>(from_libc("sleep"));
+  private:
+    const char *name_;
+    std::atomic<Function> function_{nullptr};
 };
 
-const Libc &libc() {
-    static const Libc functions;
-    return functions;
+constinit LibcFunction<int (*)(clockid_t, timespec *)> g_clock_gettime("clock_gettime");
+constinit LibcFunction<int (*)(timeval *, void *)> g_gettimeofday("gettimeofday");
+constinit LibcFunction<time_t (*)(time_t *)> g_time("time");
+constinit LibcFunction<int (*)(const timespec *, timespec *)> g_nanosleep("nanosleep");
+constinit LibcFunction<int (*)(clockid_t, int, const timespec *, timespec *)> g_clock_nanosleep(
+    "clock_nanosleep");
+constinit LibcFunction<int (*)(useconds_t)> g_usleep("usleep");
+constinit LibcFunction<unsigned (*)(unsigned)> g_sleep("sleep");
+
+// The C library's functions, or the system calls behind them while they are being found.
+int libc_clock_gettime(clockid_t clock, timespec *tp) {
+    if (auto function = g_clock_gettime.get()) {
+        return function(clock, tp);
+    }
+    return static_cast<int>(::syscall(SYS_clock_gettime, clock, tp));
+}
+
+int libc_nanosleep(const timespec *req, timespec *rem) {
+    if (auto function = g_nanosleep.get()) {
+        return function(req, rem);
+    }
+    return static_cast<int>(::syscall(SYS_clock_nanosleep, CLOCK_MONOTONIC, 0, req, rem));
+}
+
+int libc_clock_nanosleep(clockid_t clock, int flags, const timespec *req, timespec *rem) {
+    if (auto function = g_clock_nanosleep.get()) {
+        return function(clock, flags, req, rem);
+    }
+    return ::syscall(SYS_clock_nanosleep, clock, flags, req, rem) == 0 ? 0 : errno;
+}
+
+int libc_gettimeofday(timeval *tv, void *tz) {
+    if (auto function = g_gettimeofday.get()) {
+        return function(tv, tz);
+    }
+    timespec now{};
+    const int result = libc_clock_gettime(CLOCK_REALTIME, &now);
+    if (tv != nullptr) {
+        tv->tv_sec = now.tv_sec;
+        tv->tv_usec = static_cast<suseconds_t>(now.tv_nsec / 1'000);
+    }
+    return result;
+}
+
+time_t libc_time(time_t *tloc) {
+    if (auto function = g_time.get()) {
+        return function(tloc);
+    }
+    timespec now{};
+    libc_clock_gettime(CLOCK_REALTIME, &now);
+    if (tloc != nullptr) {
+        *tloc = now.tv_sec;
+    }
+    return now.tv_sec;
+}
+
+int libc_usleep(useconds_t usec) {
+    if (auto function = g_usleep.get()) {
+        return function(usec);
+    }
+    const timespec length{static_cast<time_t>(usec / 1'000'000),
+                          static_cast<long>(usec % 1'000'000) * 1'000};
+    return libc_nanosleep(&length, nullptr);
+}
+
+unsigned libc_sleep(unsigned seconds) {
+    if (auto function = g_sleep.get()) {
+        return function(seconds);
+    }
+    const timespec length{static_cast<time_t>(seconds), 0};
+    return libc_nanosleep(&length, nullptr) == 0 ? 0 : seconds;
 }
 
 // The board whose clock the program's C library time follows, or null for the C library's own.
@@ -106,14 +186,12 @@ std::uint64_t to_ns(const timespec &length) {
 }
 
 // A read of the board's clock as `clock` shows it: the run's start in that clock plus the board's
-// time at the call, which costs a clock read.
-std::int64_t read_clock(Call call, std::initializer_list<long long> args, clockid_t clock) {
+// time at the call, which costs a clock read. Not in the call log: a read makes nothing to log,
+// and allocates nothing, as a memory allocator may read the clock while it holds its own lock.
+std::int64_t read_clock(clockid_t clock) {
     return on_board([&](Board::State &s) {
-        CallRecord &rec = s.record(call, args);
         const std::int64_t ns =
             *clock_start(s.run->real_start, clock) + static_cast<std::int64_t>(s.run->clock.now());
-        rec.has_result = true;
-        rec.result = call == Call::Time ? ns / kNsPerSecond64 : 0;
         s.run->clock.advance(s.settings.costs.clock_read_ns);
         return ns;
     });
@@ -130,7 +208,7 @@ void board_wait(Call call, std::initializer_list<long long> args, std::uint64_t 
 
 std::int64_t real_clock_ns(clockid_t clock) {
     timespec now{};
-    libc().clock_gettime(clock, &now);
+    libc_clock_gettime(clock, &now);
     return static_cast<std::int64_t>(now.tv_sec) * kNsPerSecond64 + now.tv_nsec;
 }
 
@@ -142,7 +220,7 @@ void real_sleep(std::uint64_t ns) {
         ns > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
             ? std::numeric_limits<std::int64_t>::max()
             : ns));
-    while (libc().nanosleep(&left, &left) != 0 && errno == EINTR) {
+    while (libc_nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
 
@@ -157,20 +235,20 @@ extern "C" {
 VBOARD_EXPORT int clock_gettime(clockid_t clock, timespec *tp) noexcept {
     if (vboard::program_board() == nullptr || vboard::is_null(tp) ||
         vboard::clock_start(vboard::RealStart{}, clock) == nullptr) {
-        return vboard::libc().clock_gettime(clock, tp);
+        return vboard::libc_clock_gettime(clock, tp);
     }
-    *tp = vboard::to_timespec(vboard::read_clock(Call::ClockGettime, {clock}, clock));
+    *tp = vboard::to_timespec(vboard::read_clock(clock));
     return 0;
 }
 
 VBOARD_EXPORT int gettimeofday(timeval *tv, void *tz) noexcept {
     if (vboard::program_board() == nullptr || vboard::is_null(tv)) {
-        return vboard::libc().gettimeofday(tv, tz);
+        return vboard::libc_gettimeofday(tv, tz);
     }
     if (tz != nullptr) {
-        vboard::libc().gettimeofday(nullptr, tz);
+        vboard::libc_gettimeofday(nullptr, tz);
     }
-    const std::int64_t ns = vboard::read_clock(Call::Gettimeofday, {}, CLOCK_REALTIME);
+    const std::int64_t ns = vboard::read_clock(CLOCK_REALTIME);
     tv->tv_sec = static_cast<time_t>(ns / vboard::kNsPerSecond64);
     tv->tv_usec = static_cast<suseconds_t>(ns % vboard::kNsPerSecond64 / 1'000);
     return 0;
@@ -178,10 +256,10 @@ VBOARD_EXPORT int gettimeofday(timeval *tv, void *tz) noexcept {
 
 VBOARD_EXPORT time_t time(time_t *tloc) noexcept {
     if (vboard::program_board() == nullptr) {
-        return vboard::libc().time(tloc);
+        return vboard::libc_time(tloc);
     }
-    const auto seconds = static_cast<time_t>(vboard::read_clock(Call::Time, {}, CLOCK_REALTIME) /
-                                             vboard::kNsPerSecond64);
+    const auto seconds =
+        static_cast<time_t>(vboard::read_clock(CLOCK_REALTIME) / vboard::kNsPerSecond64);
     if (tloc != nullptr) {
         *tloc = seconds;
     }
@@ -190,7 +268,7 @@ VBOARD_EXPORT time_t time(time_t *tloc) noexcept {
 
 VBOARD_EXPORT int nanosleep(const timespec *req, timespec *rem) {
     if (vboard::program_board() == nullptr) {
-        return vboard::libc().nanosleep(req, rem);
+        return vboard::libc_nanosleep(req, rem);
     }
     if (req == nullptr || !vboard::valid(*req)) {
         errno = req == nullptr ? EFAULT : EINVAL;
@@ -206,7 +284,7 @@ VBOARD_EXPORT int nanosleep(const timespec *req, timespec *rem) {
 VBOARD_EXPORT int clock_nanosleep(clockid_t clock, int flags, const timespec *req, timespec *rem) {
     if (vboard::program_board() == nullptr ||
         vboard::clock_start(vboard::RealStart{}, clock) == nullptr) {
-        return vboard::libc().clock_nanosleep(clock, flags, req, rem);
+        return vboard::libc_clock_nanosleep(clock, flags, req, rem);
     }
     if (req == nullptr) {
         return EFAULT;
@@ -237,7 +315,7 @@ VBOARD_EXPORT int clock_nanosleep(clockid_t clock, int flags, const timespec *re
 
 VBOARD_EXPORT int usleep(useconds_t usec) {
     if (vboard::program_board() == nullptr) {
-        return vboard::libc().usleep(usec);
+        return vboard::libc_usleep(usec);
     }
     vboard::board_wait(Call::Usleep, {usec}, std::uint64_t{usec} * 1'000);
     return 0;
@@ -245,7 +323,7 @@ VBOARD_EXPORT int usleep(useconds_t usec) {
 
 VBOARD_EXPORT unsigned int sleep(unsigned int seconds) {
     if (vboard::program_board() == nullptr) {
-        return vboard::libc().sleep(seconds);
+        return vboard::libc_sleep(seconds);
     }
     vboard::board_wait(Call::Sleep, {seconds}, std::uint64_t{seconds} * vboard::kNsPerSecond);
     return 0;

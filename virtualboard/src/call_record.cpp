@@ -67,9 +67,6 @@ const char *to_string(Call call) {
         case Call::Nanosleep: return "nanosleep";
         case Call::ClockNanosleep: return "clock_nanosleep";
         case Call::Sleep: return "sleep";
-        case Call::ClockGettime: return "clock_gettime";
-        case Call::Gettimeofday: return "gettimeofday";
-        case Call::Time: return "time";
     }
     return "?";
 }
@@ -139,7 +136,7 @@ std::string LineWave::to_string() const {
     std::string text = "BCM" + std::to_string(pin) + " ";
     text += source == Source::Pwm ? "PWM" : "GPCLK";
     text += std::to_string(unit);
-    if (source == Source::Pwm) {
+    if (source == Source::Pwm && period_ns > 0) {
         text += balanced ? " balanced" : " mark-space";
     }
     text += ": ";

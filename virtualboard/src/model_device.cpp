@@ -151,7 +151,9 @@ const vb_host_api kHostApi = {
 
 constexpr std::uint64_t kTimerEvent = 1;
 
-thread_local int t_model_depth = 0;
+// Read by the C library's clocks under the board, which an allocator may call: no allocation on
+// first use.
+[[gnu::tls_model("initial-exec")]] thread_local int t_model_depth = 0;
 
 // Marks the calling thread as inside a model's callback for the object's lifetime.
 struct InModel {

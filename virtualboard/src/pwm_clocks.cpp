@@ -115,9 +115,10 @@ LineWave PwmClocks::compute(int line) const {
     if (is_pwm_line(line)) {
         wave.source = LineWave::Source::Pwm;
         wave.unit = pwm_channel(line);
-        wave.balanced = balanced_;
         const std::optional<TickLength> tick = pwm_tick();
-        if (in_function && pwm_started_ && tick && range_ > 0) {
+        if (in_function && pwm_started_ && tick &&
+            range_ > 0) {  // else none, whatever the registers
+            wave.balanced = balanced_;
             const std::uint32_t high = std::min(value_[wave.unit], range_);
             wave.duty = static_cast<double>(high) / range_;
             wave.period_ns = static_cast<double>(range_) * static_cast<double>(tick->num) /

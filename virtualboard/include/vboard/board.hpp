@@ -132,9 +132,6 @@ enum class Call : std::uint8_t {
     Nanosleep,
     ClockNanosleep,
     Sleep,
-    ClockGettime,
-    Gettimeofday,
-    Time,
 };
 
 // Why a call did not do what it asked. Codes are never reused.
@@ -377,9 +374,9 @@ class VBOARD_EXPORT Board {
     // std::this_thread::sleep_for through them) move the board's clock as delay does, and its
     // clocks (clock_gettime's monotonic, boot-time and real-time clocks, gettimeofday, time, and
     // std::chrono's clocks through them) read it: the real-time clocks from the real time at
-    // power-on, the others from their reading then. Each is a call in the log; a read costs
-    // CallCosts::clock_read_ns. Takes effect where the board's library comes before the C
-    // library in the process (a program linked with it as its wiringPi; `vboard run` preloads
+    // power-on, the others from their reading then. Each wait is a call in the log; a read is
+    // not, and costs CallCosts::clock_read_ns. Takes effect where the board's library comes before
+    // the C library in the process (a program linked with it as its wiringPi; `vboard run` preloads
     // it). false (the default for a board made here; the start-up from the environment turns it
     // on unless the board file says otherwise): the C library's own. A setting, kept by reset().
     void set_c_library_time(bool on);
