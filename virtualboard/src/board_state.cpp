@@ -58,7 +58,7 @@ RunState::RunState(Engine &engine, ClockOwner &owner, const BoardSettings &setti
     listeners.add(&monitor, 0, ListenerList::kPartRank);
     listeners.add(&rules, 0, ListenerList::kPartRank);
     listeners.add(&interrupts, 0, ListenerList::kPartRank);
-    listeners.add(&pwm, kFunctionChanges, ListenerList::kPartRank);
+    listeners.add(&pwm, 0, ListenerList::kPartRank);
 }
 
 void Board::State::power_on() {
@@ -125,7 +125,7 @@ bool Board::State::break_loop(std::uint64_t now) {
 }
 
 std::string Board::State::call_in_progress() const {
-    const CallRecord *current = run->recorder.current();
+    const CallRecord *current = run->recorder.in_progress();
     if (current == nullptr) {
         return "";
     }
@@ -244,11 +244,6 @@ Flag Board::State::no_such_pin(int pin) {
     note(shown.to_string() + ": pin " + std::to_string(pin) + " is no line in " +
          to_string(run->numbering) + " numbering on a 40-pin Pi (ignored)");
     return Flag::BadPin;
-}
-
-void Board::State::set_line_function(int line, Function function) {
-    run->gpio.set_function(line, function);
-    run->observers.function_changed(run->clock.now(), line, function);
 }
 
 void Board::State::wave(const LineWave &wave) {

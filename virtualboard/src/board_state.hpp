@@ -195,8 +195,18 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     // millis, micros, piMicros64: the board's clock since the first set-up, in `unit_ns`.
     std::uint64_t time_since_setup(Call call, std::uint64_t unit_ns);
     void pin_mode(int pin, int mode);
-    // Sets a line's function and tells the observers that watch functions.
-    void set_line_function(int line, Function function);
+    // Sets a line's function and tells the observers that watch functions; a PWM or clock line's
+    // wave follows.
+    VBOARD_ALWAYS_INLINE void set_line_function(int line, Function function) {
+        RunState &r = *run;
+        r.gpio.set_function(line, function);
+        if (r.observers.watch_functions()) [[unlikely]] {
+            r.observers.function_changed(r.clock.now(), line, function);
+        }
+        if (is_pwm_line(line) || clock_generator(line) >= 0) [[unlikely]] {
+            r.pwm.refresh();
+        }
+    }
     void pull_up_dn_control(int pin, int pud);
     // digitalWrite, the call the layer makes most, in two steps, so that the wiringPi function
     // makes the common cases without a frame of its own. begin_write() makes the write when nobody
@@ -206,7 +216,8 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     enum class Write {
         Done,
         ToTell,    // done; the line changed: tell_line_change() tells the observers
-        Brief,     // brief_write(): a call nobody records, on a line listened to or at a due time
+        Brief,     // brief_write(): a call nobody records, on a line listened to or at a due time,
+                   // while no interrupt is registered
         Recorded,  // recorded_write()
     };
     VBOARD_ALWAYS_INLINE Write begin_write(int pin, int value) {
@@ -217,7 +228,8 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
         }
         const std::uint64_t end = r.clock.now() + settings.costs.write_ns;
         if (r.listeners.hears_lines() || !r.gpio.is_output(pin) || !r.clock.nothing_due_by(end)) {
-            return Write::Brief;
+            // An edge may raise an interrupt, which a recorded write delivers after it.
+            return r.interrupts.any() ? Write::Recorded : Write::Brief;
         }
         r.clock.note_other_call();
         const bool to_tell = r.gpio.set_output_latch(pin, value != 0);

@@ -58,11 +58,15 @@ bool Board::State::pass_time(std::uint64_t target, Done done) {
 
 bool Board::State::wait(Call call, std::initializer_list<long long> args, std::uint64_t length_ns) {
     record(call, args);
-    run->recorder.tell_now();
+    run->recorder.begin_wait();
     ++run->waits;
+    const std::uint64_t power_on = power_ons;
     const std::uint64_t target =
         saturating_add(run->clock.now(), saturating_add(settings.costs.delay_call_ns, length_ns));
     pass_time(target, [] { return false; });
+    if (same_run(power_on)) {
+        run->recorder.wait_over();
+    }
     return settings.real_sleep;
 }
 

@@ -31,20 +31,16 @@ void CallRecorder::tell_held_notes() {
 }
 
 CallRecorder::Suspended CallRecorder::suspend() {
-    if (told_ && !pending_.empty()) {
-        flush_pending();  // what came before the other calls, after a record already told
-    }
     Suspended suspended;
     if (current_ != nullptr) {
         suspended.record = *current_;
         suspended.place = current_;
     }
     suspended.pushes = pushes_;
-    suspended.told = told_;
     suspended.pending = std::move(pending_);
+    suspended.waiting = waiting_;
     pending_.clear();
     current_ = nullptr;
-    told_ = false;
     return suspended;
 }
 
@@ -59,8 +55,8 @@ void CallRecorder::resume(Suspended suspended) {
         unlogged_ = std::move(suspended.record);  // the log has moved past it
         current_ = &unlogged_;
     }
-    told_ = suspended.told;
     pending_ = std::move(suspended.pending);
+    waiting_ = suspended.waiting;
 }
 
 void CallRecorder::flush_pending() {

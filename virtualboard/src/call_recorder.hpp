@@ -72,15 +72,23 @@ class CallRecorder {
     }
     const CallRecord *current() const { return current_; }
     CallRecord *current() { return current_; }
+    // The call in progress, or the wait that began_wait() set aside.
+    const CallRecord *in_progress() const { return current_ != nullptr ? current_ : waiting_; }
 
     // A wait's record is told to the call observers when the wait starts, so that what happens
-    // during it follows it in a log; done() then does not tell it again.
-    void tell_now() {
+    // during it follows it in a log; it stays the call in progress for in_progress() until
+    // wait_over().
+    void begin_wait() {
         if (current_ != nullptr && observers_.any_call_observer()) {
             observers_.call(*current_);
-            told_ = true;
+        }
+        waiting_ = current_;
+        current_ = nullptr;
+        if (!pending_.empty()) {
+            flush_pending();
         }
     }
+    void wait_over() { waiting_ = nullptr; }
     // Sets the call in progress aside while other calls run inside it (an interrupt's callback
     // during a wait), and brings it back: its record is kept by value, as those calls may reuse
     // its place in the log.
@@ -88,8 +96,8 @@ class CallRecorder {
         CallRecord record;
         CallRecord *place = nullptr;
         std::uint64_t pushes = 0;
-        bool told = false;
         std::vector<Pending> pending;
+        CallRecord *waiting = nullptr;
     };
     Suspended suspend();
     void resume(Suspended suspended);
@@ -97,11 +105,10 @@ class CallRecorder {
     // Ends the call in progress: tells the call observers, then logs what devices wrote meanwhile.
     // `calls_seen`: whether a call observer wants calls (Observers::any_call_observer()).
     VBOARD_ALWAYS_INLINE void done(bool calls_seen) {
-        if (calls_seen && current_ != nullptr && !told_) {
+        if (calls_seen && current_ != nullptr) {
             observers_.call(*current_);
         }
         current_ = nullptr;
-        told_ = false;
         if (!pending_.empty()) {
             flush_pending();
         }
@@ -142,7 +149,7 @@ class CallRecorder {
     std::uint64_t dropped_ = 0;
     CallRecord unlogged_;            // where calls are recorded while the log is off
     CallRecord *current_ = nullptr;  // the call being made, while a wiringPi function runs
-    bool told_ = false;              // current_ has been told to the observers (tell_now)
+    CallRecord *waiting_ = nullptr;  // the wait in progress, once begin_wait() told it
     std::uint64_t pushes_ = 0;       // records placed in the log so far
     std::vector<Pending> pending_;   // to log after `current_`
 };

@@ -44,10 +44,8 @@ class Observers {
     void frame(const Frame &frame) const {
         tell(frames_, event_at(RunEventKind::Frame, frame.time_ns), &frame);
     }
+    bool watch_functions() const { return !functions_.empty(); }
     void function_changed(std::uint64_t now, int pin, Function function) const {
-        if (functions_.empty()) {
-            return;
-        }
         RunEvent event = event_at(RunEventKind::FunctionChange, now);
         event.pin = pin;
         event.function = function;

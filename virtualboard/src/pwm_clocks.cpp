@@ -170,12 +170,6 @@ bool PwmClocks::moves(const LineWave &wave) const {
     return draw_ && wave.period_ns > 0 && wave.duty > 0 && wave.duty < 1;
 }
 
-void PwmClocks::function_changed(const LineView &, int pin) {
-    if (is_pwm_line(pin) || clock_generator(pin) >= 0) {
-        refresh();
-    }
-}
-
 void PwmClocks::draw(int line, const LineWave &wave) {
     Drawing &drawing = drawing_[line];
     const std::uint64_t generation = drawing.generation + 1;

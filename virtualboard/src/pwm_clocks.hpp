@@ -36,10 +36,10 @@ class PwmClocks final : public Listener {
     // The wave `line` carries (a PWM or clock line), or none.
     std::optional<LineWave> wave(int line) const;
     // Tells the board of every line whose wave changed, and draws it afresh: after a register
-    // changed, a line's function changed or the board started or stopped drawing waves.
+    // changed, a PWM or clock line's function changed or the board started or stopped drawing
+    // waves.
     void refresh();
 
-    void function_changed(const LineView &lines, int pin) override;
     void timed(std::uint64_t what, std::uint64_t detail) override;
 
   private:

@@ -28,7 +28,6 @@ using Write = vboard::Board::State::Write;
 }
 
 [[gnu::noinline]] void brief_write_and_unlock(vboard::Board::State &state, int pin, int value) {
-    const InterruptsAfterCall after{state};
     {
         CallDone done{state};
         state.brief_write(pin, value);
