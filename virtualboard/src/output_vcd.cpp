@@ -10,7 +10,8 @@
 namespace vboard {
 namespace {
 
-// The pin map's lines and MISO, and every line the board file drives or watches.
+// The pin map's lines and MISO, every line the board file drives or watches, and the header's
+// PWM and clock lines when it draws their waves.
 std::vector<int> traced_lines(const BoardFile *file) {
     std::vector<int> lines = pin_map_lines();
     const auto add = [&lines](int pin) {
@@ -32,6 +33,11 @@ std::vector<int> traced_lines(const BoardFile *file) {
                 add(pin);
             }
         }
+        if (file->pwm_waveform.value_or(false)) {
+            for (const int pin : {12, 13, 18, 19, 4, 5, 6, 20, 21}) {
+                add(pin);
+            }
+        }
     }
     return lines;
 }
@@ -44,7 +50,8 @@ const OutputModule kVcdOutput{
     .option = "--vcd",
     .argument = "FILE",
     .help =
-        "stream the pin map's lines, MISO and the lines the board file drives or watches to "
+        "stream the pin map's lines, MISO and the lines the board file drives, watches or "
+        "draws a wave on to "
         "a VCD file",
     .open = [](const RunConfig &config,
                const BoardFile *board_file) -> std::shared_ptr<RunObserver> {
