@@ -35,6 +35,7 @@ bool BoardLock::lock_shared() noexcept {
             std::this_thread::yield();
         }
     }
+    shared_holder_.store(self(), std::memory_order_relaxed);
     return false;
 }
 

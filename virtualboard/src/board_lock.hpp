@@ -57,7 +57,7 @@ class BoardLock {
             if (owned_) {
                 lock_.unlock_owner();
             } else {
-                lock_.locked_.store(false, std::memory_order_release);
+                lock_.release_shared();
             }
         }
         Guard(const Guard &) = delete;
@@ -67,6 +67,16 @@ class BoardLock {
         BoardLock &lock_;
         const bool owned_;
     };
+
+    // Whether the calling thread holds the lock: a clock read made inside a board call (by a device
+    // model, or by a memory allocator the call reached) must not wait for it.
+    bool held_by_this_thread() const noexcept {
+        const std::uintptr_t me = self();
+        return (owner_.load(std::memory_order_relaxed) == me &&
+                held_owned_.load(std::memory_order_relaxed)) ||
+               (locked_.load(std::memory_order_relaxed) &&
+                shared_holder_.load(std::memory_order_relaxed) == me);
+    }
 
     // Never blocks, so that a signal handler may use it: false while the lock is held, or while
     // the owner would have to be waited for.
@@ -78,8 +88,12 @@ class BoardLock {
         if (owner != 0 && !revoked_.load(std::memory_order_acquire)) {
             return false;
         }
-        return !locked_.load(std::memory_order_relaxed) &&
-               !locked_.exchange(true, std::memory_order_acquire);
+        if (locked_.load(std::memory_order_relaxed) ||
+            locked_.exchange(true, std::memory_order_acquire)) {
+            return false;
+        }
+        shared_holder_.store(self(), std::memory_order_relaxed);
+        return true;
     }
 
     void unlock() noexcept {
@@ -88,10 +102,15 @@ class BoardLock {
             held_owned_.store(false, std::memory_order_release);
             return;
         }
-        locked_.store(false, std::memory_order_release);
+        release_shared();
     }
 
   private:
+    void release_shared() noexcept {
+        shared_holder_.store(0, std::memory_order_relaxed);
+        locked_.store(false, std::memory_order_release);
+    }
+
     // The lock when the fast path is not this thread's: claims the board for this thread if
     // nobody has, else takes the exchange lock, the ownership revoked first. Returns whether it
     // took the owner's lock.
@@ -166,6 +185,7 @@ class BoardLock {
     std::atomic<bool> owned_{false};        // the owner's fast path is on
     std::atomic<bool> held_owned_{false};   // the owner holds the lock through it
     std::atomic<bool> revoked_{false};      // the ownership has ended, for good
+    std::atomic<std::uintptr_t> shared_holder_{0};  // the thread holding the exchange lock
 };
 
 }  // namespace vboard

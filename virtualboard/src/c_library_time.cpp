@@ -144,8 +144,11 @@ Board::State *program_board() {
         return nullptr;
     }
     Board::State *state = g_current_state.load(std::memory_order_acquire);
-    return state != nullptr && state->c_library_time.load(std::memory_order_relaxed) ? state
-                                                                                     : nullptr;
+    if (state == nullptr || !state->c_library_time.load(std::memory_order_relaxed) ||
+        state->mutex.held_by_this_thread()) {
+        return nullptr;  // a read made inside a board call (an allocator's, say) is real
+    }
+    return state;
 }
 
 // Which of the run's starts a clock counts from; none for a clock that stays real (the CPU-time
