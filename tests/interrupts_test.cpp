@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -275,6 +276,23 @@ TEST_F(CLibraryTime, AWaitTimedWithTheClockIsAPollTheTimeLimitNames) {
         EXPECT_EQ(seen->poll_pin, 24);
         EXPECT_GT(seen->poll_reads, 1000U);
     }
+}
+
+// A device runs under the board's lock: a clock it reads is the C library's own, not a wait for
+// the lock its own call holds.
+TEST_F(CLibraryTime, ADeviceReadingTheClockReadsTheRealOne) {
+    timespec seen{};
+    board.attach_spi_device(0, [&seen](std::span<const std::uint8_t> sent) {
+        clock_gettime(CLOCK_MONOTONIC, &seen);
+        return std::vector<std::uint8_t>(sent.begin(), sent.end());
+    });
+    ASSERT_GE(wiringPiSPISetup(0, 1'000'000), 0);
+    delay(100'000);  // the board's clock 100 s ahead of the real one
+    unsigned char byte = 0x5a;
+    EXPECT_EQ(wiringPiSPIDataRW(0, &byte, 1), 1);
+    timespec real{};
+    ::syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &real);
+    EXPECT_LE(real.tv_sec - seen.tv_sec, 1);
 }
 
 // With the setting off, the C library's time is its own: the board's clock does not move.
