@@ -141,4 +141,20 @@ TEST_F(ReportTest, TextFromTheRunCannotCloseItsScript) {
     EXPECT_THAT(page, HasSubstr("[18,\"\\u003c/script\\u003e"));
 }
 
+// The page names lines whatever numbering the program chose: a pin mode in wiringPi's numbering
+// is a change of the BCM line it reached, and a PWM line's wave is in the page.
+TEST_F(ReportTest, ShowsBcmLinesWhateverTheNumberingAndTheWaves) {
+    const auto report = vboard::HtmlReport::attach(board, {"", "numbering", {}});
+    ASSERT_EQ(wiringPiSetup(), 0);
+    pinMode(0, OUTPUT);      // BCM 17
+    pinMode(1, PWM_OUTPUT);  // BCM 18
+    pwmWrite(1, 512);
+    board.flush_outputs();
+    const std::string page = report->html("done");
+    const std::string at = std::to_string(board.calls()[1].time_ns);
+    EXPECT_THAT(page, HasSubstr("\"head\":[[" + at + ",17,1]"));
+    EXPECT_THAT(page,
+                HasSubstr(",18,\"BCM18 PWM0 balanced: 585.938 Hz (1.706667 ms), duty 50.0 %\"]"));
+}
+
 }  // namespace
