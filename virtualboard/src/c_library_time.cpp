@@ -23,6 +23,8 @@
 #include "model_device.hpp"
 #include "vboard/export.h"
 
+extern "C" [[gnu::weak]] void __sanitizer_print_stack_trace();
+
 namespace vboard {
 namespace {
 
@@ -138,6 +140,9 @@ unsigned libc_sleep(unsigned seconds) {
     return libc_nanosleep(&length, nullptr) == 0 ? 0 : seconds;
 }
 
+// Whether a sanitizer's runtime is in the process: each defines this function.
+bool sanitizer_runtime_loaded() { return &__sanitizer_print_stack_trace != nullptr; }
+
 // The board whose clock the program's C library time follows, or null for the C library's own.
 Board::State *program_board() {
     if (t_board_thread || in_device_model()) {
@@ -149,6 +154,14 @@ Board::State *program_board() {
         return nullptr;  // a read made inside a board call (an allocator's, say) is real
     }
     return state;
+}
+
+// program_board() for a read of a clock. In a process with a sanitizer's runtime the reads stay
+// the C library's: the runtime reads the clock itself, from places where the board's code may not
+// run (a thread being torn down, its allocator's lock held), and it takes the program's reads
+// through its own interceptors, so the two cannot be told apart.
+Board::State *program_board_for_reads() {
+    return sanitizer_runtime_loaded() ? nullptr : program_board();
 }
 
 // Which of the run's starts a clock counts from; none for a clock that stays real (the CPU-time
@@ -236,7 +249,7 @@ using vboard::Call;
 extern "C" {
 
 VBOARD_EXPORT int clock_gettime(clockid_t clock, timespec *tp) noexcept {
-    if (vboard::program_board() == nullptr || vboard::is_null(tp) ||
+    if (vboard::program_board_for_reads() == nullptr || vboard::is_null(tp) ||
         vboard::clock_start(vboard::RealStart{}, clock) == nullptr) {
         return vboard::libc_clock_gettime(clock, tp);
     }
@@ -245,7 +258,7 @@ VBOARD_EXPORT int clock_gettime(clockid_t clock, timespec *tp) noexcept {
 }
 
 VBOARD_EXPORT int gettimeofday(timeval *tv, void *tz) noexcept {
-    if (vboard::program_board() == nullptr || vboard::is_null(tv)) {
+    if (vboard::program_board_for_reads() == nullptr || vboard::is_null(tv)) {
         return vboard::libc_gettimeofday(tv, tz);
     }
     if (tz != nullptr) {
@@ -258,7 +271,7 @@ VBOARD_EXPORT int gettimeofday(timeval *tv, void *tz) noexcept {
 }
 
 VBOARD_EXPORT time_t time(time_t *tloc) noexcept {
-    if (vboard::program_board() == nullptr) {
+    if (vboard::program_board_for_reads() == nullptr) {
         return vboard::libc_time(tloc);
     }
     const auto seconds =
@@ -285,8 +298,12 @@ VBOARD_EXPORT int nanosleep(const timespec *req, timespec *rem) {
 }
 
 VBOARD_EXPORT int clock_nanosleep(clockid_t clock, int flags, const timespec *req, timespec *rem) {
-    if (vboard::program_board() == nullptr ||
-        vboard::clock_start(vboard::RealStart{}, clock) == nullptr) {
+    // A time to sleep until was read from the clock, which must then be the board's too.
+    if ((flags & TIMER_ABSTIME) != 0 ? vboard::program_board_for_reads() == nullptr
+                                     : vboard::program_board() == nullptr) {
+        return vboard::libc_clock_nanosleep(clock, flags, req, rem);
+    }
+    if (vboard::clock_start(vboard::RealStart{}, clock) == nullptr) {
         return vboard::libc_clock_nanosleep(clock, flags, req, rem);
     }
     if (req == nullptr) {
