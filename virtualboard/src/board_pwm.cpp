@@ -34,6 +34,22 @@ std::string call_text(const CallRecord &rec) {
     return shown.to_string();
 }
 
+enum class Unit { Pwm, Clock };
+
+// Whether `line` has the unit a call asks for; when not, the call is flagged NotPwm and a
+// diagnostic names the lines that have it.
+bool line_has(Board::State &state, CallRecord &rec, int line, Unit unit) {
+    if (unit == Unit::Pwm ? is_pwm_line(line) : clock_generator(line) >= 0) {
+        return true;
+    }
+    rec.flag = Flag::NotPwm;
+    state.note(call_text(rec) + ": BCM " + std::to_string(line) +
+               (unit == Unit::Pwm ? " has no PWM (BCM 12, 13, 18 and 19 have)"
+                                  : " has no general-purpose clock (BCM 4, 5, 6, 20 and 21 have)") +
+               " (ignored)");
+    return false;
+}
+
 }  // namespace
 
 void Board::State::pin_mode_peripheral(CallRecord &rec, int line, int mode) {
@@ -47,9 +63,8 @@ void Board::State::pin_mode_peripheral(CallRecord &rec, int line, int mode) {
         case kPwmMsOutput:
         case kPwmBalOutput:
         case kPwmToneOutput:
-            if (!is_pwm_line(line)) {
-                return refuse(Flag::NotPwm, "BCM " + std::to_string(line) +
-                                                " has no PWM (BCM 12, 13, 18 and 19 have)");
+            if (!line_has(*this, rec, line, Unit::Pwm)) {
+                return;
             }
             set_line_function(line, peripheral_function(line));
             run->pwm.set_mode(mode == kPwmOutput || mode == kPwmBalOutput);
@@ -58,10 +73,8 @@ void Board::State::pin_mode_peripheral(CallRecord &rec, int line, int mode) {
             run->pwm.refresh();
             return;
         case kGpioClock:
-            if (clock_generator(line) < 0) {
-                return refuse(Flag::NotPwm, "BCM " + std::to_string(line) +
-                                                " has no general-purpose clock (BCM 4, 5, 6, "
-                                                "20 and 21 have)");
+            if (!line_has(*this, rec, line, Unit::Clock)) {
+                return;
             }
             set_line_function(line, peripheral_function(line));
             return;
@@ -113,11 +126,9 @@ void Board::State::pwm_write(int pin, int value) {
     CallRecord &rec = record(Call::PwmWrite, {pin, value});
     int line = -1;
     rec.flag = check_line_call(rec, pin, line);
-    if (rec.flag == Flag::None && !is_pwm_line(line)) {
-        rec.flag = Flag::NotPwm;
-        note(call_text(rec) + ": BCM " + std::to_string(line) +
-             " has no PWM (BCM 12, 13, 18 and 19 have); ignored");
-    } else if (rec.flag == Flag::None && value < 0) {
+    if (rec.flag != Flag::None || !line_has(*this, rec, line, Unit::Pwm)) {
+        // refused
+    } else if (value < 0) {
         rec.flag = Flag::BadArgument;
         note(call_text(rec) + ": a negative value; ignored");
     }
@@ -132,11 +143,9 @@ void Board::State::pwm_tone_write(int pin, int freq) {
     CallRecord &rec = record(Call::PwmToneWrite, {pin, freq});
     int line = -1;
     rec.flag = check_line_call(rec, pin, line);
-    if (rec.flag == Flag::None && !is_pwm_line(line)) {
-        rec.flag = Flag::NotPwm;
-        note(call_text(rec) + ": BCM " + std::to_string(line) +
-             " has no PWM (BCM 12, 13, 18 and 19 have); ignored");
-    } else if (rec.flag == Flag::None && (freq < 0 || freq > kToneTicksPerSecond)) {
+    if (rec.flag != Flag::None || !line_has(*this, rec, line, Unit::Pwm)) {
+        // refused
+    } else if (freq < 0 || freq > kToneTicksPerSecond) {
         rec.flag = Flag::BadArgument;
         note(call_text(rec) + ": a tone from 0 to 600000 Hz; ignored");
     }
@@ -165,10 +174,8 @@ void Board::State::gpio_clock_set(int pin, int freq) {
                 "wiringPi: gpioClockSet: not supported on a Raspberry Pi 5: "
                 "wiringPi 3.x ends the program here with status 1");
         }
-    } else if (rec.flag == Flag::None && clock_generator(line) < 0) {
-        rec.flag = Flag::NotPwm;
-        note(call_text(rec) + ": BCM " + std::to_string(line) +
-             " has no general-purpose clock (BCM 4, 5, 6, 20 and 21 have); ignored");
+    } else if (rec.flag == Flag::None) {
+        line_has(*this, rec, line, Unit::Clock);
     }
     if (rec.flag == Flag::None) {
         const double hz = run->pwm.set_frequency(line, freq);
@@ -181,10 +188,7 @@ void Board::State::gpio_clock_set(int pin, int freq) {
                      std::to_string(static_cast<long long>(std::llround(hz))) +
                      " Hz: wiringPi divides the oscillator by 19.2 MHz / " + std::to_string(freq) +
                      ", whole, and the oscillator of a " + pi_model_title(settings.model) +
-                     " runs at " +
-                     (settings.model == PiModel::Pi3B || settings.model == PiModel::Zero2W
-                          ? "19.2 MHz"
-                          : "54 MHz"));
+                     " runs at " + std::to_string(run->pwm.oscillator_hz()) + " Hz");
             }
             run->pwm.refresh();
         }

@@ -303,9 +303,9 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
 
   private:
     // Moves the clock on to `target`, one moment at a time while interrupts are registered;
-    // returns early, true, once `done` is.
+    // returns early once `done` is, or the run was reset meanwhile.
     template <typename Done>
-    bool pass_time(std::uint64_t target, Done done);
+    void pass_time(std::uint64_t target, Done done);
     // Whether the run is the one that was `power_ons` and still has one.
     bool same_run(std::uint64_t power_on) const { return run && power_ons == power_on; }
 };

@@ -23,10 +23,10 @@ constexpr int kWaitNotRegistered = -2;
 }  // namespace
 
 template <typename Done>
-bool Board::State::pass_time(std::uint64_t target, Done done) {
+void Board::State::pass_time(std::uint64_t target, Done done) {
     if (!run->interrupts.any() && target != Clock::kNever) {
         run->clock.advance(target - run->clock.now());
-        return false;
+        return;
     }
     const std::uint64_t power_on = power_ons;
     for (;;) {
@@ -34,14 +34,11 @@ bool Board::State::pass_time(std::uint64_t target, Done done) {
         if (interrupts_due.load(std::memory_order_relaxed)) {
             deliver_interrupts();
             if (!same_run(power_on)) {
-                return true;
+                return;
             }
         }
-        if (done()) {
-            return true;
-        }
-        if (reached) {
-            return false;
+        if (done() || reached) {
+            return;
         }
         if (target == Clock::kNever && !run->clock.anything_due()) {
             // Nothing on the board will ever come due: only another thread's call can end it.
@@ -50,7 +47,7 @@ bool Board::State::pass_time(std::uint64_t target, Done done) {
             interrupts.block_until_wait_result();
             mutex.lock();
             if (!same_run(power_on)) {
-                return true;
+                return;
             }
         }
     }

@@ -180,6 +180,9 @@ const std::int64_t *clock_start(const RealStart &start, clockid_t clock) {
     }
 }
 
+// Whether the board takes `clock`.
+bool follows_board(clockid_t clock) { return clock_start(RealStart{}, clock) != nullptr; }
+
 timespec to_timespec(std::int64_t ns) {
     return timespec{static_cast<time_t>(ns / kNsPerSecond64),
                     static_cast<long>(ns % kNsPerSecond64)};
@@ -250,7 +253,7 @@ extern "C" {
 
 VBOARD_EXPORT int clock_gettime(clockid_t clock, timespec *tp) noexcept {
     if (vboard::program_board_for_reads() == nullptr || vboard::is_null(tp) ||
-        vboard::clock_start(vboard::RealStart{}, clock) == nullptr) {
+        !vboard::follows_board(clock)) {
         return vboard::libc_clock_gettime(clock, tp);
     }
     *tp = vboard::to_timespec(vboard::read_clock(clock));
@@ -303,7 +306,7 @@ VBOARD_EXPORT int clock_nanosleep(clockid_t clock, int flags, const timespec *re
                                      : vboard::program_board() == nullptr) {
         return vboard::libc_clock_nanosleep(clock, flags, req, rem);
     }
-    if (vboard::clock_start(vboard::RealStart{}, clock) == nullptr) {
+    if (!vboard::follows_board(clock)) {
         return vboard::libc_clock_nanosleep(clock, flags, req, rem);
     }
     if (req == nullptr) {

@@ -95,6 +95,8 @@ double PwmClocks::set_frequency(int line, int hz) {
     return static_cast<double>(clocks.oscillator_hz) / static_cast<double>(divisor);
 }
 
+std::uint64_t PwmClocks::oscillator_hz() const { return clocks_of(model_).oscillator_hz; }
+
 std::optional<PwmClocks::TickLength> PwmClocks::pwm_tick() const {
     if (!divisor_) {
         return std::nullopt;

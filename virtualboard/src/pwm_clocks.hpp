@@ -32,6 +32,8 @@ class PwmClocks final : public Listener {
     // gpioClockSet: the clock's divisor from `hz`, as wiringPi computes it. Returns the frequency
     // the clock runs at then, in Hz; 0, changing nothing, for a frequency it cannot make.
     double set_frequency(int line, int hz);
+    // The oscillator the model's general-purpose clocks divide, in Hz (0: none to set).
+    std::uint64_t oscillator_hz() const;
 
     // The wave `line` carries (a PWM or clock line), or none.
     std::optional<LineWave> wave(int line) const;

@@ -62,20 +62,24 @@ Trigger Trigger::held(int pin, bool level, std::uint64_t time_ns) {
     return t;
 }
 
-Trigger Trigger::duty_above(int pin, double duty) {
+namespace {
+
+Trigger duty_trigger(Trigger::Kind kind, int pin, double duty) {
     Trigger t;
-    t.kind = Kind::DutyAbove;
+    t.kind = kind;
     t.pin = pin;
     t.duty = duty;
     return t;
 }
 
+}  // namespace
+
+Trigger Trigger::duty_above(int pin, double duty) {
+    return duty_trigger(Kind::DutyAbove, pin, duty);
+}
+
 Trigger Trigger::duty_below(int pin, double duty) {
-    Trigger t;
-    t.kind = Kind::DutyBelow;
-    t.pin = pin;
-    t.duty = duty;
-    return t;
+    return duty_trigger(Kind::DutyBelow, pin, duty);
 }
 
 }  // namespace vboard
