@@ -25,7 +25,7 @@ inline void tell_start(vboard::RunObserver &observer, std::uint64_t time_ns,
                        const std::array<bool, vboard::kLineCount> &levels = {},
                        const vboard::FramingOptions &framing = {}) {
     const std::vector<std::pair<int, std::string>> no_names;
-    const vboard::RunStart start{levels, {}, framing, no_names};
+    const vboard::RunStart start{levels, {}, framing, no_names, vboard::PiModel::Pi4B};
     vboard::RunEvent event = run_event(vboard::RunEventKind::Start, time_ns);
     event.start = &start;
     observer.event(event);

@@ -87,7 +87,8 @@ void Board::State::finish_observers(bool devices) {
 
 void Board::State::add_observer(std::shared_ptr<RunObserver> observer) {
     RunState &r = *run;
-    RunStart start{.framing = settings.framing, .line_names = settings.line_names};
+    RunStart start{
+        .framing = settings.framing, .line_names = settings.line_names, .model = settings.model};
     for (int pin = 0; pin < kLineCount; ++pin) {
         start.levels[pin] = r.gpio.level(pin);
         start.functions[pin] = r.gpio.line(pin).function;
@@ -510,6 +511,7 @@ int Board::State::spi_data_rw(Call call, std::optional<int> bus, int channel, un
     }
     if (problem == Flag::None) {
         rec.flag = run->spi.transfer(channel, rec.sent, data);
+        rec.received.assign(data, data + len);
     }
     return static_cast<int>(rec.result);
 }

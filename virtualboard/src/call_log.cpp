@@ -4,6 +4,7 @@
 #include "vboard/call_log.hpp"
 
 #include "vboard/board.hpp"
+#include "vboard/call_trace.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -26,8 +27,15 @@ void CallLogWriter::event(const RunEvent &event) {
     }
     const auto time = static_cast<unsigned long long>(event.time_ns);
     switch (event.kind) {
+        case RunEventKind::Start:
+            std::fputs(
+                trace_header(kTraceSourceBench, pi_model_title(event.start->model),
+                             std::to_string(kWiringPiMajor) + '.' + std::to_string(kWiringPiMinor))
+                    .c_str(),
+                file_);
+            break;
         case RunEventKind::Call:
-            std::fprintf(file_, "%12llu ns  %s\n", time, event.call->to_string().c_str());
+            std::fprintf(file_, "%12llu ns  %s\n", time, trace_call_text(*event.call).c_str());
             break;
         case RunEventKind::Note:
             std::fprintf(file_, "%12llu ns  note: %s\n", time, event.note->c_str());

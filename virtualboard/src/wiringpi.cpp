@@ -152,10 +152,10 @@ VBOARD_EXPORT int piRP1Model(void) {
 VBOARD_EXPORT void wiringPiVersion(int *major, int *minor) {
     on_board([](auto &s) { return s.board_info(vboard::Call::WiringPiVersion, 3); });
     if (major != nullptr) {
-        *major = 3;
+        *major = vboard::kWiringPiMajor;
     }
     if (minor != nullptr) {
-        *minor = 14;
+        *minor = vboard::kWiringPiMinor;
     }
 }
 

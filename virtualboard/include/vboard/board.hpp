@@ -168,6 +168,8 @@ struct VBOARD_EXPORT CallRecord {
     const void *buffer = nullptr;    // wiringPiSPI(x)DataRW: the buffer address passed
     std::string text;  // Call::DeviceLog: "DEVICE: what it wrote"; Call::RuleFired: the rule
     int line = -1;     // the BCM line a pin in wiringPi or physical numbering reached; -1: none
+    // wiringPiSPI(x)DataRW: the bytes the buffer held after it ran, what the controller received
+    std::vector<std::uint8_t> received;
 
     // "digitalWrite(11, 1)", "digitalRead(10) = 1", "wiringPiSPIDataRW(0, [3c], 1) = 1",
     // "digitalWrite(0, 1) -> BCM 17" for a pin in another numbering than BCM, with " [BadPin]"
@@ -227,6 +229,10 @@ struct CallCosts {
     // A read of the C library's clocks (clock_gettime, gettimeofday, time) under the board.
     std::uint64_t clock_read_ns = 50;
 };
+
+// The wiringPi version the board's functions follow, as wiringPiVersion answers it.
+inline constexpr int kWiringPiMajor = 3;
+inline constexpr int kWiringPiMinor = 14;
 
 // What the board does where wiringPi 3.x on a Pi ends the program.
 enum class Fidelity : std::uint8_t {

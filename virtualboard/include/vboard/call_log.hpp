@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Streams the board's call log and diagnostics to a text file as they happen: one line per
-// wiringPi call, "   1000020 ns  digitalWrite(11, 1)", and one per diagnostic,
-// "   1000020 ns  note: ...". A run observer of the calls and notes: add it with
-// Board::add_observer.
+// Streams the board's call log and diagnostics to a text file as they happen, as a trace
+// (vboard/call_trace.hpp): its header, then one line per wiringPi call,
+// "   1000020 ns  digitalWrite(11, 1)", and one per diagnostic, "   1000020 ns  note: ...". A run
+// observer of the calls and notes: add it with Board::add_observer.
 #ifndef VBOARD_CALL_LOG_HPP
 #define VBOARD_CALL_LOG_HPP
 

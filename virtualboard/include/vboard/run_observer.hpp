@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "vboard/export.h"
+#include "vboard/pi_model.hpp"
 #include "vboard/types.hpp"
 
 namespace vboard {
@@ -73,6 +74,7 @@ struct RunStart {
     const FramingOptions &framing;  // the side lines' names, in TransactionByte::side order
     // The names the run gives its lines (Board::set_line_name), in the order they were given.
     const std::vector<std::pair<int, std::string>> &line_names;
+    PiModel model;  // the Pi the board is
 };
 
 // The run as the observer leaves it. The transactions still open were ended and passed on first.
