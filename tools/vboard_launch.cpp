@@ -70,11 +70,12 @@ void set_or_clear(const char *name, const std::string &value) {
         library_path.append(1, ':').append(previous);
     }
     ::setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
-    // The board's library first in the process, whichever library the program reaches it through
-    // (the layer, a wiringPi it was linked with), so that its C library time is the board's.
+    // The board's library before the program's own, whichever library the program reaches it
+    // through (the layer, a wiringPi it was linked with), so that its C library time is the
+    // board's; a library preloaded already (vboard-record's) stays before it.
     std::string preload = dropin_directory() + "/libwiringPi.so";
     if (const char *previous = std::getenv("LD_PRELOAD"); previous && *previous) {
-        preload.append(1, ':').append(previous);
+        preload = std::string(previous) + ":" + preload;
     }
     ::setenv("LD_PRELOAD", preload.c_str(), 1);
     // A program built with AddressSanitizer refuses a library loaded before its runtime unless

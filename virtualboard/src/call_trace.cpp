@@ -73,7 +73,8 @@ class TraceReader {
         if (text.empty()) {
             return;
         }
-        if (!in_header_ || (!text.empty() && text[0] == ' ') || (text[0] >= '0' && text[0] <= '9')) {
+        if (!in_header_ || (!text.empty() && text[0] == ' ') ||
+            (text[0] >= '0' && text[0] <= '9')) {
             in_header_ = false;
             event_line(text);
             return;
@@ -83,9 +84,7 @@ class TraceReader {
 
     void set_line(int line) { line_ = line; }
 
-    [[noreturn]] void fail(const std::string &what) const {
-        throw TraceError(name_, line_, what);
-    }
+    [[noreturn]] void fail(const std::string &what) const { throw TraceError(name_, line_, what); }
 
   private:
     void header_line(std::string_view text) {
@@ -124,8 +123,8 @@ class TraceReader {
         if (body.starts_with("rule ")) {
             rec.call = Call::RuleFired;
             rec.text = body;
-        } else if (const auto open = body.find('('); open != std::string_view::npos &&
-                                                     name_only(body.substr(0, open))) {
+        } else if (const auto open = body.find('(');
+                   open != std::string_view::npos && name_only(body.substr(0, open))) {
             call(body, open, rec);
         } else if (const auto colon = body.find(": "); colon != std::string_view::npos &&
                                                        colon > 0 &&
@@ -219,8 +218,8 @@ class TraceReader {
         }
         if (rest.starts_with(" [")) {
             const auto end = rest.find(']');
-            const auto flag = end == std::string_view::npos ? std::nullopt
-                                                            : flag_named(rest.substr(2, end - 2));
+            const auto flag =
+                end == std::string_view::npos ? std::nullopt : flag_named(rest.substr(2, end - 2));
             if (!flag) {
                 fail("a flag the board knows in [ ]");
             }
