@@ -10,13 +10,16 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "tool_common.hpp"
+#include "vboard/call_trace.hpp"
 #include "vboard/frames.hpp"
+#include "vboard/replay.hpp"
 #include "vboard/run_config.hpp"
 #include "vboard/run_outputs.hpp"
 #include "vboard/session.hpp"
@@ -144,9 +147,32 @@ int check_inputs(const RunOptions &options) {
     return 0;
 }
 
+// vboard replay's trace, read before anything runs; nothing when it cannot be used (said).
+std::optional<vboard::CallTrace> read_trace(const RunOptions &options) {
+    try {
+        return vboard::read_call_trace(options.program.front());
+    } catch (const vboard::TraceError &error) {
+        std::fprintf(stderr, "vboard: %s\n", error.what());
+        return std::nullopt;
+    }
+}
+
 int run(const RunOptions &options) {
     if (const int refused = check_inputs(options); refused != 0) {
         return refused;
+    }
+    std::optional<vboard::CallTrace> trace;
+    std::function<int()> replay;
+    if (options.replay) {
+        trace = read_trace(options);
+        if (!trace) {
+            return vboard::kExitBoardSetup;
+        }
+        replay = [&trace] {
+            const vboard::ReplayResult result =
+                vboard::replay_trace(vboard::default_board(), *trace);
+            return result.mismatches > 0 ? vboard_tool::kExitModelDiffers : 0;
+        };
     }
     const auto started = std::chrono::steady_clock::now();
     const vboard_tool::TempFile report("report");
@@ -157,7 +183,8 @@ int run(const RunOptions &options) {
         return vboard_tool::kExitRunnerFailed;
     }
     const vboard_tool::Launched launched = vboard_tool::launch(
-        options, report.path, options.expect.empty() ? "" : transactions_copy.path, frames.path);
+        options, report.path, options.expect.empty() ? "" : transactions_copy.path, frames.path,
+        replay);
     if (!launched.ran) {
         return vboard_tool::kExitRunnerFailed;
     }
@@ -187,12 +214,14 @@ int main(int argc, char **argv) {
         std::puts("vboard (devconfig) " DEVCONFIG_VERSION);
         return 0;
     }
-    if (words[0] != "run" && words[0] != "readall") {
+    if (words[0] != "run" && words[0] != "readall" && words[0] != "replay") {
         std::fprintf(stderr, "vboard: unknown subcommand '%s'; try vboard --help\n",
                      std::string(words[0]).c_str());
         return tool::kExitUsage;
     }
-    const vboard_tool::Parsed parsed = vboard_tool::parse_run({words.begin() + 1, words.end()});
+    const std::vector<std::string_view> rest(words.begin() + 1, words.end());
+    const vboard_tool::Parsed parsed =
+        words[0] == "replay" ? vboard_tool::parse_replay(rest) : vboard_tool::parse_run(rest);
     if (parsed.help) {
         std::fputs(vboard_tool::usage().c_str(), stdout);
         return 0;

@@ -48,11 +48,9 @@ void set_or_clear(const char *name, const std::string &value) {
     }
 }
 
-// In the child: the environment the board reads, then the program. Reports a failed exec through
-// `error_fd` and never returns.
-[[noreturn]] void exec_program(const RunOptions &options, const std::string &report,
-                               const std::string &transactions_copy, const std::string &frames,
-                               int error_fd) {
+// In the child: the environment the board reads.
+void set_board_environment(const RunOptions &options, const std::string &report,
+                           const std::string &transactions_copy, const std::string &frames) {
     // Absolute, as the program may change its directory before its board starts.
     vboard::RunConfig config = board_config(options);
     config.board_file = absolute(config.board_file);
@@ -85,7 +83,10 @@ void set_or_clear(const char *name, const std::string &value) {
         asan = std::string(previous) + ":" + asan;
     }
     ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
+}
 
+// In the child: the program. Reports a failed exec through `error_fd` and never returns.
+[[noreturn]] void exec_program(const RunOptions &options, int error_fd) {
     std::vector<char *> argv;
     for (const std::string &word : options.program) {
         argv.push_back(const_cast<char *>(word.c_str()));
@@ -152,7 +153,8 @@ TempFile::~TempFile() {
 }
 
 Launched launch(const RunOptions &options, const std::string &report,
-                const std::string &transactions_copy, const std::string &frames) {
+                const std::string &transactions_copy, const std::string &frames,
+                const std::function<int()> &in_child) {
     Launched launched;
     int exec_error[2];
     if (::pipe2(exec_error, O_CLOEXEC) != 0) {
@@ -167,7 +169,12 @@ Launched launch(const RunOptions &options, const std::string &report,
     }
     if (child == 0) {
         ::close(exec_error[0]);
-        exec_program(options, report, transactions_copy, frames, exec_error[1]);
+        set_board_environment(options, report, transactions_copy, frames);
+        if (in_child) {
+            // exit(), not _exit(): the board's files are finished at the process's exit.
+            std::exit(in_child());
+        }
+        exec_program(options, exec_error[1]);
     }
     ::close(exec_error[1]);
     stay_for_the_program(child);

@@ -4,6 +4,7 @@
 #ifndef TOOLS_VBOARD_LAUNCH_HPP
 #define TOOLS_VBOARD_LAUNCH_HPP
 
+#include <functional>
 #include <string>
 
 #include "vboard_options.hpp"
@@ -31,9 +32,11 @@ struct Launched {
 
 // Runs the program with the board set up as `options` say, its runner's channel at `report`,
 // its transactions copied to `transactions_copy` (empty: none) and its frames written to
-// `frames` (empty: none), and waits for its end.
+// `frames` (empty: none), and waits for its end. With `in_child`, a child of vboard's own runs it
+// instead of the program, on the process's board set up the same way, and exits with its result.
 Launched launch(const RunOptions &options, const std::string &report,
-                const std::string &transactions_copy, const std::string &frames);
+                const std::string &transactions_copy, const std::string &frames,
+                const std::function<int()> &in_child = {});
 
 }  // namespace vboard_tool
 

@@ -28,6 +28,7 @@ const vboard::OutputModule *output_named(std::string_view word) {
 
 constexpr const char *kUsageHead = R"(Usage: vboard run [OPTIONS] -- PROGRAM [ARGS...]
   or:  vboard readall [OPTIONS] -- PROGRAM [ARGS...]
+  or:  vboard replay TRACE [OPTIONS]
   or:  vboard --help
   or:  vboard --version
 
@@ -35,6 +36,10 @@ Runs PROGRAM on a fresh virtual board: the board's drop-in libwiringPi.so goes f
 library path, and the board inside the program sets itself up from the options below when it
 first starts. PROGRAM's standard input, output and error pass through untouched. readall does
 the same, then prints the 40-pin header as the run left it: each line's function and level.
+replay makes the calls of TRACE again instead of running a program: a trace that vboard run
+--log wrote, or one that vboard-record recorded on a Pi. Each call is made at its recorded time
+and each read returns what was recorded, on the board the options describe, with the same
+outputs and checks as a run (waits never sleep).
 
 )";
 
@@ -84,6 +89,8 @@ Exit status:
   4        PROGRAM ended with 0, but its transactions differ from the --expect file
   5        PROGRAM ended with 0, but the board file's timing checks found violations
   6        PROGRAM ended with 0, but its frames differ from the --expect-frames directory
+  7        replay: every check passed, but the board file's devices, rules or driven lines
+           answered a read otherwise than the trace recorded
   124      PROGRAM was still running when the board's clock reached the timeout
   125      vboard itself failed
   126      PROGRAM could not be executed
@@ -283,6 +290,29 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
         return parsed;
     }
     parsed.options = options;
+    return parsed;
+}
+
+Parsed parse_replay(const std::vector<std::string_view> &words) {
+    std::vector<std::string_view> reordered(words);
+    // The trace may come first, before the options.
+    if (!reordered.empty() && !reordered.front().starts_with("-")) {
+        std::rotate(reordered.begin(), reordered.begin() + 1, reordered.end());
+    }
+    Parsed parsed = parse_run(reordered);
+    if (parsed.error.starts_with("run needs a program")) {
+        parsed.error = "replay needs a trace: vboard replay TRACE [OPTIONS]";
+    }
+    if (!parsed.options) {
+        return parsed;
+    }
+    if (parsed.options->program.size() != 1) {
+        parsed.error = "replay takes one trace, not '" + parsed.options->program[1] + "'";
+        parsed.options.reset();
+        return parsed;
+    }
+    parsed.options->replay = true;
+    parsed.options->board.no_sleep = true;
     return parsed;
 }
 

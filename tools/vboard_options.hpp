@@ -27,6 +27,7 @@ struct RunOptions {
     std::string junit;
     std::string name;
     bool readall = false;
+    bool replay = false;               // vboard replay: program holds the trace alone
     std::vector<std::string> program;  // the program and its arguments
 };
 
@@ -38,6 +39,8 @@ struct Parsed {
 
 // Parses the words after "run" (or "readall").
 Parsed parse_run(const std::vector<std::string_view> &words);
+// Parses the words after "replay": the trace, before or after the options.
+Parsed parse_replay(const std::vector<std::string_view> &words);
 
 // The text of vboard --help.
 std::string usage();

@@ -139,7 +139,17 @@ int check_expected(const RunOptions &options, const std::string &got_path, bool 
 }
 
 // How the program ended, in words, for the report.
-std::string ending_of(const std::string &program, int status, const Report &board) {
+std::string ending_of(const RunOptions &options, int status, const Report &board) {
+    const std::string &program = options.program.front();
+    if (options.replay && WIFEXITED(status) && board.timed_out == false) {
+        const int code = WEXITSTATUS(status);
+        if (code == 0 || code == kExitModelDiffers) {
+            return "the replay of " + program + " ended" +
+                   (code == 0 ? ""
+                              : "; the board's models answered reads otherwise than it "
+                                "recorded");
+        }
+    }
     if (board.timed_out) {
         return program + " was stopped: " + board.timeout_line;
     }
@@ -256,7 +266,7 @@ vboard_tool::JUnitRun junit_run(const RunOptions &options, double real_seconds, 
                               (board.violations == 1 ? " timing violation" : " timing violations");
         run.failure_detail = board.violation_lines;
     } else if (run.failed) {
-        run.failure_message = ending_of(program, wait_status, board);
+        run.failure_message = ending_of(options, wait_status, board);
         run.failure_detail = board.violation_lines;
     }
     return run;
@@ -302,7 +312,12 @@ int judge_run(const RunOptions &options, int status, const Report &board,
               const std::string &transactions_got, FramesDirectory &frames,
               std::chrono::steady_clock::time_point started) {
     const std::string &program = options.program.front();
-    const int program_status = exit_status_of(program, status, board.timed_out);
+    int program_status = exit_status_of(program, status, board.timed_out);
+    // A replay's own status: the checks below still judge it.
+    const bool models_differ = options.replay && program_status == kExitModelDiffers;
+    if (models_differ) {
+        program_status = 0;
+    }
     std::string difference;
     int expected_status = options.expect.empty() ? 0
                                                  : check_expected(options, transactions_got,
@@ -328,7 +343,7 @@ int judge_run(const RunOptions &options, int status, const Report &board,
         }
     }
     if (!options.board.html.empty()) {
-        std::string ending = ending_of(program, status, board);
+        std::string ending = ending_of(options, status, board);
         if (board.violations > 0) {
             ending += "; " + std::to_string(board.violations) +
                       (board.violations == 1 ? " timing violation" : " timing violations");
@@ -351,6 +366,9 @@ int judge_run(const RunOptions &options, int status, const Report &board,
     }
     if (final_status == 0 && board.violations > 0 && !options.timing_warnings) {
         final_status = kExitTimingViolated;
+    }
+    if (final_status == 0 && models_differ) {
+        final_status = kExitModelDiffers;
     }
     return finish_run(options, started, status, board, difference, final_status);
 }

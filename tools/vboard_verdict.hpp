@@ -20,6 +20,8 @@ namespace vboard_tool {
 inline constexpr int kExitTransactionsDiffer = 4;
 inline constexpr int kExitTimingViolated = 5;
 inline constexpr int kExitFramesDiffer = 6;
+// vboard replay: the board file's models answered a read otherwise than the trace recorded.
+inline constexpr int kExitModelDiffers = 7;
 inline constexpr int kExitRunnerFailed = 125;
 inline constexpr int kExitCannotExecute = 126;
 inline constexpr int kExitNotFound = 127;

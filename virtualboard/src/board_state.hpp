@@ -301,11 +301,24 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
     // deliver_interrupts() for a caller without the lock: after a call.
     void deliver_interrupts_unlocked();
 
+    // Moves the clock on to `target` as a wait does, outside any call (a replay's next call).
+    void advance_to(std::uint64_t target);
+    // A replay's calls that the recording has inside a wait (an interrupt's callback's): a wait
+    // made while it is set lets the lock go at each of their times and makes them, as it runs a
+    // callback. Set by the replaying thread for the replay; only that thread waits meanwhile.
+    struct NestedCalls {
+        virtual ~NestedCalls() = default;
+        virtual std::optional<std::uint64_t> next_time() = 0;  // the next call's; none: no more
+        virtual void make_next() = 0;
+    };
+    NestedCalls *nested_calls = nullptr;
+
   private:
     // Moves the clock on to `target`, one moment at a time while interrupts are registered;
     // returns early once `done` is, or the run was reset meanwhile.
     template <typename Done>
     void pass_time(std::uint64_t target, Done done);
+    void make_nested_calls(std::uint64_t target, std::uint64_t power_on);
     // Whether the run is the one that was `power_ons` and still has one.
     bool same_run(std::uint64_t power_on) const { return run && power_ons == power_on; }
 };

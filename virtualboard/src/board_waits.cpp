@@ -53,6 +53,12 @@ void Board::State::pass_time(std::uint64_t target, Done done) {
     }
 }
 
+void Board::State::advance_to(std::uint64_t target) {
+    if (target > run->clock.now()) {
+        pass_time(target, [] { return false; });
+    }
+}
+
 bool Board::State::wait(Call call, std::initializer_list<long long> args, std::uint64_t length_ns) {
     record(call, args);
     run->recorder.begin_wait();
@@ -60,11 +66,34 @@ bool Board::State::wait(Call call, std::initializer_list<long long> args, std::u
     const std::uint64_t power_on = power_ons;
     const std::uint64_t target =
         saturating_add(run->clock.now(), saturating_add(settings.costs.delay_call_ns, length_ns));
-    pass_time(target, [] { return false; });
+    if (nested_calls != nullptr) {
+        make_nested_calls(target, power_on);
+    }
+    if (same_run(power_on)) {
+        pass_time(target, [] { return false; });
+    }
     if (same_run(power_on)) {
         run->recorder.wait_over();
     }
     return settings.real_sleep;
+}
+
+void Board::State::make_nested_calls(std::uint64_t target, std::uint64_t power_on) {
+    for (auto next = nested_calls->next_time(); next && *next < target && same_run(power_on);
+         next = nested_calls->next_time()) {
+        pass_time(*next, [] { return false; });
+        if (!same_run(power_on)) {
+            return;
+        }
+        CallRecorder::Suspended suspended = run->recorder.suspend();
+        mutex.unlock();
+        nested_calls->make_next();
+        mutex.lock();
+        if (!same_run(power_on)) {
+            return;
+        }
+        run->recorder.resume(std::move(suspended));
+    }
 }
 
 void Board::State::deliver_interrupts() {
