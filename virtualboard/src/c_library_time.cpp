@@ -140,6 +140,41 @@ unsigned libc_sleep(unsigned seconds) {
     return libc_nanosleep(&length, nullptr) == 0 ? 0 : seconds;
 }
 
+// The program's latest reading of each clock family (realtime, monotonic, boottime) through the
+// board's functions before any board existed: 0 for none.
+std::atomic<std::int64_t> g_before_board[3] = {0, 0, 0};
+std::atomic<bool> g_board_made{false};  // a board has taken its start: no more readings kept
+
+int clock_family(clockid_t clock) {
+    switch (clock) {
+        case CLOCK_REALTIME:
+        case CLOCK_REALTIME_COARSE:
+        case CLOCK_REALTIME_ALARM: return 0;
+        case CLOCK_MONOTONIC:
+        case CLOCK_MONOTONIC_RAW:
+        case CLOCK_MONOTONIC_COARSE: return 1;
+        case CLOCK_BOOTTIME:
+        case CLOCK_BOOTTIME_ALARM: return 2;
+        default: return -1;
+    }
+}
+
+// Keeps a reading the C library gave the program while no board existed yet.
+void note_reading_before_board(clockid_t clock, std::int64_t ns) {
+    const int family = clock_family(clock);
+    if (family < 0 || g_board_made.load(std::memory_order_relaxed)) {
+        return;
+    }
+    std::int64_t seen = g_before_board[family].load(std::memory_order_relaxed);
+    while (ns > seen && !g_before_board[family].compare_exchange_weak(seen, ns)) {
+    }
+}
+
+std::int64_t start_of(clockid_t clock) {
+    const std::int64_t before = g_before_board[clock_family(clock)].exchange(0);
+    return before != 0 ? before : real_clock_ns(clock);
+}
+
 // Whether a sanitizer's runtime is in the process: each defines this function.
 bool sanitizer_runtime_loaded() { return &__sanitizer_print_stack_trace != nullptr; }
 
@@ -225,6 +260,11 @@ void board_wait(Call call, std::initializer_list<long long> args, std::uint64_t 
 
 }  // namespace
 
+RealStart RealStart::now() {
+    g_board_made.store(true, std::memory_order_relaxed);
+    return RealStart{start_of(CLOCK_REALTIME), start_of(CLOCK_MONOTONIC), start_of(CLOCK_BOOTTIME)};
+}
+
 std::int64_t real_clock_ns(clockid_t clock) {
     timespec now{};
     libc_clock_gettime(clock, &now);
@@ -254,7 +294,12 @@ extern "C" {
 VBOARD_EXPORT int clock_gettime(clockid_t clock, timespec *tp) noexcept {
     if (vboard::program_board_for_reads() == nullptr || vboard::is_null(tp) ||
         !vboard::follows_board(clock)) {
-        return vboard::libc_clock_gettime(clock, tp);
+        const int result = vboard::libc_clock_gettime(clock, tp);
+        if (result == 0 && !vboard::is_null(tp)) {
+            vboard::note_reading_before_board(clock, tp->tv_sec * vboard::kNsPerSecond64 +
+                                                         tp->tv_nsec);
+        }
+        return result;
     }
     *tp = vboard::to_timespec(vboard::read_clock(clock));
     return 0;
@@ -262,7 +307,12 @@ VBOARD_EXPORT int clock_gettime(clockid_t clock, timespec *tp) noexcept {
 
 VBOARD_EXPORT int gettimeofday(timeval *tv, void *tz) noexcept {
     if (vboard::program_board_for_reads() == nullptr || vboard::is_null(tv)) {
-        return vboard::libc_gettimeofday(tv, tz);
+        const int result = vboard::libc_gettimeofday(tv, tz);
+        if (result == 0 && !vboard::is_null(tv)) {
+            vboard::note_reading_before_board(
+                CLOCK_REALTIME, tv->tv_sec * vboard::kNsPerSecond64 + tv->tv_usec * 1'000);
+        }
+        return result;
     }
     if (tz != nullptr) {
         vboard::libc_gettimeofday(nullptr, tz);

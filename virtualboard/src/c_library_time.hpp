@@ -25,10 +25,10 @@ struct RealStart {
     std::int64_t realtime_ns = 0;
     std::int64_t monotonic_ns = 0;
     std::int64_t boottime_ns = 0;
-    static RealStart now() {
-        return RealStart{real_clock_ns(CLOCK_REALTIME), real_clock_ns(CLOCK_MONOTONIC),
-                         real_clock_ns(CLOCK_BOOTTIME)};
-    }
+    // The C library's clocks now; for the first board made in the process, the program's
+    // latest readings before any board existed, where it made some (taken_before_any_board()),
+    // so that its clocks go on from where it last saw them, the board's own start-up left out.
+    static RealStart now();
 };
 
 }  // namespace vboard

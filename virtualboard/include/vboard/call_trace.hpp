@@ -19,6 +19,8 @@
 // The reader is strict: a first line of another format or version, a header key it does not know,
 // a call it does not know or a line of no known kind is refused with the file and line number. A
 // last line without its newline (a recording cut short by power loss) is left out, with a note.
+// Lines need not come in time order (a recorder writes a call when it returns, so an interrupt
+// callback's calls come before the wait they happened in): the reader puts them in it.
 #ifndef VBOARD_CALL_TRACE_HPP
 #define VBOARD_CALL_TRACE_HPP
 
@@ -56,7 +58,7 @@ struct CallTrace {
     std::string source;    // kTraceSourceBench, kTraceSourceRecorder
     std::string model;     // the Pi, as its maker names it ("Raspberry Pi 4 Model B Rev 1.4")
     std::string wiringpi;  // wiringPi's version, "3.14"
-    // Each call in the order written, with its time (CallRecord::time_ns), arguments, result and
+    // Each call in time order (lines of equal times as written), with its time (CallRecord::time_ns), arguments, result and
     // flag, the line it reached (CallRecord::line) and for SPI the bytes sent and received; the
     // devices' log lines and the rules fired as Call::DeviceLog and Call::RuleFired with their
     // text. The board's notes are left out.
