@@ -296,8 +296,8 @@ VBOARD_EXPORT int clock_gettime(clockid_t clock, timespec *tp) noexcept {
         !vboard::follows_board(clock)) {
         const int result = vboard::libc_clock_gettime(clock, tp);
         if (result == 0 && !vboard::is_null(tp)) {
-            vboard::note_reading_before_board(clock, tp->tv_sec * vboard::kNsPerSecond64 +
-                                                         tp->tv_nsec);
+            vboard::note_reading_before_board(clock,
+                                              tp->tv_sec * vboard::kNsPerSecond64 + tp->tv_nsec);
         }
         return result;
     }

@@ -330,8 +330,9 @@ CallTrace parse_call_trace(std::string_view text, const std::string &name) {
     }
     // A recorder writes a call when it returns: a call made on another thread during a wait
     // (an interrupt's callback) comes before the wait it happened in.
-    std::stable_sort(trace.calls.begin(), trace.calls.end(),
-                     [](const CallRecord &a, const CallRecord &b) { return a.time_ns < b.time_ns; });
+    std::stable_sort(
+        trace.calls.begin(), trace.calls.end(),
+        [](const CallRecord &a, const CallRecord &b) { return a.time_ns < b.time_ns; });
     return trace;
 }
 

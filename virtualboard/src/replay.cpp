@@ -61,8 +61,8 @@ class Replayer final : public Board::State::NestedCalls {
 
     // The next call's time, the devices' lines and the rules of the recording passed over.
     std::optional<std::uint64_t> next_time() override {
-        while (next_ < calls_.size() && (calls_[next_].call == Call::DeviceLog ||
-                                         calls_[next_].call == Call::RuleFired)) {
+        while (next_ < calls_.size() &&
+               (calls_[next_].call == Call::DeviceLog || calls_[next_].call == Call::RuleFired)) {
             ++next_;
         }
         if (next_ == calls_.size()) {
@@ -106,8 +106,7 @@ class Replayer final : public Board::State::NestedCalls {
         ++result_.mismatches;
         if (result_.mismatches <= kMismatchesTold) {
             mismatch_note("replay: " + rec.to_string() + " at " + format_duration(rec.time_ns) +
-                          ": the board's models answered " + model + ", the recording " +
-                          recorded);
+                          ": the board's models answered " + model + ", the recording " + recorded);
         }
     }
 
@@ -138,9 +137,14 @@ class Replayer final : public Board::State::NestedCalls {
                 forced_[line] = false;
             }
             const LineState state = board_.line(line);
+            modelled_[line] =
+                modelled_[line] || state.driven ||
+                locked(board_, [&](Board::State &s) { return s.run->rules.drives(line); });
             if (state.level != recorded && state.function != Function::Output) {
-                if (state.driven) {
-                    mismatch(rec, state.level ? "1" : "0", recorded ? "1" : "0");
+                if (modelled_[line]) {
+                    CallRecord named = rec;  // a recorder does not know the line a pin reached
+                    named.line = line != iarg(rec, 0) ? line : -1;
+                    mismatch(named, state.level ? "1" : "0", recorded ? "1" : "0");
                 }
                 board_.drive(line, recorded);
                 forced_[line] = true;
@@ -160,8 +164,7 @@ class Replayer final : public Board::State::NestedCalls {
         }
         unsigned char *buffer = rec.buffer == nullptr ? nullptr : data.data();
         const bool model = channel >= 0 && channel <= 1 && locked(board_, [&](Board::State &s) {
-                               return !s.run->devices.selected(channel, s.run->gpio.view())
-                                           .empty();
+                               return !s.run->devices.selected(channel, s.run->gpio.view()).empty();
                            });
         const bool answer = !model && channel >= 0 && channel <= 1 && !all_zero(rec.received);
         if (answer) {
@@ -222,7 +225,9 @@ class Replayer final : public Board::State::NestedCalls {
             case Call::WiringPiSetup: wiringPiSetup(); break;
             case Call::WiringPiSetupPhys: wiringPiSetupPhys(); break;
             case Call::WiringPiSetupSys: wiringPiSetupSys(); break;
-            case Call::WiringPiSetupPinType: wiringPiSetupPinType(static_cast<WPIPinType>(a)); break;
+            case Call::WiringPiSetupPinType:
+                wiringPiSetupPinType(static_cast<WPIPinType>(a));
+                break;
             case Call::WiringPiSetupGpioDevice:
                 wiringPiSetupGpioDevice(static_cast<WPIPinType>(a));
                 break;
@@ -291,6 +296,9 @@ class Replayer final : public Board::State::NestedCalls {
     std::size_t next_ = 0;
     ReplayResult result_;
     std::array<bool, kLineCount> forced_{};
+    // Lines the board's devices, rules or driven lines have answered a read of: those whose reads
+    // the recording checks.
+    std::array<bool, kLineCount> modelled_{};
 };
 
 }  // namespace

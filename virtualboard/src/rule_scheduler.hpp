@@ -30,6 +30,15 @@ class RuleScheduler final : public Listener {
     // "rule 2 \"busy\"" (its index from 0, and its name when it has one).
     std::string label(std::size_t index) const;
     std::uint64_t fired(RuleId id) const { return id < rules_.size() ? rules_[id].fired : 0; }
+    // Whether an active rule drives `pin`.
+    bool drives(int pin) const {
+        for (const Slot &slot : rules_) {
+            if (slot.active && slot.rule.action.pin == pin) {
+                return true;
+            }
+        }
+        return false;
+    }
 
     void line_changed(const LineView &lines, int pin, bool level) override;
     void link_byte(std::uint8_t byte) override;

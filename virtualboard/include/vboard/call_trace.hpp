@@ -58,10 +58,10 @@ struct CallTrace {
     std::string source;    // kTraceSourceBench, kTraceSourceRecorder
     std::string model;     // the Pi, as its maker names it ("Raspberry Pi 4 Model B Rev 1.4")
     std::string wiringpi;  // wiringPi's version, "3.14"
-    // Each call in time order (lines of equal times as written), with its time (CallRecord::time_ns), arguments, result and
-    // flag, the line it reached (CallRecord::line) and for SPI the bytes sent and received; the
-    // devices' log lines and the rules fired as Call::DeviceLog and Call::RuleFired with their
-    // text. The board's notes are left out.
+    // Each call in time order (lines of equal times as written), with its time
+    // (CallRecord::time_ns), arguments, result and flag, the line it reached (CallRecord::line) and
+    // for SPI the bytes sent and received; the devices' log lines and the rules fired as
+    // Call::DeviceLog and Call::RuleFired with their text. The board's notes are left out.
     std::vector<CallRecord> calls;
     // What the reader noticed without refusing the file: "FILE:N: the last line is cut short ...".
     std::vector<std::string> notes;

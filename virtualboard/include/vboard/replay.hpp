@@ -17,9 +17,11 @@
 //  - an SPI transfer sends the recorded bytes; with no device on the channel, the controller
 //    receives the recorded bytes on MISO (a recording of an idle MISO, all 0x00, leaves MISO
 //    unconnected, as on the board);
-//  - where the board's own devices, rules or driven lines answer a read otherwise than the
-//    recording (a line read, the bytes of a transfer), that is a mismatch: a diagnostic naming the
-//    call, its time and both answers, and counted in the result; the recording wins the line;
+//  - where the board's own models answer a read otherwise than the recording, that is a
+//    mismatch: a diagnostic naming the call, its time and both answers, counted in the result;
+//    the recording wins. A line read is checked on a line a rule drives or something on the board
+//    (a device, a rule, the board file's [lines]) drives now or has driven at an earlier read; a
+//    transfer's bytes on a channel with a device;
 //  - wiringPiISR registers a callback that does nothing (the callback's own calls are in the
 //    trace); waitForInterrupt is not made again (the clock moves on to the next call);
 //    digitalReadByte and the time reads (millis, micros) return the board's own answers;
