@@ -228,55 +228,107 @@ void write_all(int fd, const std::string &text) {
     }
 }
 
-void append_hex(std::string &out, const unsigned char *bytes, std::size_t count) {
-    static const char kHex[] = "0123456789abcdef";
-    out += '[';
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0) {
-            out += ' ';
+// The text of one line is made in a buffer with the digits written by hand: the writer formats
+// every call, and the C library's printf would be most of the recorder's cost.
+class LineText {
+  public:
+    // Room for a line of an entry with `bytes` bytes each way.
+    void make_room(std::size_t bytes) {
+        const std::size_t most = 160 + 6 * bytes;
+        if (out_.size() < length_ + most) {
+            out_.resize(2 * (length_ + most));
         }
-        out += kHex[bytes[i] >> 4];
-        out += kHex[bytes[i] & 0xf];
+        at_ = out_.data() + length_;
     }
-    out += ']';
-}
+    void line_done() { length_ = static_cast<std::size_t>(at_ - out_.data()); }
+    void text(const char *text) {
+        while (*text != '\0') {
+            *at_++ = *text++;
+        }
+    }
+    void character(char c) { *at_++ = c; }
+    void number(long long value) {
+        if (value < 0) {
+            *at_++ = '-';
+            unsigned_number(0 - static_cast<unsigned long long>(value), 1);
+        } else {
+            unsigned_number(static_cast<unsigned long long>(value), 1);
+        }
+    }
+    // Right-aligned in `width` characters, as the board's log writes its times.
+    void unsigned_number(unsigned long long value, int width) {
+        char digits[24];
+        int count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        for (int pad = width - count; pad > 0; --pad) {
+            *at_++ = ' ';
+        }
+        while (count > 0) {
+            *at_++ = digits[--count];
+        }
+    }
+    void hex(const unsigned char *bytes, std::size_t count) {
+        static const char kHex[] = "0123456789abcdef";
+        *at_++ = '[';
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i > 0) {
+                *at_++ = ' ';
+            }
+            *at_++ = kHex[bytes[i] >> 4];
+            *at_++ = kHex[bytes[i] & 0xf];
+        }
+        *at_++ = ']';
+    }
+    std::string take() {
+        out_.resize(length_);
+        return std::move(out_);
+    }
+
+  private:
+    std::string out_;
+    std::size_t length_ = 0;
+    char *at_ = nullptr;
+};
 
 // A call's line as the trace has it: "   1000020 ns  wiringPiSPIDataRW(0, [3c], 1) = 1 received
 // [00]". The buffer stands between the channel and the length, as in the call.
-void append_line(std::string &out, const Entry &entry, const unsigned char *bytes) {
-    char number[32];
-    std::snprintf(number, sizeof number, "%12llu ns  ",
-                  static_cast<unsigned long long>(entry.time_ns));
-    out += number;
-    out += kNames[static_cast<int>(entry.fn)];
-    out += '(';
+void append_line(LineText &out, const Entry &entry, const unsigned char *bytes) {
+    out.make_room(entry.bytes);
+    out.unsigned_number(entry.time_ns, 12);
+    out.text(" ns  ");
+    out.text(kNames[static_cast<int>(entry.fn)]);
+    out.character('(');
     const int buffer_at = entry.fn == Fn::SpiDataRW ? 1 : entry.fn == Fn::SpiXDataRW ? 2 : -1;
     for (int i = 0; i < entry.arg_count; ++i) {
         if (i > 0) {
-            out += ", ";
+            out.text(", ");
         }
         if (i == buffer_at) {
             if (entry.buffer == kNullBuffer) {
-                out += "NULL, ";
+                out.text("NULL, ");
             } else if (entry.buffer == kBufferNotShown) {
-                out += "<buffer>, ";
+                out.text("<buffer>, ");
             } else {
-                append_hex(out, bytes, entry.bytes);
-                out += ", ";
+                out.hex(bytes, entry.bytes);
+                out.text(", ");
             }
         }
-        out += std::to_string(entry.args[i]);
+        out.number(entry.args[i]);
     }
-    out += ')';
+    out.character(')');
     if (entry.has_result) {
-        out += " = ";
-        out += std::to_string(entry.result);
+        out.text(" = ");
+        out.number(entry.result);
     }
     if (entry.buffer == kBufferShown && entry.bytes > 0) {
-        out += " received ";
-        append_hex(out, bytes + entry.bytes, entry.bytes);
+        out.text(" received ");
+        out.hex(bytes + entry.bytes, entry.bytes);
     }
-    out += '\n';
+    out.character('\n');
+    out.line_done();
 }
 
 std::size_t entry_size(const Entry &entry) {
@@ -285,8 +337,7 @@ std::size_t entry_size(const Entry &entry) {
 }
 
 std::string block_text(const Block &block) {
-    std::string out;
-    out.reserve(block.used);
+    LineText out;
     std::size_t at = 0;
     while (at < block.used) {
         Entry entry;
@@ -294,7 +345,7 @@ std::string block_text(const Block &block) {
         append_line(out, entry, block.data + at + sizeof entry);
         at += entry_size(entry);
     }
-    return out;
+    return out.take();
 }
 
 Block *take_pending(Recorder &r) {

@@ -125,7 +125,11 @@ grep -q "=> \(/usr\)\?/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libdevconfi
 out=$(/usr/bin/devcfg --no-sleep open read 18 close)
 grep -qx "read 18 = 1" <<<"$out" || fail "the packaged devcfg printed '$out'"
 /usr/bin/vboard run --no-sleep -- "$consumer/pc_c" >/dev/null || fail "the packaged vboard"
-man -w devcfg vboard vboard-board >/dev/null || fail "the manual pages are not found"
+/usr/bin/vboard-record -o "$work/installed.trace" -- /usr/bin/vboard run --no-sleep -- \
+    "$consumer/pc_c" >/dev/null || fail "the packaged vboard-record"
+grep -q "wiringPiSetupGpio() = 0" "$work/installed.trace" || fail "the packaged recorder's trace"
+/usr/bin/vboard replay "$work/installed.trace" >/dev/null || fail "the packaged vboard replay"
+man -w devcfg vboard vboard-board vboard-record >/dev/null || fail "the manual pages are not found"
 bash "$here/bench_consumer_test.sh" "$work/bench_consumer" ||
     fail "an outside project's bench tests against the installed packages"
 
