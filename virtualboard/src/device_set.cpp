@@ -64,6 +64,15 @@ DeviceSlot *DeviceSet::find(Bus bus, int select) const {
     return nullptr;
 }
 
+bool DeviceSet::on_bus(Bus bus) const {
+    for (const auto &slot : devices_) {
+        if (slot->bus() == bus) {
+            return true;
+        }
+    }
+    return false;
+}
+
 DeviceSlot *DeviceSet::find(std::uint64_t id) const {
     for (const auto &slot : devices_) {
         if (slot->id() == id) {

@@ -31,6 +31,7 @@ class DeviceSet {
     void detach(std::uint64_t id);
     // The device on `bus` behind `select`, if any.
     DeviceSlot *find(Bus bus, int select) const;
+    bool on_bus(Bus bus) const;  // whether any device is on `bus`
     DeviceSlot *find(std::uint64_t id) const;
     DeviceSlot *find(const std::string &name) const;
     const LinkBus &link() const { return link_; }

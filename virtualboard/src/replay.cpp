@@ -164,7 +164,7 @@ class Replayer final : public Board::State::NestedCalls {
         }
         unsigned char *buffer = rec.buffer == nullptr ? nullptr : data.data();
         const bool model = channel >= 0 && channel <= 1 && locked(board_, [&](Board::State &s) {
-                               return !s.run->devices.selected(channel, s.run->gpio.view()).empty();
+                               return s.run->devices.on_bus(spi_bus(channel));
                            });
         const bool answer = !model && channel >= 0 && channel <= 1 && !all_zero(rec.received);
         if (answer) {
