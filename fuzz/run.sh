@@ -9,7 +9,8 @@ seconds=${1:-60}
 cd "$(dirname "$0")/.."
 cmake --preset fuzz >/dev/null || exit 1
 cmake --build --preset fuzz || exit 1
-for target in parser_fuzz board_fuzz board_file_fuzz transactions_fuzz device_fuzz display_fuzz; do
+for target in parser_fuzz board_fuzz board_file_fuzz transactions_fuzz device_fuzz display_fuzz \
+    trace_fuzz; do
     corpus="build/fuzz/corpus/${target%_fuzz}"
     mkdir -p "$corpus"
     echo "== $target for ${seconds}s"
