@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     try {
         again = vboard::parse_call_trace(once, "again.trace");
     } catch (const vboard::TraceError &error) {
-        std::fprintf(stderr, "a trace written from an accepted one is refused: %s\n%s", error.what(),
-                     once.c_str());
+        std::fprintf(stderr, "a trace written from an accepted one is refused: %s\n%s",
+                     error.what(), once.c_str());
         std::abort();
     }
     if (written(again) != once) {

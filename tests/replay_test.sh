@@ -69,11 +69,14 @@ round_trip() {
         local out="$name/$trace-replay"
         mkdir -p "$out"
         vboard_tool replay "$name/$trace.trace" --board "$name.toml" --vcd "$out.vcd" \
-            --transactions "$out.tx" --frames "$out" 2>"$out.err" ||
+            --transactions "$out.tx" --frames "$out" --expect "$name/direct.tx" 2>"$out.err" ||
             failed "$name: replaying the $trace trace: status $? $(cat "$out.err")"
+        diff -r "$name/direct" "$out" >/dev/null || failed "$name: the $trace trace's frames differ"
+        # Under a sanitizer the program's clock reads stay the C library's, and a recording's times
+        # are real ones: its transactions agree (above), their times and the VCD's need not.
+        [ "$trace" = recorded ] && [ -n "${SANITIZED:-}" ] && continue
         cmp -s "$name/direct.vcd" "$out.vcd" || failed "$name: the $trace trace's VCD differs"
         cmp -s "$name/direct.tx" "$out.tx" || failed "$name: the $trace trace's transactions differ"
-        diff -r "$name/direct" "$out" >/dev/null || failed "$name: the $trace trace's frames differ"
     done
 }
 round_trip pi "$pi_panel"

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "hex_text.hpp"
 #include "vboard/board.hpp"
 #include "vboard/duration.hpp"
 
@@ -104,13 +105,7 @@ std::string CallRecord::to_string() const {
             if (buffer == nullptr) {
                 out += "NULL, ";
             } else if (flag == Flag::None || flag == Flag::NotAlt0) {
-                out += '[';
-                for (std::size_t b = 0; b < sent.size(); ++b) {
-                    char hex[4];
-                    std::snprintf(hex, sizeof hex, b == 0 ? "%02x" : " %02x", sent[b]);
-                    out += hex;
-                }
-                out += "], ";
+                out += bracketed_hex(sent) + ", ";
             } else {
                 out += "<buffer>, ";
             }

@@ -3,6 +3,8 @@
 
 #include "vboard/call_trace.hpp"
 
+#include "hex_text.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -21,16 +23,6 @@ std::string located(const std::string &file, int line, const std::string &what) 
         text.append(1, ':').append(std::to_string(line));
     }
     return text.append(": ").append(what);
-}
-
-std::string hex_bytes(const std::vector<std::uint8_t> &bytes) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, i == 0 ? "%02x" : " %02x", bytes[i]);
-        out += hex;
-    }
-    return out + ']';
 }
 
 bool is_spi_transfer(Call call) { return call == Call::SpiDataRW || call == Call::SpiXDataRW; }
@@ -285,7 +277,7 @@ std::string trace_header(const std::string &source, const std::string &model,
 std::string trace_call_text(const CallRecord &call) {
     std::string text = call.to_string();
     if (is_spi_transfer(call.call) && !call.received.empty()) {
-        text += " received " + hex_bytes(call.received);
+        text += " received " + bracketed_hex(call.received);
     }
     return text;
 }

@@ -12,6 +12,7 @@
 
 #include "board_access.hpp"
 #include "board_call.hpp"
+#include "hex_text.hpp"
 #include "vboard/duration.hpp"
 
 namespace vboard {
@@ -28,16 +29,6 @@ auto locked(Board &board, Operation operation) {
     state.mutex.lock();
     const Unlock unlock{state};
     return operation(state);
-}
-
-std::string hex(const std::vector<std::uint8_t> &bytes) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        char text[4];
-        std::snprintf(text, sizeof text, i == 0 ? "%02x" : " %02x", bytes[i]);
-        out += text;
-    }
-    return out + ']';
 }
 
 void do_nothing() {}
@@ -181,7 +172,7 @@ class Replayer final : public Board::State::NestedCalls {
         if (model && !rec.received.empty() && buffer != nullptr) {
             const std::vector<std::uint8_t> got(data.begin(), data.end());
             if (got != rec.received) {
-                mismatch(rec, hex(got), hex(rec.received));
+                mismatch(rec, bracketed_hex(got), bracketed_hex(rec.received));
             }
         }
     }
