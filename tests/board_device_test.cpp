@@ -59,10 +59,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "for version 99)"},
         Refusal{"unknown_model", "[[device]]\nbus = \"spi0\"\nmodel = \"lcd\"\n",
                 "b.toml:3: device[0].model: expected \"echo\", \"replies\", \"registers\", "
-                "\"tft\", \"ssd16xx\", \"uc81xx\" or \"plugin\""},
+                "\"tft\", \"ssd16xx\", \"uc81xx\", \"recording\" or \"plugin\""},
         Refusal{"no_model", "[[device]]\nbus = \"spi0\"\n",
                 "b.toml:1: device[0].model: expected the device's model: \"echo\", \"replies\", "
-                "\"registers\", \"tft\", \"ssd16xx\", \"uc81xx\" or \"plugin\""},
+                "\"registers\", \"tft\", \"ssd16xx\", \"uc81xx\", \"recording\" or \"plugin\""},
         Refusal{"mistyped", probe_device(kProbe, "delay = 5"),
                 "b.toml:6: device[0].params.delay: expected a duration with its unit, as "
                 "\"100us\", \"5ms\" or \"2s\""},

@@ -7,11 +7,14 @@
 # refused with their line; the recorder's trace is complete when the program crashes; the
 # wrapper's own errors. Under an emulator (RUN_EMULATOR), the target's programs run through it,
 # and the library is preloaded by hand, as an emulator does not follow the wrapper's exec.
+# A recording is also a device: the example answered by its own recording, and a changed driver
+# told where it parts from it.
 # Usage: replay_test.sh VBOARD VBOARD_RECORD RECORD_LIBRARY DROPIN_DIR PI_PANEL PI_PANEL_TOML
-#                       BWR_PANEL BWR_PANEL_TOML PI_PANEL_TRANSACTIONS ENDING WORKDIR
+#                       BWR_PANEL BWR_PANEL_TOML PI_PANEL_TRANSACTIONS ENDING PI_PANEL_CHANGED
+#                       WORKDIR
 set -uo pipefail
 vboard=$1 record=$2 library=$3 dropin=$4 pi_panel=$5 pi_toml=$6 bwr_panel=$7 bwr_toml=$8
-pi_golden=$9 ending=${10} work=${11}
+pi_golden=$9 ending=${10} pi_changed=${11} work=${12}
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 fail=0
 failed() { echo "FAILED: $*"; fail=1; }
@@ -95,6 +98,25 @@ status=$?
 grep -q "replay: digitalRead(5) -> BCM 24 = 1 at [0-9.]* m\?s: the board's models answered 0, the recording 1" short.err ||
     failed "a wrong model's diagnostic: $(head -n 3 short.err)"
 grep -q "answered reads otherwise than it recorded" short.xml || failed "the JUnit of a wrong model"
+
+# The panel and its busy line answered by the recording instead of the board file's models: the
+# driver runs as it did; the changed one is told where it parted, and then gets no answer.
+{
+    printf '[board]\nreal_sleep = false\n\n[[device]]\nmodel = "recording"\nname = "panel"\n'
+    printf 'bus = "spi0"\nlines = { busy = 24 }\nparams = { trace = "pi/recorded.trace" }\n\n'
+    sed -n '/^\[\[rule\]\]$/,$p' pi.toml | sed -n '/name = "button"/,$p' | sed '1i [[rule]]'
+} >recorded_panel.toml
+for driver in pi_panel pi_changed; do
+    run_target VBOARD_BOARD="$PWD/recorded_panel.toml" VBOARD_NO_SLEEP=1 \
+        VBOARD_TRANSACTIONS="$driver.tx" VBOARD_LOG="$driver.log" \
+        LD_PRELOAD="$dropin/libwiringPi.so" -- "${!driver}" >/dev/null 2>&1
+done
+vboard_tool replay pi/direct.trace --board pi.toml --expect pi_panel.tx >/dev/null 2>&1 ||
+    failed "the recording as a device: the run's transactions differ from the recording's"
+grep -q "note: panel: the run parts from the recording .*pi/recorded.trace: the program made a transfer of \[13\] on SPI0 channel 0 at [0-9.]* m\?s where the recording made wiringPiSPIDataRW(0, \[12\], 1) = 1 received \[[0-9a-f]*\] at [0-9.]* m\?s; the device answers nothing more" pi_changed.log ||
+    failed "the changed driver's parting: $(grep 'parts from' pi_changed.log)"
+[ "$(grep -c 'parts from' pi_changed.log)" = 1 ] || failed "the parting is said more than once"
+grep -q "parts from" pi_panel.log && failed "the recorded driver parts from its own recording"
 
 # Traces that cannot be read: status 3 and one line naming the file and line.
 good=pi/direct.trace

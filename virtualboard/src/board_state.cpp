@@ -289,6 +289,9 @@ int Board::State::digital_read(int pin) {
     int line = -1;
     rec.flag = check_line_call(rec, pin, line);
     rec.has_result = true;
+    if (rec.flag == Flag::None && run->listeners.anyone(kLineReads)) [[unlikely]] {
+        run->listeners.each(kLineReads, [&](Listener &listener) { listener.line_read(line); });
+    }
     rec.result = rec.flag == Flag::None && run->gpio.level(line) ? 1 : 0;
     run->clock.note_read(line, rec.result != 0);
     run->clock.advance(settings.costs.read_ns);

@@ -3,6 +3,8 @@
 
 #include "device_set.hpp"
 
+#include "recording_device.hpp"
+
 #include <algorithm>
 
 #include "function_device.hpp"
@@ -16,10 +18,14 @@ bool on_channel(const DeviceSlot &slot, int channel) { return slot.bus() == spi_
 }  // namespace
 
 DeviceSlot &DeviceSet::attach(const DeviceConfig &config) {
-    const vb_device_model &model = resolve_(config);
     const std::uint64_t id = next_id_++;
     // Made before the one it replaces goes, so that a refused device leaves the board as it was.
-    auto slot = std::make_unique<ModelDevice>(engine_, id, model, config);
+    std::unique_ptr<DeviceSlot> slot;
+    if (config.model == kRecordingModel) {
+        slot = std::make_unique<RecordingDevice>(engine_, id, config);
+    } else {
+        slot = std::make_unique<ModelDevice>(engine_, id, resolve_(config), config);
+    }
     if (DeviceSlot *old = find(config.bus, config.select)) {
         detach(old->id());
     }

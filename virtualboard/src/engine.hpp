@@ -60,6 +60,7 @@ enum Interest : unsigned {
     kLinkBytes = 1U << 2,        // link_byte
     kSpiTransfers = 1U << 3,     // spi_transfer, spi_byte, spi_end
     kWaveChanges = 1U << 4,      // wave_changed
+    kLineReads = 1U << 5,        // line_read
 };
 // The lines whose changes a listener is told of, a bit per line for the rising edges and one for
 // the falling: all of them unless it says.
@@ -86,6 +87,8 @@ class Listener {
     virtual void spi_end(int /*channel*/) {}
     // The wave a PWM or clock line carries changed.
     virtual void wave_changed(const LineWave &) {}
+    // The program's digitalRead is about to read a line: what drives it may change it first.
+    virtual void line_read(int /*pin*/) {}
     // Something this listener put on the timeline is due; the clock stands at its moment.
     virtual void timed(std::uint64_t /*what*/, std::uint64_t /*detail*/) {}
 };

@@ -132,6 +132,7 @@ class ListenerList {
             case kFunctionChanges: return functions_;
             case kLinkBytes: return link_bytes_;
             case kWaveChanges: return waves_;
+            case kLineReads: return reads_;
             default: break;
         }
         return spi_;
@@ -142,7 +143,11 @@ class ListenerList {
         link_bytes_.clear();
         spi_.clear();
         waves_.clear();
+        reads_.clear();
         for (const Entry &entry : entries_) {
+            if ((entry.interests & kLineReads) != 0) {
+                reads_.push_back(entry.listener);
+            }
             if ((entry.interests & kLineChanges) != 0) {
                 lines_.push_back(entry.listener);
             }
@@ -192,6 +197,7 @@ class ListenerList {
     std::vector<Listener *> link_bytes_;
     std::vector<Listener *> spi_;
     std::vector<Listener *> waves_;
+    std::vector<Listener *> reads_;
 };
 
 }  // namespace vboard

@@ -7,6 +7,7 @@
 
 #include "models/builtin_models.h"
 #include "plugin_loader.hpp"
+#include "recording_device.hpp"
 
 namespace vboard {
 namespace {
@@ -36,7 +37,7 @@ const vb_device_model *find_builtin_model(std::string_view name) {
 }
 
 bool is_model_name(std::string_view name) {
-    return name == kPluginModel || find_builtin_model(name) != nullptr;
+    return name == kPluginModel || name == kRecordingModel || find_builtin_model(name) != nullptr;
 }
 
 std::string model_choices() {
@@ -44,8 +45,7 @@ std::string model_choices() {
     for (const BuiltinModel &model : kBuiltinModels) {
         choices += '"' + std::string(model.name) + "\", ";
     }
-    choices.resize(choices.size() - 2);  // the last ", "
-    return choices + " or \"" + std::string(kPluginModel) + '"';
+    return choices + "\"" + kRecordingModel + "\" or \"" + std::string(kPluginModel) + '"';
 }
 
 const vb_device_model &resolve_model(const DeviceConfig &config) {
