@@ -22,6 +22,9 @@
 //    the recording wins. A line read is checked on a line a rule drives or something on the board
 //    (a device, a rule, the board file's [lines]) drives now or has driven at an earlier read; a
 //    transfer's bytes on a channel with a device;
+//  - a call recorded before the end of a wait the board is making (an interrupt callback's, or
+//    one after a wait where the board's costs ran ahead of the Pi's) is made inside the wait, at
+//    its time;
 //  - wiringPiISR registers a callback that does nothing (the callback's own calls are in the
 //    trace); waitForInterrupt is not made again (the clock moves on to the next call);
 //    digitalReadByte and the time reads (millis, micros) return the board's own answers;
