@@ -51,6 +51,15 @@ INSTANTIATE_TEST_SUITE_P(
                 "b.toml:3: device[0].path: expected a device model library that loads "
                 "(/no/such/libprobe.so: cannot open shared object file: No such file or "
                 "directory)"},
+        Refusal{"recording_without_a_trace",
+                "[[device]]\nmodel = \"recording\"\nbus = \"spi0\"\nparams = { x = 1 }\n",
+                "b.toml:4: device[0].params.x: expected a parameter of model \"recording\" "
+                "(unknown key)"},
+        Refusal{"recording_of_a_missing_trace",
+                "[[device]]\nmodel = \"recording\"\nbus = \"spi0\"\n\nparams = { trace = "
+                "\"/no/such.trace\" }\n",
+                "b.toml:5: device[0].params.trace: expected a trace this board reads "
+                "(/no/such.trace: cannot read: No such file or directory)"},
         Refusal{"no_entry_point", probe_device(PROBE_NO_ENTRY_MODEL, "delay = \"1ms\""),
                 "b.toml:3: device[0].path: expected a library exporting vb_device_entry_v1 (it "
                 "has no entry point)"},
