@@ -652,7 +652,7 @@ void record(const Call &call, std::initializer_list<long long> args, bool has_re
     }
     unsigned char *at = r.current->data + r.current->used;
     std::memcpy(at, &entry, sizeof entry);
-    if (entry.bytes > 0) {
+    if (entry.bytes > 0 && sent != nullptr && received != nullptr) {
         std::memcpy(at + sizeof entry, sent, entry.bytes);
         std::memcpy(at + sizeof entry + entry.bytes, received, entry.bytes);
     }
