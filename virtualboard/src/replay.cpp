@@ -64,6 +64,15 @@ class Replayer final : public Board::State::NestedCalls {
 
     void make_next() override { call(calls_[next_++]); }
 
+    ReplayResult finish() {
+        if (result_.mismatches > kMismatchesTold) {
+            mismatch_note("replay: " + std::to_string(result_.mismatches - kMismatchesTold) +
+                          " more reads where the board's models answered otherwise than the "
+                          "recording");
+        }
+        return result_;
+    }
+
   private:
     void call(const CallRecord &rec) {
         locked(board_, [&](Board::State &s) { s.advance_to(rec.time_ns); });
@@ -77,17 +86,6 @@ class Replayer final : public Board::State::NestedCalls {
         ++result_.calls;
     }
 
-  public:
-    ReplayResult finish() {
-        if (result_.mismatches > kMismatchesTold) {
-            mismatch_note("replay: " + std::to_string(result_.mismatches - kMismatchesTold) +
-                          " more reads where the board's models answered otherwise than the "
-                          "recording");
-        }
-        return result_;
-    }
-
-  private:
     long long arg(const CallRecord &rec, std::size_t i) const {
         return i < rec.arg_count ? rec.args[i] : 0;
     }
