@@ -140,6 +140,9 @@ unsigned libc_sleep(unsigned seconds) {
     return libc_nanosleep(&length, nullptr) == 0 ? 0 : seconds;
 }
 
+// Whether a sanitizer's runtime is in the process: each defines this function.
+bool sanitizer_runtime_loaded() { return &__sanitizer_print_stack_trace != nullptr; }
+
 // The program's latest reading of each clock family (realtime, monotonic, boottime) through the
 // board's functions before any board existed: 0 for none.
 std::atomic<std::int64_t> g_before_board[3] = {0, 0, 0};
@@ -159,6 +162,11 @@ int clock_family(clockid_t clock) {
     }
 }
 
+// Whether the program's readings before any board are kept: not in a process with a sanitizer's
+// runtime, which reads the clock from places where the board's instrumented code may not run (a
+// thread being torn down), and whose reads stay the C library's anyway.
+bool keeps_readings_before_board() { return !sanitizer_runtime_loaded(); }
+
 // Keeps a reading the C library gave the program while no board existed yet.
 void note_reading_before_board(clockid_t clock, std::int64_t ns) {
     const int family = clock_family(clock);
@@ -174,9 +182,6 @@ std::int64_t start_of(clockid_t clock) {
     const std::int64_t before = g_before_board[clock_family(clock)].exchange(0);
     return before != 0 ? before : real_clock_ns(clock);
 }
-
-// Whether a sanitizer's runtime is in the process: each defines this function.
-bool sanitizer_runtime_loaded() { return &__sanitizer_print_stack_trace != nullptr; }
 
 // The board whose clock the program's C library time follows, or null for the C library's own.
 Board::State *program_board() {
@@ -295,7 +300,7 @@ VBOARD_EXPORT int clock_gettime(clockid_t clock, timespec *tp) noexcept {
     if (vboard::program_board_for_reads() == nullptr || vboard::is_null(tp) ||
         !vboard::follows_board(clock)) {
         const int result = vboard::libc_clock_gettime(clock, tp);
-        if (result == 0 && !vboard::is_null(tp)) {
+        if (result == 0 && vboard::keeps_readings_before_board() && !vboard::is_null(tp)) {
             vboard::note_reading_before_board(clock,
                                               tp->tv_sec * vboard::kNsPerSecond64 + tp->tv_nsec);
         }
@@ -308,7 +313,7 @@ VBOARD_EXPORT int clock_gettime(clockid_t clock, timespec *tp) noexcept {
 VBOARD_EXPORT int gettimeofday(timeval *tv, void *tz) noexcept {
     if (vboard::program_board_for_reads() == nullptr || vboard::is_null(tv)) {
         const int result = vboard::libc_gettimeofday(tv, tz);
-        if (result == 0 && !vboard::is_null(tv)) {
+        if (result == 0 && vboard::keeps_readings_before_board() && !vboard::is_null(tv)) {
             vboard::note_reading_before_board(
                 CLOCK_REALTIME, tv->tv_sec * vboard::kNsPerSecond64 + tv->tv_usec * 1'000);
         }
