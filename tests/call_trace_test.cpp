@@ -169,4 +169,18 @@ TEST_F(ReplayTest, AModelThatAnswersOtherwiseIsNamed) {
         << notes.back();
 }
 
+TEST_F(ReplayTest, MismatchesPastTheTwentiethAreCountedInOneNote) {
+    board.drive(24, false);
+    std::string calls = "         0 ns  wiringPiSetupGpio() = 0\n";
+    for (int i = 1; i <= 25; ++i) {
+        calls += "   " + std::to_string(1000000 + i * 1000) + " ns  digitalRead(24) = 1\n";
+    }
+    EXPECT_EQ(replay(calls).mismatches, 25U);
+    const std::vector<std::string> notes = board.diagnostics();
+    ASSERT_EQ(notes.size(), vboard::kMismatchesTold + 1);
+    EXPECT_EQ(
+        notes.back(),
+        "replay: 5 more reads where the board's models answered otherwise than the recording");
+}
+
 }  // namespace

@@ -155,6 +155,13 @@ refuse unknown '8: unknown line "something else" (expected TIME ns  CALL)'
 sed '7a \      5000 ns  wiringPiSPIDataRW(0, [3g], 1) = 1' "$good" >bytes.trace
 refuse bytes '8: a byte as two hex digits, not "3g"'
 
+mkdir -p directory.trace
+refuse directory " is a directory, not a trace"
+# A trace that cannot be read leaves the outputs as they were.
+echo kept >kept.vcd
+vboard_tool replay missing.trace --vcd kept.vcd 2>/dev/null
+[ "$(cat kept.vcd)" = kept ] || failed "a missing trace emptied an output"
+
 # A recording cut short by power loss: read up to its last whole line, with a note.
 head -c -7 "$good" >cut.trace
 vboard_tool replay cut.trace --board pi.toml >/dev/null 2>cut.err || failed "a cut trace: status $?"

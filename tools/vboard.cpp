@@ -158,9 +158,7 @@ std::optional<vboard::CallTrace> read_trace(const RunOptions &options) {
 }
 
 int run(const RunOptions &options) {
-    if (const int refused = check_inputs(options); refused != 0) {
-        return refused;
-    }
+    // The trace first: checking the inputs empties the output files.
     std::optional<vboard::CallTrace> trace;
     std::function<int()> replay;
     if (options.replay) {
@@ -173,6 +171,9 @@ int run(const RunOptions &options) {
                 vboard::replay_trace(vboard::default_board(), *trace);
             return result.mismatches > 0 ? vboard_tool::kExitModelDiffers : 0;
         };
+    }
+    if (const int refused = check_inputs(options); refused != 0) {
+        return refused;
     }
     const auto started = std::chrono::steady_clock::now();
     const vboard_tool::TempFile report("report");

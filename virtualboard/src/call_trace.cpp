@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -66,8 +67,7 @@ class TraceReader {
         if (text.empty()) {
             return;
         }
-        if (!in_header_ || (!text.empty() && text[0] == ' ') ||
-            (text[0] >= '0' && text[0] <= '9')) {
+        if (!in_header_ || text[0] == ' ' || (text[0] >= '0' && text[0] <= '9')) {
             in_header_ = false;
             event_line(text);
             return;
@@ -329,6 +329,10 @@ CallTrace parse_call_trace(std::string_view text, const std::string &name) {
 }
 
 CallTrace read_call_trace(const std::string &path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        throw TraceError(path, 0, "is a directory, not a trace");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw TraceError(path, 0, std::string("cannot read: ") + std::strerror(errno));
