@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 
+#include <cstring>
 #include <sstream>
 
 #include "board_fixture.hpp"
@@ -335,7 +336,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"0 1ms 2ms i2c BCM8 -", "a bus: link, spi0 or spi1"},
         BadLine{"0 1ms 2ms link CS0 -", "a select line, as BCM8, or - for none"},
         BadLine{"0 1ms 2ms link BCM54 -", "a select line from BCM0 to BCM53"},
-        BadLine{"0 1ms 2ms link BCM8 12", "a direction, > or <, before the first byte"},
+        BadLine{"0 1ms 2ms link BCM8 12", "a direction, >, < or ?, before the first byte"},
         BadLine{"0 1ms 2ms link BCM8 > 1g",
                 "a byte in two lower-case hex digits, as a5, or a partial byte, as 05/3b"},
         BadLine{"0 1ms 2ms link BCM8 > 05/8b", "a partial byte of 1 to 7 bits, as 05/3b"},
@@ -345,8 +346,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"0 1ms 2ms spi0 BCM8 01 < 03", "> and the bytes out, then < and the bytes in"},
         BadLine{"0 1ms 2ms link BCM8 xx=1 > 00",
                 "a side line that the file's \"# side lines:\" line names (dc), not xx"},
-        BadLine{"0 1ms 2ms link BCM8 > 12 <", "at least one byte after each > or <"},
-        BadLine{"0 1ms 2ms link BCM8 > < 5a", "at least one byte after each > or <"}));
+        BadLine{"0 1ms 2ms link BCM8 > 12 <", "at least one byte after each >, < or ?"},
+        BadLine{"0 1ms 2ms link BCM8 > < 5a", "at least one byte after each >, < or ?"}));
 
 TEST(TransactionFiles, AMissingFileIsNamedWithoutALineNumber) {
     try {
@@ -410,5 +411,40 @@ INSTANTIATE_TEST_SUITE_P(
                    {1, 5, 3},
                    "transactions differ at transaction 1 (bytes, bus or framing differ):"}),
     [](const auto &info) { return info.param.name; });
+
+}  // namespace
+
+namespace {
+
+// A capture's link bytes have no direction: they agree with sent or received bytes of the same
+// value and bit count, and with nothing else.
+struct Undirected {
+    const char *expected, *got;
+    bool agree;
+};
+
+class UndirectedBytes : public ::testing::TestWithParam<Undirected> {};
+
+TEST_P(UndirectedBytes, CompareByValueBitsAndFramingOnly) {
+    const auto table = [](const char *bytes) {
+        return vboard::parse_transactions(std::string("0 1ms 2ms ") + bytes + "\n", "t");
+    };
+    const vboard::TransactionTable got = table(GetParam().got);
+    EXPECT_EQ(vboard::compare_transactions(table(GetParam().expected), got).empty(),
+              GetParam().agree)
+        << GetParam().expected << " / " << GetParam().got;
+    // The bytes are written back as they were read.
+    const std::string bytes = std::strchr(std::strchr(GetParam().got, 'M') + 1, ' ') + 1;
+    EXPECT_THAT(vboard::format_transaction(got.transactions[0], {}), HasSubstr(bytes));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transactions, UndirectedBytes,
+    ::testing::Values(Undirected{"link BCM8 > 12 < 34 05/3b", "link BCM8 ? 12 34 05/3b", true},
+                      Undirected{"link BCM8 ? 12 34", "link BCM8 ? 12 34", true},
+                      Undirected{"link BCM8 > 12 < 34", "link BCM8 ? 12 35", false},
+                      Undirected{"link BCM8 > 12 05/3b", "link BCM8 ? 12 05/4b", false},
+                      Undirected{"link BCM8 > 12", "link BCM7 ? 12", false},
+                      Undirected{"link BCM8 > 12", "link BCM8 ? 12 00", false}));
 
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "tool_common.hpp"
 #include "vboard/call_trace.hpp"
+#include "vboard/capture.hpp"
 #include "vboard/frames.hpp"
 #include "vboard/replay.hpp"
 #include "vboard/run_config.hpp"
@@ -157,11 +158,33 @@ std::optional<vboard::CallTrace> read_trace(const RunOptions &options) {
     }
 }
 
+// vboard replay --capture's capture, read before anything runs; nothing when it cannot be used
+// (said).
+std::optional<vboard::Capture> read_capture(const RunOptions &options) {
+    try {
+        return vboard::read_capture(options.capture, vboard::parse_channel_map(options.channels),
+                                    vboard::CaptureOptions{.glitch_ns = options.glitch_ns});
+    } catch (const vboard::CaptureError &error) {
+        std::fprintf(stderr, "vboard: %s\n", error.what());
+        return std::nullopt;
+    }
+}
+
 int run(const RunOptions &options) {
-    // The trace first: checking the inputs empties the output files.
+    // The trace or the capture first: checking the inputs empties the output files.
     std::optional<vboard::CallTrace> trace;
+    std::optional<vboard::Capture> capture;
     std::function<int()> replay;
-    if (options.replay) {
+    if (!options.capture.empty()) {
+        capture = read_capture(options);
+        if (!capture) {
+            return vboard::kExitBoardSetup;
+        }
+        replay = [&capture] {
+            vboard::replay_capture(vboard::default_board(), *capture);
+            return 0;
+        };
+    } else if (options.replay) {
         trace = read_trace(options);
         if (!trace) {
             return vboard::kExitBoardSetup;

@@ -29,6 +29,7 @@ const vboard::OutputModule *output_named(std::string_view word) {
 constexpr const char *kUsageHead = R"(Usage: vboard run [OPTIONS] -- PROGRAM [ARGS...]
   or:  vboard readall [OPTIONS] -- PROGRAM [ARGS...]
   or:  vboard replay TRACE [OPTIONS]
+  or:  vboard replay --capture FILE --channels MAP [--glitch DURATION] [OPTIONS]
   or:  vboard --help
   or:  vboard --version
 
@@ -39,7 +40,17 @@ the same, then prints the 40-pin header as the run left it: each line's function
 replay makes the calls of TRACE again instead of running a program: a trace that vboard run
 --log wrote, or one that vboard-record recorded on a Pi. Each call is made at its recorded time
 and each read returns what was recorded, on the board the options describe, with the same
-outputs and checks as a run (waits never sleep).
+outputs and checks as a run (waits never sleep). With --capture, replay plays a logic
+analyser's capture of the header instead (a VCD file, or a sigrok session read through
+sigrok-cli): each change drives its line at its time, and the board file's selects frame the
+link (whose bytes then have no direction: they compare by value, bit count and framing only)
+and its SPI devices' chip enables frame SPI0.
+
+Capture:
+  --capture FILE       the capture to play, instead of a trace
+  --channels MAP       which captured signal is which BCM line, as D0=11,D1=10,D2=8 (a vector's
+                       bits as NAME[0]); the lines it leaves out stay the board's
+  --glitch DURATION    drop the pulses shorter than DURATION (20ns)
 
 )";
 
@@ -293,8 +304,66 @@ Parsed parse_run(const std::vector<std::string_view> &words) {
     return parsed;
 }
 
+namespace {
+
+// Takes --capture, --channels and --glitch out of `words`; what is wrong with them, if anything.
+std::optional<std::string> take_capture_options(std::vector<std::string_view> &words,
+                                                RunOptions &capture) {
+    std::vector<std::string_view> rest;
+    bool glitch_given = false;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string_view word = words[i];
+        if (word == "--") {
+            rest.insert(rest.end(), words.begin() + static_cast<std::ptrdiff_t>(i), words.end());
+            break;
+        }
+        if (word != "--capture" && word != "--channels" && word != "--glitch") {
+            rest.push_back(word);
+            continue;
+        }
+        if (i + 1 >= words.size()) {
+            return "option '" + std::string(word) + "' needs a value";
+        }
+        const std::string value(words[++i]);
+        if (word == "--capture") {
+            capture.capture = value;
+        } else if (word == "--channels") {
+            capture.channels = value;
+        } else {
+            const std::optional<std::uint64_t> glitch = vboard::parse_duration(value);
+            if (!glitch) {
+                return "--glitch '" + value + "' is not a duration with its unit (20ns, 1us)";
+            }
+            capture.glitch_ns = *glitch;
+            glitch_given = true;
+        }
+    }
+    if (capture.capture.empty() && (!capture.channels.empty() || glitch_given)) {
+        return std::string(capture.channels.empty() ? "--glitch" : "--channels") +
+               " needs --capture FILE";
+    }
+    if (!capture.capture.empty() && capture.channels.empty()) {
+        return "--capture needs --channels MAP: which captured signal is which BCM line, as "
+               "D0=11,D1=10";
+    }
+    words = std::move(rest);
+    return std::nullopt;
+}
+
+}  // namespace
+
 Parsed parse_replay(const std::vector<std::string_view> &words) {
     std::vector<std::string_view> reordered(words);
+    RunOptions capture;
+    if (const std::optional<std::string> error = take_capture_options(reordered, capture)) {
+        Parsed parsed;
+        parsed.error = *error;
+        return parsed;
+    }
+    if (!capture.capture.empty()) {
+        // The capture stands where the trace would: nothing may follow the options.
+        reordered.push_back(capture.capture);
+    }
     // The trace may come first, before the options.
     if (!reordered.empty() && !reordered.front().starts_with("-")) {
         std::rotate(reordered.begin(), reordered.begin() + 1, reordered.end());
@@ -307,12 +376,17 @@ Parsed parse_replay(const std::vector<std::string_view> &words) {
         return parsed;
     }
     if (parsed.options->program.size() != 1) {
-        parsed.error = "replay takes one trace, not '" + parsed.options->program[1] + "'";
+        parsed.error = capture.capture.empty()
+                           ? "replay takes one trace, not '" + parsed.options->program[1] + "'"
+                           : "replay takes a trace or --capture FILE, not both";
         parsed.options.reset();
         return parsed;
     }
     parsed.options->replay = true;
     parsed.options->board.no_sleep = true;
+    parsed.options->capture = capture.capture;
+    parsed.options->channels = capture.channels;
+    parsed.options->glitch_ns = capture.glitch_ns;
     return parsed;
 }
 

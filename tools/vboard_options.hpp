@@ -28,6 +28,9 @@ struct RunOptions {
     std::string name;
     bool readall = false;
     bool replay = false;               // vboard replay: program holds the trace alone
+    std::string capture;               // vboard replay --capture: the capture, instead of a trace
+    std::string channels;              // --channels: its map, read with the capture
+    std::uint64_t glitch_ns = 0;       // --glitch
     std::vector<std::string> program;  // the program and its arguments
 };
 
@@ -39,7 +42,8 @@ struct Parsed {
 
 // Parses the words after "run" (or "readall").
 Parsed parse_run(const std::vector<std::string_view> &words);
-// Parses the words after "replay": the trace, before or after the options.
+// Parses the words after "replay": the trace, before or after the options, or --capture FILE
+// with --channels MAP.
 Parsed parse_replay(const std::vector<std::string_view> &words);
 
 // The text of vboard --help.

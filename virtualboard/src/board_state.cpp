@@ -52,13 +52,27 @@ RunState::RunState(Engine &engine, ClockOwner &owner, const BoardSettings &setti
       rules(engine),
       devices(engine, link, resolve),
       spi(engine, gpio, clock, listeners, devices),
+      spi_wires(engine, listeners, devices),
       interrupts(engine, interrupts_due),
       pwm(engine, gpio, settings.model, settings.pwm_waveform) {
     listeners.add(&link, 0, ListenerList::kPartRank);
     listeners.add(&monitor, 0, ListenerList::kPartRank);
+    listeners.add(&spi_wires, 0, ListenerList::kPartRank);
     listeners.add(&rules, 0, ListenerList::kPartRank);
     listeners.add(&interrupts, 0, ListenerList::kPartRank);
     listeners.add(&pwm, 0, ListenerList::kPartRank);
+}
+
+void Board::State::watch_capture() {
+    std::uint64_t chip_enables = 0;
+    for (int channel = 0; channel < kSpiChannelCount; ++channel) {
+        if (run->devices.on_bus(spi_bus(channel))) {
+            chip_enables |= std::uint64_t{1} << spi_chip_enable(channel);
+        }
+    }
+    run->link.watch_capture(settings.select_lines | chip_enables, chip_enables);
+    run->monitor.watch_capture(chip_enables);
+    run->spi_wires.watch(chip_enables);
 }
 
 void Board::State::power_on() {

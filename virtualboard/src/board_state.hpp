@@ -33,6 +33,7 @@
 #include "pwm_clocks.hpp"
 #include "rule_scheduler.hpp"
 #include "spi0_controller.hpp"
+#include "spi_wires.hpp"
 #include "vboard/board.hpp"
 #include "vboard/pin_numbering.hpp"
 
@@ -66,6 +67,7 @@ struct RunState {
     RuleScheduler rules;
     DeviceSet devices;
     Spi0Controller spi;
+    SpiWires spi_wires;  // a capture's SPI0 transfers
     Interrupts interrupts;
     PwmClocks pwm;
 };
@@ -312,6 +314,13 @@ struct VBOARD_NO_EXPORT Board::State final : Engine, ClockOwner {
         virtual void make_next() = 0;
     };
     NestedCalls *nested_calls = nullptr;
+
+    // A capture of the wires (vboard/capture.hpp) drives the lines from now on: the link and the
+    // bus monitor read them as wires, and SPI0's transfers behind a chip enable with a device on
+    // its bus are decoded from the edges.
+    void watch_capture();
+    // What the capture shows on a line from now on.
+    void set_captured(int pin, bool level) { run->gpio.set_captured(pin, level); }
 
   private:
     // Moves the clock on to `target`, one moment at a time while interrupts are registered;

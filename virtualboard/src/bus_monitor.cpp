@@ -4,6 +4,8 @@
 
 #include "bus_monitor.hpp"
 
+#include <bit>
+
 namespace vboard {
 
 void BusMonitor::update_active() {
@@ -12,9 +14,15 @@ void BusMonitor::update_active() {
     // selects', and those the checks look at.
     const std::uint64_t clock = std::uint64_t{1} << kLinkClock;
     const LineInterest checked = checks_.lines();
-    const LineInterest lines{clock | select_lines_ | checked.rising,
-                             select_lines_ | checked.falling};
+    const std::uint64_t selects = select_lines_ | spi_selects_;
+    const LineInterest lines{clock | selects | checked.rising, selects | checked.falling};
     engine_.subscribe(this, active_ ? kLineChanges | kFunctionChanges | kSpiTransfers : 0U, lines);
+}
+
+void BusMonitor::watch_capture(std::uint64_t spi_selects) {
+    capture_ = true;
+    spi_selects_ = spi_selects;
+    update_active();
 }
 
 std::size_t BusMonitor::add_check(const TimingCheck &check) {
@@ -33,21 +41,60 @@ std::uint32_t BusMonitor::side_levels(const LineView &lines) const {
     return side;
 }
 
+// A rising edge of the link's clock that takes a bit: while the program drives the clock, or in
+// a capture once it is framed and outside SPI0's transfers.
+bool BusMonitor::link_clock_rise(const LineView &lines, int pin) const {
+    if (pin != kLinkClock || !lines.level(pin)) {
+        return false;
+    }
+    if (!capture_) {
+        return lines.function(pin) == Function::Output;
+    }
+    for (std::uint64_t ces = spi_selects_; ces != 0; ces &= ces - 1) {
+        if (!lines.level(std::countr_zero(ces))) {
+            return false;
+        }
+    }
+    return synced_;
+}
+
+// Whether `pin` frames the link: a select the program drives, or any in a capture but SPI0's.
+bool BusMonitor::frames_link(const LineView &lines, int pin) const {
+    if (capture_) {
+        return ((select_lines_ & ~spi_selects_) >> pin & 1) != 0;
+    }
+    return lines.function(pin) == Function::Output && ((select_lines_ >> pin) & 1) != 0;
+}
+
+// The way the data line's bit goes: by its function, unknown in a capture, none while the line
+// is neither an input nor an output.
+std::optional<Direction> BusMonitor::bit_direction(const LineView &lines) const {
+    if (capture_) {
+        return Direction::Unknown;
+    }
+    switch (lines.function(kLinkData)) {
+        case Function::Output: return Direction::Out;
+        case Function::Input: return Direction::In;
+        default: return std::nullopt;
+    }
+}
+
 void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
     const std::uint64_t now = lines.now();
     const Line &line = lines[pin];
-    const bool link_rise = pin == kLinkClock && line.function == Function::Output && line.level;
+    if (capture_ && (((select_lines_ | spi_selects_) >> pin) & 1) != 0) {
+        synced_ = true;
+    }
+    const bool link_rise = link_clock_rise(lines, pin);
     if (link_rise || checks_.looks_at(pin, line.level)) {
         checks_.edge(now, pin, line.level, link_rise);
     }
     if (link_rise) {
-        const Function data = lines[kLinkData].function;
-        if (data == Function::Output || data == Function::Input) {
-            take_bit(now, data == Function::Output ? Direction::Out : Direction::In,
-                     lines[kLinkData].level, lines);
+        if (const std::optional<Direction> direction = bit_direction(lines)) {
+            take_bit(now, *direction, lines[kLinkData].level, lines);
         }
     }
-    if (line.function == Function::Output && ((select_lines_ >> pin) & 1) != 0) {
+    if (frames_link(lines, pin)) {
         if (!line.level && !frame_) {
             open_frame(now, pin);
         } else if (line.level && frame_ && frame_->select == pin) {
@@ -122,7 +169,7 @@ void BusMonitor::close_frame(std::uint64_t now) {
     // A frame with no byte of the link's is no link transaction when its select was a chip enable
     // driven around hardware SPI transfers, or went to SPI0 (ALT0) while low.
     const bool not_the_links =
-        frame_->bytes.empty() &&
+        frame_->bytes.empty() && !capture_ &&
         (frame_spi_ || engine_.lines()[frame_->select].function != Function::Output);
     if (!not_the_links) {
         emit(*frame_);

@@ -37,6 +37,13 @@ class BusMonitor final : public Listener {
     // framing's selects change.
     void update_active();
 
+    // From now on the lines are a capture's (vboard/capture.hpp), whose functions say nothing: a
+    // bit is taken at each rising clock edge with no direction, and every select frames the link
+    // but the chip enables in `spi_selects` (a bit per line), behind which SPI0 transfers are
+    // decoded from the edges. Nothing is taken before the first edge of a select, so a capture
+    // that starts in the middle of a byte is framed from there.
+    void watch_capture(std::uint64_t spi_selects);
+
     std::size_t add_check(const TimingCheck &check);
     const std::vector<TimingViolation> &violations() const { return checks_.violations(); }
     std::vector<std::uint64_t> violation_counts() const { return checks_.violation_counts(); }
@@ -60,6 +67,9 @@ class BusMonitor final : public Listener {
     };
 
     std::uint32_t side_levels(const LineView &lines) const;
+    bool link_clock_rise(const LineView &lines, int pin) const;
+    bool frames_link(const LineView &lines, int pin) const;
+    std::optional<Direction> bit_direction(const LineView &lines) const;
     void take_bit(std::uint64_t now, Direction direction, bool bit, const LineView &lines);
     void end_pending_byte();
     void open_frame(std::uint64_t now, int select);
@@ -77,7 +87,10 @@ class BusMonitor final : public Listener {
     PendingByte pending_;
     std::uint64_t next_index_ = 0;
     bool decoding_ = false;
-    bool active_ = false;  // kept as decoding_ || !checks_.empty()
+    bool capture_ = false;           // the lines are a capture's
+    bool synced_ = false;            // capture: a select has changed
+    std::uint64_t spi_selects_ = 0;  // capture: the chip enables of SPI0's decoded transfers
+    bool active_ = false;            // kept as decoding_ || !checks_.empty()
 };
 
 }  // namespace vboard

@@ -64,6 +64,12 @@ class GpioBank {
         lines_[pin].device_drive = level;
         settle(pin);
     }
+    // The level a capture of the wires shows on a line the program does not drive: above every
+    // other drive but an output's latch.
+    void set_captured(int pin, bool level) {
+        lines_[pin].captured = level;
+        settle(pin);
+    }
     // What a peripheral drives on one of its lines; seen while the line is in the peripheral's
     // function (peripheral_function()).
     VBOARD_ALWAYS_INLINE void set_controller(int pin, bool level) {
@@ -76,6 +82,9 @@ class GpioBank {
         const Line &line = lines_[pin];
         if (line.function == Function::Output) {
             return line.latch;
+        }
+        if (line.captured) {
+            return *line.captured;
         }
         if (line.function != Function::Input && line.function == kPeripheral[pin]) {
             return controller_[pin];

@@ -4,6 +4,7 @@
 #include "link_bus.hpp"
 
 #include <algorithm>
+#include <bit>
 
 namespace vboard {
 void LinkBus::attach(DeviceSlot *device) {
@@ -33,7 +34,18 @@ bool LinkBus::holds_byte_of(const DeviceSlot *device) const {
     return tx_owner_ == device || owed_owner_ == device;
 }
 
+void LinkBus::watch_capture(std::uint64_t sync_lines, std::uint64_t spi_selects) {
+    capture_ = true;
+    sync_lines_ = sync_lines;
+    spi_selects_ = spi_selects;
+    rx_bits_ = 0;
+    rx_shift_ = 0;
+}
+
 void LinkBus::line_changed(const LineView &lines, int pin, bool level) {
+    if (capture_ && ((sync_lines_ >> pin) & 1) != 0) {
+        sync_lines_ = 0;
+    }
     if (pin == kLinkClock) {
         clock_edge(lines, level);
     }
@@ -41,7 +53,7 @@ void LinkBus::line_changed(const LineView &lines, int pin, bool level) {
 
 void LinkBus::clock_edge(const LineView &lines, bool rising) {
     if (rising) {
-        if (lines.function(kLinkData) == Function::Output) {
+        if (takes_host_bit(lines)) {
             if (rx_bits_ == 0) {
                 rx_first_ns_ = lines.now();
             }
@@ -72,6 +84,21 @@ void LinkBus::clock_edge(const LineView &lines, bool rising) {
         return;
     }
     engine_.set_device_drive(kLinkData, ((tx_byte_ >> (7 - tx_bits_taken_)) & 1U) != 0);
+}
+
+bool LinkBus::takes_host_bit(const LineView &lines) const {
+    if (!capture_) {
+        return lines.function(kLinkData) == Function::Output;
+    }
+    if (sync_lines_ != 0) {
+        return false;
+    }
+    for (std::uint64_t ces = spi_selects_; ces != 0; ces &= ces - 1) {
+        if (!lines.level(std::countr_zero(ces))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void LinkBus::function_changed(const LineView &lines, int pin) {

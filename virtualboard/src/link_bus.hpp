@@ -25,11 +25,19 @@ class LinkBus final : public Listener {
     // Whether `device` has a byte on the line or one owed to the host (put out, never clocked).
     bool holds_byte_of(const DeviceSlot *device) const;
 
+    // From now on the lines are a capture's: each byte clocked on the link is handed to the
+    // selected devices as one the host sent (a capture cannot see which way the data line was
+    // turned) and the devices put nothing on the line, from the first edge of a line in
+    // `sync_lines` on and outside SPI0's transfers behind the chip enables in `spi_selects` (a bit
+    // per line each).
+    void watch_capture(std::uint64_t sync_lines, std::uint64_t spi_selects);
+
     void line_changed(const LineView &lines, int pin, bool level) override;
     void function_changed(const LineView &lines, int pin) override;
 
   private:
     void clock_edge(const LineView &lines, bool rising);
+    bool takes_host_bit(const LineView &lines) const;
     void put_next_reply(const LineView &lines);
     void stop_replying(const LineView &lines);
 
@@ -43,6 +51,9 @@ class LinkBus final : public Listener {
     int tx_bits_taken_ = 0;             // rising edges seen since the reply byte was put out
     DeviceSlot *owed_owner_ = nullptr;  // a byte put out and taken back before any clock
     std::uint8_t owed_byte_ = 0;
+    bool capture_ = false;
+    std::uint64_t sync_lines_ = 0;  // capture: until one changes, no bit is taken
+    std::uint64_t spi_selects_ = 0;
 };
 
 }  // namespace vboard

@@ -12,24 +12,12 @@
 
 #include "board_access.hpp"
 #include "board_call.hpp"
+#include "board_locked.hpp"
 #include "hex_text.hpp"
 #include "vboard/duration.hpp"
 
 namespace vboard {
 namespace {
-
-// Runs `operation` on `board`'s state with its lock held, outside any call.
-template <typename Operation>
-auto locked(Board &board, Operation operation) {
-    Board::State &state = BoardAccess::core(board);
-    struct Unlock {
-        Board::State &state;
-        ~Unlock() { state.mutex.unlock(); }
-    };
-    state.mutex.lock();
-    const Unlock unlock{state};
-    return operation(state);
-}
 
 void do_nothing() {}
 

@@ -18,6 +18,12 @@ bool side_level(const TransactionByte &byte, const std::vector<std::string> &nam
            ((byte.side >> static_cast<unsigned>(found - names.begin())) & 1U) != 0;
 }
 
+// A capture's link byte has no direction: it is the same as a byte of either.
+bool same_direction(Direction a, Direction b) {
+    return a == b || (a == Direction::Unknown && b != Direction::Exchange) ||
+           (b == Direction::Unknown && a != Direction::Exchange);
+}
+
 bool same_bytes(const Transaction &a, const std::vector<std::string> &names_a, const Transaction &b,
                 const std::vector<std::string> &names_b) {
     if (a.bus != b.bus || a.select != b.select || a.bytes.size() != b.bytes.size()) {
@@ -28,7 +34,7 @@ bool same_bytes(const Transaction &a, const std::vector<std::string> &names_a, c
     for (std::size_t i = 0; i < a.bytes.size(); ++i) {
         const TransactionByte &x = a.bytes[i];
         const TransactionByte &y = b.bytes[i];
-        if (x.direction != y.direction || x.value != y.value || x.bits != y.bits ||
+        if (!same_direction(x.direction, y.direction) || x.value != y.value || x.bits != y.bits ||
             (x.direction == Direction::Exchange && x.reply != y.reply)) {
             return false;
         }

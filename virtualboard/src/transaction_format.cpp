@@ -49,6 +49,14 @@ std::string byte_token(std::uint8_t value, std::uint8_t bits) {
     return text;
 }
 
+const char *direction_token(Direction direction) {
+    return direction == Direction::In ? " <" : direction == Direction::Unknown ? " ?" : " >";
+}
+
+const char *direction_name(Direction direction) {
+    return direction == Direction::In ? "in" : direction == Direction::Unknown ? "unknown" : "out";
+}
+
 std::string select_token(int select) { return select < 0 ? "-" : "BCM" + std::to_string(select); }
 
 // "dc=1 cs2=0": the side lines in `shown`, with their levels in `side`.
@@ -101,7 +109,7 @@ std::string bytes_text(const Transaction &transaction, const std::vector<std::st
         text +=
             side_tokens(byte.side, previous != nullptr ? byte.side ^ previous->side : ~0U, names);
         if (previous == nullptr || previous->direction != byte.direction) {
-            text += byte.direction == Direction::In ? " <" : " >";
+            text += direction_token(byte.direction);
         }
         text += ' ';
         text += byte_token(byte.value, byte.bits);
@@ -155,7 +163,7 @@ std::string json_transaction(const Transaction &transaction,
             out += ",\"dir\":\"exchange\",\"out\":" + std::to_string(byte.value) +
                    ",\"in\":" + std::to_string(byte.reply);
         } else {
-            out += std::string(",\"dir\":\"") + (byte.direction == Direction::In ? "in" : "out") +
+            out += std::string(",\"dir\":\"") + direction_name(byte.direction) +
                    "\",\"value\":" + std::to_string(byte.value);
         }
         out += ",\"bits\":" + std::to_string(byte.bits) + ",\"side\":{";

@@ -170,17 +170,19 @@ class LineReader {
             if (side(token, levels)) {
                 continue;
             }
-            if (token == ">" || token == "<") {
+            if (token == ">" || token == "<" || token == "?") {
                 if (!bytes_after_direction) {
-                    fail("at least one byte after each > or <");
+                    fail("at least one byte after each >, < or ?");
                 }
-                direction = token == ">" ? Direction::Out : Direction::In;
+                direction = token == ">"   ? Direction::Out
+                            : token == "<" ? Direction::In
+                                           : Direction::Unknown;
                 bytes_after_direction = false;
                 continue;
             }
             bytes_after_direction = true;
             if (!direction) {
-                fail("a direction, > or <, before the first byte");
+                fail("a direction, >, < or ?, before the first byte");
             }
             TransactionByte b;
             b.direction = *direction;
@@ -192,7 +194,7 @@ class LineReader {
             fail("at least one byte after the direction, or - for none");
         }
         if (!bytes_after_direction) {
-            fail("at least one byte after each > or <");
+            fail("at least one byte after each >, < or ?");
         }
     }
 

@@ -13,6 +13,9 @@
 //          no bytes.
 //   spi0, spi1   one transaction per hardware SPI transfer that reached the wire: each byte out on
 //          MOSI with the byte in on MISO.
+// A capture of the wires (vboard/capture.hpp) cannot see which way the link's data line was turned:
+// its link bytes are Direction::Unknown, and compare with a byte of either direction by value, bit
+// count and framing alone.
 // A byte cut short (the frame ends, or the data line turns around, before its eighth bit) is kept
 // with its bit count: `bits` below 8 and `value` holding the bits taken, the first in the highest
 // place of those `bits`.
@@ -37,6 +40,7 @@ enum class Direction : std::uint8_t {
     Out,       // from the host to the device (link: sent)
     In,        // from the device to the host (link: received)
     Exchange,  // hardware SPI: `value` out on MOSI, `reply` in on MISO
+    Unknown,   // link, from a capture: seen on the data line, which way it went cannot be seen
 };
 
 // A line recorded with every byte, a data/command line say, under a short name of its own.
@@ -118,7 +122,8 @@ inline constexpr std::size_t kViolationsKeptPerCheck = 100;
 // The transaction table as text, one line per transaction, with the time columns in us or ms:
 //   "   3     1.052ms     1.130ms  link  BCM8  dc=0 > 12 dc=1 a5 3c < 5a"
 // after a header line "# index start end bus select bytes". The bytes: "name=level" sets a side
-// line for the bytes after it, ">" and "<" set the direction (out, in), "xx" is a byte in hex,
+// line for the bytes after it, ">" and "<" set the direction (out, in), "?" no direction (a
+// capture's link bytes), "xx" is a byte in hex,
 // "xx/Nb" a partial byte of N bits; a hardware SPI transaction is "> out... < in...". Violations
 // follow as "! TEXT" lines, and a count per check as "!! NAME: N violations" at the end.
 VBOARD_EXPORT std::string format_transaction(const Transaction &transaction,
