@@ -51,9 +51,10 @@ class Words {
         while (pos_ < text_.size() && !is_space(text_[pos_])) {
             ++pos_;
         }
+        last_line_ = line_;
         return Token{text_.substr(start, pos_ - start), line_};
     }
-    int line() const { return line_; }
+    int line() const { return last_line_; }  // the last word's
 
   private:
     static bool is_space(char c) {
@@ -62,6 +63,7 @@ class Words {
     std::string_view text_;
     std::size_t pos_ = 0;
     int line_ = 1;
+    int last_line_ = 1;
 };
 
 // A declared signal's bits that the map names: bit index (0 the lowest) and line.
