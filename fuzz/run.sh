@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 cmake --preset fuzz >/dev/null || exit 1
 cmake --build --preset fuzz || exit 1
 for target in parser_fuzz board_fuzz board_file_fuzz transactions_fuzz device_fuzz display_fuzz \
-    trace_fuzz; do
+    trace_fuzz capture_fuzz; do
     corpus="build/fuzz/corpus/${target%_fuzz}"
     mkdir -p "$corpus"
     echo "== $target for ${seconds}s"
