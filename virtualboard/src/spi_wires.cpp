@@ -38,7 +38,7 @@ void SpiWires::line_changed(const LineView &lines, int pin, bool level) {
 }
 
 void SpiWires::sample(const LineView &lines) {
-    Transfer &t = *transfer_;
+    SpiWireTransfer &t = *transfer_;
     if (t.bits == 0) {
         first_bit_ns_ = lines.now();
     }
@@ -56,7 +56,7 @@ void SpiWires::sample(const LineView &lines) {
 }
 
 void SpiWires::end(const LineView &lines) {
-    const Transfer t = std::move(*transfer_);
+    const SpiWireTransfer t = std::move(*transfer_);
     transfer_.reset();
     if (t.bits != 0) {
         engine_.note("capture: the transfer on CE" + std::to_string(t.channel) + " ended " +

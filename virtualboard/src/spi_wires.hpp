@@ -16,6 +16,17 @@
 
 namespace vboard {
 
+// A transfer being read from the wires.
+struct SpiWireTransfer {
+    int channel = 0;
+    std::uint64_t start_ns = 0;
+    std::vector<DeviceSlot *> reached;  // the devices selected as it began
+    std::vector<std::uint8_t> out, in;
+    std::vector<std::uint64_t> byte_ns;  // each byte's first bit
+    std::uint8_t mosi = 0, miso = 0;
+    int bits = 0;
+};
+
 class SpiWires final : public Listener {
   public:
     SpiWires(Engine &engine, ListenerList &listeners, DeviceSet &devices)
@@ -27,16 +38,6 @@ class SpiWires final : public Listener {
     void line_changed(const LineView &lines, int pin, bool level) override;
 
   private:
-    struct Transfer {
-        int channel = 0;
-        std::uint64_t start_ns = 0;
-        std::vector<DeviceSlot *> reached;  // the devices selected as it began
-        std::vector<std::uint8_t> out, in;
-        std::vector<std::uint64_t> byte_ns;  // each byte's first bit
-        std::uint8_t mosi = 0, miso = 0;
-        int bits = 0;
-    };
-
     void sample(const LineView &lines);
     void end(const LineView &lines);
 
@@ -44,7 +45,7 @@ class SpiWires final : public Listener {
     ListenerList &listeners_;
     DeviceSet &devices_;
     std::uint64_t chip_enables_ = 0;
-    std::optional<Transfer> transfer_;
+    std::optional<SpiWireTransfer> transfer_;
     std::uint64_t first_bit_ns_ = 0;
 };
 
