@@ -23,7 +23,6 @@ struct Line {
     bool latch = false;
     std::optional<bool> external_drive;  // a test, a rule or a device's named line
     std::optional<bool> device_drive;    // a bus device on its data line (MISO, link data)
-    std::optional<bool> captured;        // a capture of the wires: what they showed wins
     bool level = false;                  // kept current by the core as the inputs change
     std::uint64_t changed_at = 0;        // when `level` last changed
 };

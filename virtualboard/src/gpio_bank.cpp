@@ -23,6 +23,7 @@ bool spi_idle_level(int pin) { return pin == kSpiCe0 || pin == kSpiCe1; }
 }  // namespace
 
 void GpioBank::power_on() {
+    captured_ = 0;
     for (int pin = 0; pin < kLineCount; ++pin) {
         controller_[pin] = spi_idle_level(pin);
         Line &line = lines_[pin];
@@ -31,6 +32,15 @@ void GpioBank::power_on() {
         line.pull = power_on_pull(pin);
         line.level = compute_level(pin);
     }
+}
+
+void GpioBank::set_captured(int pin, bool level) {
+    captured_ |= std::uint64_t{1} << pin;
+    if (lines_[pin].function != Function::Input && lines_[pin].function != Function::Output) {
+        set_function(pin, Function::Input);
+    }
+    lines_[pin].external_drive = level;
+    settle(pin);
 }
 
 void GpioBank::set_function(int pin, Function function) {

@@ -54,8 +54,12 @@ class GpioBank {
     }
     // Tells the kFunctionChanges listeners after the level has settled.
     void set_function(int pin, Function function);
-    // A test's, a rule's or a device's named line (nullopt releases it).
+    // A test's, a rule's or a device's named line (nullopt releases it); nothing on a line a
+    // capture drives.
     void set_external_drive(int pin, std::optional<bool> level) {
+        if (((captured_ >> pin) & 1U) != 0) {
+            return;
+        }
         lines_[pin].external_drive = level;
         settle(pin);
     }
@@ -64,12 +68,10 @@ class GpioBank {
         lines_[pin].device_drive = level;
         settle(pin);
     }
-    // The level a capture of the wires shows on a line the program does not drive: above every
-    // other drive but an output's latch.
-    void set_captured(int pin, bool level) {
-        lines_[pin].captured = level;
-        settle(pin);
-    }
+    // The level a capture of the wires shows on a line, from now on above the drives of the
+    // rules and devices: the line is taken from its peripheral, if it was in one, and its external
+    // drive is the capture's alone.
+    void set_captured(int pin, bool level);
     // What a peripheral drives on one of its lines; seen while the line is in the peripheral's
     // function (peripheral_function()).
     VBOARD_ALWAYS_INLINE void set_controller(int pin, bool level) {
@@ -82,9 +84,6 @@ class GpioBank {
         const Line &line = lines_[pin];
         if (line.function == Function::Output) {
             return line.latch;
-        }
-        if (line.captured) {
-            return *line.captured;
         }
         if (line.function != Function::Input && line.function == kPeripheral[pin]) {
             return controller_[pin];
@@ -123,6 +122,7 @@ class GpioBank {
     ListenerList &listeners_;
     std::array<Line, kLineCount> lines_{};
     std::array<bool, kLineCount> controller_{};
+    std::uint64_t captured_ = 0;  // the lines a capture drives, a bit each
 };
 
 }  // namespace vboard

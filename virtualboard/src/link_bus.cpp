@@ -43,17 +43,16 @@ void LinkBus::watch_capture(std::uint64_t sync_lines, std::uint64_t spi_selects)
 }
 
 void LinkBus::line_changed(const LineView &lines, int pin, bool level) {
-    if (capture_ && ((sync_lines_ >> pin) & 1) != 0) {
-        sync_lines_ = 0;
-    }
     if (pin == kLinkClock) {
         clock_edge(lines, level);
+    } else if (capture_ && ((sync_lines_ >> pin) & 1) != 0) {
+        sync_lines_ = 0;
     }
 }
 
 void LinkBus::clock_edge(const LineView &lines, bool rising) {
     if (rising) {
-        if (takes_host_bit(lines)) {
+        if (capture_ ? takes_captured_bit(lines) : lines.function(kLinkData) == Function::Output) {
             if (rx_bits_ == 0) {
                 rx_first_ns_ = lines.now();
             }
@@ -86,10 +85,7 @@ void LinkBus::clock_edge(const LineView &lines, bool rising) {
     engine_.set_device_drive(kLinkData, ((tx_byte_ >> (7 - tx_bits_taken_)) & 1U) != 0);
 }
 
-bool LinkBus::takes_host_bit(const LineView &lines) const {
-    if (!capture_) {
-        return lines.function(kLinkData) == Function::Output;
-    }
+bool LinkBus::takes_captured_bit(const LineView &lines) const {
     if (sync_lines_ != 0) {
         return false;
     }

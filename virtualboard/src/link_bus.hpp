@@ -37,7 +37,8 @@ class LinkBus final : public Listener {
 
   private:
     void clock_edge(const LineView &lines, bool rising);
-    bool takes_host_bit(const LineView &lines) const;
+    // A capture's rising clock edge takes a bit once framed, outside SPI0's transfers.
+    bool takes_captured_bit(const LineView &lines) const;
     void put_next_reply(const LineView &lines);
     void stop_replying(const LineView &lines);
 
