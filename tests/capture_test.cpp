@@ -220,6 +220,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "c.vcd:6: a value for a declared signal, not for id '?'"},
         Refused{"time_back", kHead + "#10\n1!\n#5\n", "D0=11",
                 "c.vcd:7: a time no earlier than the one before (#10), not #5"},
+        Refused{"same_name_in_two_scopes",
+                "$scope module a $end $var wire 1 ! D0 $end $upscope $end $scope module b $end "
+                "$var wire 1 \" D0 $end $upscope $end $enddefinitions $end",
+                "D0=11", "c.vcd:1: D0 names 2 signals; name it with its scopes, as b.D0"},
+        Refused{"bit_out_of_range", "$var wire 4 ! bus [3:0] $end\n$enddefinitions $end\n",
+                "bus[4]=11", "c.vcd:2: no signal bus[4] in the capture (its signals: bus[3:0])"},
         Refused{"bad_map", kHead, "D0", "--channels: expected NAME=BCM, as D0=11, not 'D0'"},
         Refused{"map_line", kHead, "D0=54", "--channels: BCM 54 in 'D0=54' is not a line: 0 to 53"},
         Refused{"map_twice", kHead, "D0=11,D0=10",

@@ -14,6 +14,8 @@ rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 fail=0
 failed() { echo "FAILED: $*"; fail=1; }
 emulator=${RUN_EMULATOR:-}
+# A program built with a sanitizer accepts the drop-in preloaded before its runtime.
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
 vboard_tool() { if [ -n "$emulator" ]; then $emulator "$vboard" "$@"; else "$vboard" "$@"; fi; }
 
 # direct NAME PROGRAM TOML: the program's run on the board, with its VCD, transactions and frames.
@@ -49,6 +51,8 @@ vboard_tool replay --capture bwr/run.vcd --channels "$map" --board "$bwr_toml" \
     --expect-frames bwr/frames 2>bwr/capture.err ||
     failed "bwr: the capture against the run: status $? $(head -n 3 bwr/capture.err)"
 grep -q '  link  BCM8   ? ' bwr/capture.tx || failed "bwr: the link's bytes have a direction"
+grep -q '^# ? bytes: seen on the link.s data line by a capture' bwr/capture.tx ||
+    failed "bwr: the table does not say what its ? bytes are"
 [ "$(ls bwr/capture | wc -l)" -ge 1 ] || failed "bwr: no frame drawn from the capture"
 
 # The sensor's reads and writes on the link, through a sigrok session and back.

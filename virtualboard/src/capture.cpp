@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <limits>
 #include <unordered_map>
 
@@ -81,25 +82,39 @@ struct Signal {
     std::vector<MappedBit> mapped;
 };
 
-// The name the map gives a signal's bit `i`, short and with its scopes.
-std::vector<std::string> bit_names(const Signal &signal, unsigned i) {
-    std::vector<std::string> names;
-    const auto add = [&](const std::string &name) {
-        names.push_back(name);
-        if (!signal.scope.empty()) {
-            names.push_back(signal.scope + "." + name);
-        }
-    };
-    if (signal.size == 1) {
-        add(signal.name);
+// Whether `name` is the signal's name, short or with its scopes.
+bool names_signal(const Signal &signal, std::string_view name) {
+    if (name == signal.name) {
+        return true;
     }
-    if (signal.size > 1 || signal.range) {
-        const int lsb = signal.range ? signal.range->second : 0;
-        const int msb = signal.range ? signal.range->first : static_cast<int>(signal.size) - 1;
-        const int index = msb >= lsb ? lsb + static_cast<int>(i) : lsb - static_cast<int>(i);
-        add(signal.name + "[" + std::to_string(index) + "]");
+    return !signal.scope.empty() && name.size() == signal.scope.size() + 1 + signal.name.size() &&
+           name.starts_with(signal.scope) && name[signal.scope.size()] == '.' &&
+           name.ends_with(signal.name);
+}
+
+// The bit (0 the lowest) of `signal` that the map's `wanted` names: its name for a one-bit
+// signal, NAME[i] for a bit of a vector (or of a one-bit signal declared with a range).
+std::optional<unsigned> named_bit(const Signal &signal, std::string_view wanted) {
+    if (signal.size == 1 && names_signal(signal, wanted)) {
+        return 0U;
     }
-    return names;
+    const std::size_t open = wanted.rfind('[');
+    if (open == std::string_view::npos || !wanted.ends_with(']') ||
+        (signal.size == 1 && !signal.range) || !names_signal(signal, wanted.substr(0, open))) {
+        return std::nullopt;
+    }
+    const std::optional<int> index =
+        whole_number(wanted.substr(open + 1, wanted.size() - open - 2));
+    if (!index) {
+        return std::nullopt;
+    }
+    const std::int64_t lsb = signal.range ? signal.range->second : 0;
+    const std::int64_t msb = signal.range ? signal.range->first : std::int64_t{signal.size} - 1;
+    const std::int64_t bit = msb >= lsb ? *index - lsb : lsb - *index;
+    if (bit < 0 || bit >= std::int64_t{signal.size}) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(bit);
 }
 
 // A change as the file has it, in its own time unit.
@@ -224,8 +239,9 @@ class VcdReader {
             const std::optional<int> msb = whole_number(inside.substr(0, colon));
             const std::optional<int> lsb =
                 colon == std::string::npos ? msb : whole_number(inside.substr(colon + 1));
-            const int width = msb && lsb ? std::abs(*msb - *lsb) + 1 : 0;
-            if (width == static_cast<int>(signal.size)) {
+            const std::int64_t width =
+                msb && lsb ? std::abs(std::int64_t{*msb} - std::int64_t{*lsb}) + 1 : 0;
+            if (width == std::int64_t{signal.size}) {
                 signal.range = std::make_pair(*msb, *lsb);
                 name.resize(open);
             }
@@ -245,11 +261,8 @@ class VcdReader {
         for (const auto &[wanted, pin] : map_.channels) {
             std::vector<std::pair<std::size_t, unsigned>> found;
             for (std::size_t s = 0; s < signals_.size(); ++s) {
-                for (unsigned bit = 0; bit < signals_[s].size; ++bit) {
-                    const std::vector<std::string> names = bit_names(signals_[s], bit);
-                    if (std::find(names.begin(), names.end(), wanted) != names.end()) {
-                        found.emplace_back(s, bit);
-                    }
+                if (const std::optional<unsigned> bit = named_bit(signals_[s], wanted)) {
+                    found.emplace_back(s, *bit);
                 }
             }
             if (found.empty()) {
@@ -257,10 +270,10 @@ class VcdReader {
                                             " in the capture (its signals: " + signal_list() + ")");
             }
             if (found.size() > 1) {
-                fail(definitions_line_,
-                     wanted + " names " + std::to_string(found.size()) +
-                         " signals; name it with its scopes, as " +
-                         bit_names(signals_[found[1].first], found[1].second).back());
+                const std::string &scope = signals_[found[1].first].scope;
+                fail(definitions_line_, wanted + " names " + std::to_string(found.size()) +
+                                            " signals; name it with its scopes, as " +
+                                            (scope.empty() ? "" : scope + ".") + wanted);
             }
             Signal &signal = signals_[found[0].first];
             if (signal.type == "real" || signal.type == "realtime" || signal.type == "event") {

@@ -3,6 +3,7 @@
 
 #include "vboard/transaction_writer.hpp"
 
+#include <algorithm>
 #include <fstream>
 #include <ostream>
 
@@ -11,6 +12,13 @@
 #include "vboard/duration.hpp"
 
 namespace vboard {
+namespace {
+
+constexpr const char *kUndirectedComment =
+    "# ? bytes: seen on the link's data line by a capture, which cannot see which way it was "
+    "turned; they compare by value, bit count and framing only";
+
+}  // namespace
 
 TransactionWriter::TransactionWriter(std::ostream &out, Format format)
     : out_(out), format_(format) {}
@@ -46,6 +54,12 @@ void TransactionWriter::start(const FramingOptions &framing) {
 }
 
 void TransactionWriter::transaction(const Transaction &transaction) {
+    if (format_ == Format::Text && !told_undirected_ &&
+        std::any_of(transaction.bytes.begin(), transaction.bytes.end(),
+                    [](const TransactionByte &b) { return b.direction == Direction::Unknown; })) {
+        out_ << kUndirectedComment << '\n';
+        told_undirected_ = true;
+    }
     out_ << (format_ == Format::Text ? format_line(transaction, side_names_)
                                      : json_transaction(transaction, side_names_))
          << '\n';

@@ -21,7 +21,8 @@ namespace vboard {
 // closing summary object; the fields are in the docs), to a stream the caller keeps open, as
 // each transaction ends. The stream is flushed at End. It watches frames too, and lists each
 // frame a display showed where it falls among the transactions: in the text table as a comment,
-// "# frame 001-panel.png at 2.00312 s, 200x200", in JSON Lines as a "frame" object.
+// "# frame 001-panel.png at 2.00312 s, 200x200", in JSON Lines as a "frame" object. Before the
+// first link byte with no direction (a capture's), the text table says in a comment what they are.
 class VBOARD_EXPORT TransactionWriter : public RunObserver {
   public:
     enum class Format : std::uint8_t { Text, JsonLines };
@@ -48,6 +49,7 @@ class VBOARD_EXPORT TransactionWriter : public RunObserver {
     FramingOptions framing_;
     std::vector<std::string> side_names_;
     std::vector<std::string> check_names_;
+    bool told_undirected_ = false;  // the text table has said what "?" bytes are
 };
 
 // Keeps what it is told, for tests and tools that look at a run afterwards.
