@@ -78,16 +78,23 @@ std::string sigrok_to_vcd(const std::string &path) {
     pid_t child = 0;
     const int spawned = posix_spawnp(&child, "sigrok-cli", nullptr, nullptr,
                                      const_cast<char *const *>(argv), environ);
-    if (spawned == ENOENT) {
+    const auto not_installed = [&path] {
         fail(path,
              "a sigrok session; reading it needs sigrok-cli (Debian package sigrok-cli), "
              "which is not installed");
+    };
+    if (spawned == ENOENT) {
+        not_installed();
     }
     if (spawned != 0) {
         fail(path, std::string("cannot run sigrok-cli: ") + std::strerror(spawned));
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    // Where the spawn cannot report a failed exec (under an emulator), the child's 127 does.
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+        not_installed();
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fail(path, "sigrok-cli could not convert the session to VCD (" +
