@@ -104,6 +104,9 @@ void BusMonitor::line_changed(const LineView &lines, int pin, bool) {
 }
 
 void BusMonitor::function_changed(const LineView &lines, int pin) {
+    if (capture_) {
+        return;  // a captured line leaving SPI0 for the capture's drive says nothing of the wires
+    }
     if (frame_ && pin == frame_->select && lines[pin].function != Function::Output) {
         close_frame(lines.now());  // a select no longer driven by hand ends the frame
         return;

@@ -98,7 +98,7 @@ bool LinkBus::takes_captured_bit(const LineView &lines) const {
 }
 
 void LinkBus::function_changed(const LineView &lines, int pin) {
-    if (pin != kLinkData) {
+    if (pin != kLinkData || capture_) {
         return;
     }
     rx_bits_ = 0;  // a direction change ends any partly clocked byte from the host
