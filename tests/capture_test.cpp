@@ -101,7 +101,7 @@ std::string link_capture(const Shape &shape) {
             continue;
         }
         if (time != last) {
-            vcd += "#" + std::to_string(time) + "\n";
+            vcd.append("#").append(std::to_string(time)).append("\n");
             last = time;
         }
         vcd += change + "\n";

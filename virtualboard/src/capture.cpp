@@ -288,11 +288,16 @@ class VcdReader {
         for (const Signal &signal : signals_) {
             std::string shown = signal.name;
             if (signal.size > 1) {
-                shown += "[" +
-                         std::to_string(signal.range ? signal.range->first : signal.size - 1) +
-                         ":" + std::to_string(signal.range ? signal.range->second : 0) + "]";
+                const long long msb =
+                    signal.range ? signal.range->first : static_cast<long long>(signal.size) - 1;
+                const long long lsb = signal.range ? signal.range->second : 0;
+                shown.append("[").append(std::to_string(msb)).append(":");
+                shown.append(std::to_string(lsb)).append("]");
             }
-            list += (list.empty() ? "" : ", ") + shown;
+            if (!list.empty()) {
+                list += ", ";
+            }
+            list += shown;
             if (list.size() > 200) {
                 return list + ", ...";
             }
@@ -505,9 +510,12 @@ ChannelMap parse_channel_map(std::string_view text) {
         const std::string name(pair.substr(0, equals));
         for (const auto &[other, other_pin] : map.channels) {
             if (other == name || other_pin == *pin) {
-                fail("'" + std::string(pair) + "' maps " +
-                     (other == name ? "the signal " + name : "BCM " + std::to_string(*pin)) +
-                     " a second time");
+                std::string what = "'";
+                what += pair;
+                what += "' maps ";
+                what += other == name ? "the signal " + name : "BCM " + std::to_string(*pin);
+                what += " a second time";
+                fail(what);
             }
         }
         map.channels.emplace_back(name, *pin);
