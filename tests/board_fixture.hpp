@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 
 #include "DEV_Config.h"
 #include "vboard/board.hpp"
+#include "vboard/transaction_writer.hpp"
 
 class BoardTest : public ::testing::Test {
   protected:
@@ -73,6 +75,19 @@ inline std::vector<std::string> expected_receive_calls(uint8_t value) {
     }
     seq.emplace_back("digitalWrite(11, 0)");
     return seq;
+}
+
+// The table line of each transaction `seen` has kept, bytes only (from the bus column on).
+inline std::vector<std::string> transaction_lines(const vboard::TransactionRecorder &seen) {
+    std::vector<std::string> out;
+    for (const vboard::Transaction &t : seen.transactions) {
+        std::istringstream line(vboard::format_transaction(t, seen.framing));
+        std::string index, start, end, rest;
+        line >> index >> start >> end >> std::ws;
+        std::getline(line, rest);
+        out.push_back(rest);
+    }
+    return out;
 }
 
 #endif  // TESTS_BOARD_FIXTURE_HPP

@@ -34,15 +34,7 @@ class TransactionsTest : public BoardTest {
     // The table line of each transaction seen so far, bytes only (from the bus column on).
     std::vector<std::string> lines() {
         board.flush_outputs();
-        std::vector<std::string> out;
-        for (const vboard::Transaction &t : seen->transactions) {
-            std::istringstream line(vboard::format_transaction(t, seen->framing));
-            std::string index, start, end, rest;
-            line >> index >> start >> end >> std::ws;
-            std::getline(line, rest);
-            out.push_back(rest);
-        }
-        return out;
+        return transaction_lines(*seen);
     }
 
     // Clocks `count` bits of `value` out by hand, as a driver with its own bit loop would.

@@ -129,15 +129,7 @@ class CaptureTest : public BoardTest, public ::testing::WithParamInterface<Shape
             *kept = capture;
         }
         board.flush_outputs();
-        std::vector<std::string> out;
-        for (const vboard::Transaction &t : seen->transactions) {
-            std::istringstream line(vboard::format_transaction(t, seen->framing));
-            std::string index, start, end, rest;
-            line >> index >> start >> end >> std::ws;
-            std::getline(line, rest);
-            out.push_back(rest);
-        }
-        return out;
+        return transaction_lines(*seen);
     }
 };
 
